@@ -1,0 +1,30 @@
+// The progress contract: the few elements of the progress window that the engine reads and
+// writes. Any access creates the window first if it does not exist (hidden until shown).
+#ifndef MORVENIT_ENGINE_PROGRESS_H_
+#define MORVENIT_ENGINE_PROGRESS_H_
+
+#include "platform/env.h"
+
+namespace morvenit {
+
+class Progress {
+ public:
+  virtual ~Progress() = default;
+
+  // Returns the value of the "Cancel" toggle `Check1`: 1 means the user asks to stop.
+  virtual int Check1() = 0;
+  // Sets the text of the file display `Text1`.
+  virtual void SetText1(const Text& text) = 0;
+  // Sets the caption of the status line `Label2`.
+  virtual void SetLabel2(const Text& caption) = 0;
+  // Shows or hides the status line `Label2`.
+  virtual void ShowLabel2(bool visible) = 0;
+  // Replaces the window's whole title.
+  virtual void SetCaption(const Text& caption) = 0;
+  // Shows or hides the window; showing neither waits nor runs a message loop.
+  virtual void SetVisible(bool visible) = 0;
+};
+
+}  // namespace morvenit
+
+#endif  // MORVENIT_ENGINE_PROGRESS_H_

@@ -1,0 +1,181 @@
+#include "tests/fakes/fake_env.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace morvenit {
+
+namespace {
+
+Text Key(const Text& path) {
+  Text key = path;
+  while (key.size() > 1 && key.back() == L'\\') key.pop_back();
+  return key;
+}
+
+Text Parent(const Text& key) {
+  const size_t slash = key.rfind(L'\\');
+  return slash == Text::npos ? Text() : key.substr(0, slash);
+}
+
+class FakeFile : public OpenFile {
+ public:
+  FakeFile(FakeEnv* env, Text path) : env_(env), path_(std::move(path)) {}
+  ~FakeFile() override {
+    if (open_) env_->Log("close " + Narrow(path_) + " (discarded)");
+  }
+  void Write(const char* data, size_t size) override {
+    FakeEnv::Node& node = env_->Find("write", path_);
+    env_->Log("write " + Narrow(path_) + " " + std::to_string(size));
+    const size_t fits = static_cast<size_t>(std::min<uint64_t>(size, env_->disk_free));
+    if (node.data.size() < position_ + fits) node.data.resize(position_ + fits);
+    node.data.replace(position_, fits, data, fits);
+    position_ += fits;
+    env_->disk_free -= fits;
+    if (fits < size) throw Failure{-2147024784, L"There is not enough space on the disk."};
+  }
+  void Flush() override {
+    env_->Find("flush", path_);
+    env_->Log("flush " + Narrow(path_));
+  }
+  void Close() override {
+    if (!open_) return;
+    open_ = false;
+    env_->Log("close " + Narrow(path_));
+    env_->Find("close", path_);
+  }
+
+ private:
+  FakeEnv* env_;
+  Text path_;
+  size_t position_ = 0;
+  bool open_ = true;
+};
+
+}  // namespace
+
+std::string Narrow(const Text& text) {
+  std::string out;
+  for (const wchar_t c : text) out.push_back(c < 128 ? static_cast<char>(c) : '?');
+  return out;
+}
+
+void FakeEnv::AddFolder(const Text& path, uint32_t attributes) {
+  nodes_[Key(path)] = Node{true, attributes | kAttrDirectory, {}};
+  order_.push_back(Key(path));
+}
+
+void FakeEnv::AddFile(const Text& path, std::string data, uint32_t attributes) {
+  nodes_[Key(path)] = Node{false, attributes, std::move(data)};
+  order_.push_back(Key(path));
+}
+
+bool FakeEnv::Exists(const Text& path) const { return nodes_.count(Key(path)) > 0; }
+
+const FakeEnv::Node& FakeEnv::At(const Text& path) const { return nodes_.at(Key(path)); }
+
+FakeEnv::Node& FakeEnv::Find(const std::string& op, const Text& path) {
+  if (before) before(op, path);
+  const auto it = nodes_.find(Key(path));
+  if (path.empty() || it == nodes_.end()) throw FileNotFound();
+  return it->second;
+}
+
+uint32_t FakeEnv::GetAttributes(const Text& path) {
+  Log("attributes " + Narrow(path));
+  return Find("attributes", path).attributes;
+}
+
+void FakeEnv::SetAttributes(const Text& path, uint32_t attributes) {
+  Log("set-attributes " + Narrow(path) + " " + std::to_string(attributes));
+  Node& node = Find("set-attributes", path);
+  node.attributes = node.folder ? attributes | kAttrDirectory : attributes;
+}
+
+uint64_t FakeEnv::FileLength(const Text& path) {
+  Log("length " + Narrow(path));
+  return Find("length", path).data.size();
+}
+
+std::unique_ptr<OpenFile> FakeEnv::OpenExisting(const Text& path) {
+  Log("open " + Narrow(path));
+  if (Find("open", path).folder) throw AccessRefused();
+  return std::make_unique<FakeFile>(this, path);
+}
+
+void FakeEnv::RemoveFile(const Text& path) {
+  Log("remove " + Narrow(path));
+  if (Find("remove", path).folder) throw AccessRefused();
+  nodes_.erase(Key(path));
+  order_.erase(std::find(order_.begin(), order_.end(), Key(path)));
+}
+
+std::vector<Text> FakeEnv::ListFolder(const Text& folder) {
+  Log("list " + Narrow(folder));
+  if (!Find("list", folder).folder) throw FileNotFound();
+  std::vector<Text> names{L".", L".."};
+  for (const Text& key : order_) {
+    if (Parent(key) == Key(folder)) names.push_back(key.substr(Key(folder).size() + 1));
+  }
+  return names;
+}
+
+void FakeEnv::SetCurrentFolder(const Text& folder) {
+  Log("enter " + Narrow(folder));
+  if (!Find("enter", folder).folder) throw FileNotFound();
+  current_folder = folder;
+}
+
+double FakeEnv::SecondsSinceMidnight() {
+  const double now = time_of_day;
+  time_of_day += tick;
+  if (time_of_day >= 86400.0) time_of_day -= 86400.0;
+  return now;
+}
+
+void FakeEnv::PumpMessages() {
+  Log("pump");
+  if (on_pump) on_pump();
+}
+
+void FakeEnv::WaitForMessages(int max_ms) {
+  if (max_ms < 0 || max_ms > 10) throw std::logic_error("waits must stay short");
+}
+
+void FakeEnv::ShowMessage(const Text& text, const Text& title) {
+  Log("message " + Narrow(title) + ": " + Narrow(text));
+  messages.emplace_back(text, title);
+}
+
+int FakeProgress::Check1() {
+  ++check1_reads;
+  if (on_check1) on_check1();
+  return check1;
+}
+
+void FakeProgress::SetText1(const Text& text) {
+  log_->push_back("text1 " + Narrow(text));
+  text1 = text;
+}
+
+void FakeProgress::SetLabel2(const Text& caption) {
+  log_->push_back("label2 " + Narrow(caption));
+  label2 = caption;
+}
+
+void FakeProgress::ShowLabel2(bool shown) {
+  log_->push_back(shown ? "label2 shown" : "label2 hidden");
+  label2_visible = shown;
+}
+
+void FakeProgress::SetCaption(const Text& text) {
+  log_->push_back("caption " + Narrow(text));
+  caption = text;
+}
+
+void FakeProgress::SetVisible(bool shown) {
+  log_->push_back(shown ? "window shown" : "window hidden");
+  visible = shown;
+}
+
+}  // namespace morvenit

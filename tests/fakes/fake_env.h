@@ -1,0 +1,115 @@
+// Test doubles for the platform seam and the progress window: an in-memory file system that
+// records every operation and can inject failures, a clock you set, and a progress window that
+// records what the engine shows.
+#ifndef MORVENIT_TESTS_FAKES_FAKE_ENV_H_
+#define MORVENIT_TESTS_FAKES_FAKE_ENV_H_
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+
+namespace morvenit {
+
+// Narrows a wide test string to ASCII for readable event logs.
+std::string Narrow(const Text& text);
+
+// One shared, ordered log of what the engine did, so tests can check the order across the file
+// system, the pump and the window.
+using EventLog = std::vector<std::string>;
+
+class FakeEnv : public Env {
+ public:
+  struct Node {
+    bool folder = false;
+    uint32_t attributes = kAttrArchive;
+    std::string data;
+  };
+
+  explicit FakeEnv(EventLog* log) : log_(log) {}
+
+  // Builders. Paths use backslashes; parents must be added first.
+  void AddFolder(const Text& path, uint32_t attributes = kAttrDirectory);
+  void AddFile(const Text& path, std::string data, uint32_t attributes = kAttrArchive);
+  bool Exists(const Text& path) const;
+  const Node& At(const Text& path) const;
+
+  // Called before every file-system operation with its name ("attributes", "set-attributes",
+  // "length", "open", "write", "flush", "close", "remove", "list", "enter") and path; throw a
+  // Failure from it to inject one.
+  std::function<void(const std::string& op, const Text& path)> before;
+  // Called by every PumpMessages, after it is logged: where a test clicks Cancel or moves time.
+  std::function<void()> on_pump;
+  // Bytes that still fit on the disk; a write past them raises the disk-full failure after
+  // writing what fits.
+  uint64_t disk_free = UINT64_MAX;
+  // The clock: the time of day in seconds, advanced by `tick` on every read.
+  double time_of_day = 36000.0;
+  double tick = 0.0;
+  uint64_t micros = 0;
+
+  Text program_folder = L"C:\\Program Files\\Morvenit";
+  Text command_line = L"morvenit.exe";
+  Text current_folder;
+  std::vector<std::pair<Text, Text>> messages;  // (text, title) of every message box
+
+  Text ProgramFolder() override { return program_folder; }
+  Text CommandLine() override { return command_line; }
+  uint32_t GetAttributes(const Text& path) override;
+  void SetAttributes(const Text& path, uint32_t attributes) override;
+  uint64_t FileLength(const Text& path) override;
+  std::unique_ptr<OpenFile> OpenExisting(const Text& path) override;
+  void RemoveFile(const Text& path) override;
+  std::vector<Text> ListFolder(const Text& folder) override;
+  void SetCurrentFolder(const Text& folder) override;
+  double SecondsSinceMidnight() override;
+  uint64_t NowMicros() override { return micros; }
+  void PumpMessages() override;
+  void WaitForMessages(int max_ms) override;
+  void ShowMessage(const Text& text, const Text& title) override;
+
+  void Log(const std::string& event) { log_->push_back(event); }
+  Node& Find(const std::string& op, const Text& path);
+
+ private:
+  EventLog* log_;
+  std::map<Text, Node> nodes_;
+  std::vector<Text> order_;  // creation order, which is the listing order
+};
+
+// A progress window that records what the engine shows and reads.
+class FakeProgress : public Progress {
+ public:
+  explicit FakeProgress(EventLog* log) : log_(log) {}
+
+  int check1 = 0;
+  Text text1, label2, caption = L"Morvenit";
+  bool label2_visible = false, visible = false;
+  int check1_reads = 0;
+  std::function<void()> on_check1;  // called before each read of Check1
+
+  int Check1() override;
+  void SetText1(const Text& text) override;
+  void SetLabel2(const Text& caption) override;
+  void ShowLabel2(bool visible) override;
+  void SetCaption(const Text& caption) override;
+  void SetVisible(bool visible) override;
+
+ private:
+  EventLog* log_;
+};
+
+// An engine over the fakes, with its log.
+struct FakeRun {
+  EventLog log;
+  FakeEnv env{&log};
+  FakeProgress window{&log};
+  Engine run{env, window, L"C:\\Program Files\\Morvenit", {Text()}};
+};
+
+}  // namespace morvenit
+
+#endif  // MORVENIT_TESTS_FAKES_FAKE_ENV_H_

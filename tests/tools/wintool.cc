@@ -1,0 +1,231 @@
+// A test helper run under Wine beside morvenit.exe. It reads any window's geometry, styles, texts,
+// check states and focus, starts a program with an exact command line, and holds a file open.
+//
+//   wintool list                         every top-level window: hwnd, visibility, class, title
+//   wintool inspect [--class C] [TITLE]  the first top-level window whose title starts with TITLE
+//                                        (visible ones first) or whose class is C, and its children
+//   wintool launch EXE RAW               runs `"EXE" RAW` exactly; exits with its exit code
+//   wintool hold FILE SECONDS            keeps FILE open without sharing for SECONDS
+//
+// Rectangles are screen coordinates: left,top,width,height. Texts are UTF-8, quoted, with \r, \n,
+// \" and \\ escaped. Exit code 3 means the window was not found.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                    0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                      nullptr, nullptr);
+  return out;
+}
+
+std::string Quoted(const std::wstring& text) {
+  std::string out = "\"";
+  for (const char c : Utf8(text)) {
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::wstring WindowText(HWND hwnd) {
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) {
+    return {};
+  }
+  std::wstring text(length + 1, L'\0');
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                      SMTO_ABORTIFHUNG, 2000, &copied);
+  text.resize(copied);
+  return text;
+}
+
+std::wstring ClassOf(HWND hwnd) {
+  wchar_t name[256] = {};
+  GetClassNameW(hwnd, name, 256);
+  return name;
+}
+
+std::string Hex(const void* value) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "0x%llx",
+                static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(value)));
+  return buffer;
+}
+
+std::string Hex(unsigned long long value) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "0x%llx", value);
+  return buffer;
+}
+
+std::string Rect(const RECT& r) {
+  return std::to_string(r.left) + "," + std::to_string(r.top) + "," +
+         std::to_string(r.right - r.left) + "," + std::to_string(r.bottom - r.top);
+}
+
+std::string ClientRect(HWND hwnd) {
+  RECT client;
+  GetClientRect(hwnd, &client);
+  POINT origin{0, 0};
+  ClientToScreen(hwnd, &origin);
+  OffsetRect(&client, origin.x, origin.y);
+  return Rect(client);
+}
+
+std::vector<HWND> TopLevelWindows() {
+  std::vector<HWND> windows;
+  EnumWindows(
+      [](HWND hwnd, LPARAM out) {
+        reinterpret_cast<std::vector<HWND>*>(out)->push_back(hwnd);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&windows));
+  return windows;
+}
+
+void PrintChild(HWND child, HWND focus) {
+  RECT rect;
+  GetWindowRect(child, &rect);
+  std::string line =
+      "child hwnd=" + Hex(child) + " parent=" + Hex(GetParent(child)) +
+      " id=" + std::to_string(GetDlgCtrlID(child)) + " class=" + Quoted(ClassOf(child)) +
+      " text=" + Quoted(WindowText(child)) + " visible=" + (IsWindowVisible(child) ? "1" : "0") +
+      " rect=" + Rect(rect) + " style=" +
+      Hex(static_cast<unsigned long long>(GetWindowLongW(child, GWL_STYLE) & 0xffffffffu)) +
+      " exstyle=" +
+      Hex(static_cast<unsigned long long>(GetWindowLongW(child, GWL_EXSTYLE) & 0xffffffffu)) +
+      " focused=" + (child == focus ? "1" : "0");
+  if (_wcsicmp(ClassOf(child).c_str(), L"Button") == 0) {
+    DWORD_PTR check = 0;
+    SendMessageTimeoutW(child, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &check);
+    line += " check=" + std::to_string(check);
+  }
+  std::printf("%s\n", line.c_str());
+}
+
+int Inspect(const std::wstring& title, const std::wstring& window_class) {
+  HWND found = nullptr;
+  for (const bool visible_only : {true, false}) {
+    for (HWND hwnd : TopLevelWindows()) {
+      if (visible_only && !IsWindowVisible(hwnd)) continue;
+      const bool match = window_class.empty() ? WindowText(hwnd).rfind(title, 0) == 0
+                                              : ClassOf(hwnd) == window_class;
+      if (match) {
+        found = hwnd;
+        break;
+      }
+    }
+    if (found) break;
+  }
+  if (!found) return 3;
+
+  GUITHREADINFO gui{};
+  gui.cbSize = sizeof gui;
+  GetGUIThreadInfo(GetWindowThreadProcessId(found, nullptr), &gui);
+  RECT rect;
+  GetWindowRect(found, &rect);
+  const HWND owner = GetWindow(found, GW_OWNER);
+  std::printf(
+      "window hwnd=%s class=%s title=%s visible=%d rect=%s client=%s style=%s exstyle=%s "
+      "owner=%s owner_visible=%d focus=%s active=%s\n",
+      Hex(found).c_str(), Quoted(ClassOf(found)).c_str(), Quoted(WindowText(found)).c_str(),
+      IsWindowVisible(found) ? 1 : 0, Rect(rect).c_str(), ClientRect(found).c_str(),
+      Hex(static_cast<unsigned long long>(GetWindowLongW(found, GWL_STYLE) & 0xffffffffu)).c_str(),
+      Hex(static_cast<unsigned long long>(GetWindowLongW(found, GWL_EXSTYLE) & 0xffffffffu))
+          .c_str(),
+      Hex(owner).c_str(), owner && IsWindowVisible(owner) ? 1 : 0, Hex(gui.hwndFocus).c_str(),
+      Hex(gui.hwndActive).c_str());
+  std::vector<HWND> children;
+  EnumChildWindows(
+      found,
+      [](HWND hwnd, LPARAM out) {
+        reinterpret_cast<std::vector<HWND>*>(out)->push_back(hwnd);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&children));
+  for (HWND child : children) PrintChild(child, gui.hwndFocus);
+  return 0;
+}
+
+int List() {
+  for (HWND hwnd : TopLevelWindows()) {
+    std::printf("%s visible=%d class=%s title=%s\n", Hex(hwnd).c_str(),
+                IsWindowVisible(hwnd) ? 1 : 0, Quoted(ClassOf(hwnd)).c_str(),
+                Quoted(WindowText(hwnd)).c_str());
+  }
+  return 0;
+}
+
+int Launch(const std::wstring& exe, const std::wstring& raw) {
+  std::wstring command_line = L"\"" + exe + L"\" " + raw;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &process)) {
+    std::fprintf(stderr, "cannot start: error %lu\n", GetLastError());
+    return 125;
+  }
+  CloseHandle(process.hThread);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
+}
+
+int Hold(const std::wstring& file, int seconds) {
+  HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    std::fprintf(stderr, "cannot open: error %lu\n", GetLastError());
+    return 1;
+  }
+  std::printf("holding\n");
+  std::fflush(stdout);
+  Sleep(static_cast<DWORD>(seconds) * 1000);
+  CloseHandle(handle);
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const std::wstring verb = argc > 1 ? argv[1] : L"";
+  if (verb == L"list") return List();
+  if (verb == L"inspect" && argc >= 3) {
+    if (std::wstring(argv[2]) == L"--class" && argc >= 4) return Inspect(L"", argv[3]);
+    return Inspect(argv[2], L"");
+  }
+  if (verb == L"launch" && argc == 4) return Launch(argv[2], argv[3]);
+  if (verb == L"hold" && argc == 4) return Hold(argv[2], _wtoi(argv[3]));
+  std::fprintf(stderr,
+               "usage: wintool list | inspect [--class CLASS] [TITLE] | launch EXE RAW | "
+               "hold FILE SECONDS\n");
+  return 2;
+}
