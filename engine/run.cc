@@ -15,7 +15,9 @@ void ProcessItems(Engine& run, const ArgumentList& items) {
   for (const Text& item : items) {
     if (run.frmMain.Check1() == 1) return;
     if (run.env.GetAttributes(item) & kAttrDirectory) {
-      run.FolderStack.push_back(item);
+      // The walk changes the current directory, so a folder named relative to it (even "..")
+      // must be pinned down now, or the walk would empty some other folder.
+      run.FolderStack.push_back(run.env.FullPath(item));
     } else {
       ShredFile(run, item);
     }

@@ -90,6 +90,9 @@ class Env {
   // Returns the names of every entry in `folder`, "." and ".." included, whatever their
   // attributes, in the platform's listing order. Raises Failure when the folder cannot be listed.
   virtual std::vector<Text> ListFolder(const Text& folder) = 0;
+  // Returns `path` made absolute against the current directory, as the system would resolve it
+  // when opening it. Raises 53 for an empty path, another Failure when it cannot be resolved.
+  virtual Text FullPath(const Text& path) = 0;
   // Makes `folder` the process's current directory. Raises Failure when it cannot be entered.
   virtual void SetCurrentFolder(const Text& folder) = 0;
 

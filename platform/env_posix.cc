@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -207,6 +208,16 @@ class PosixEnv : public Env {
     ::closedir(dir);
     if (error != 0) throw FromErrno(error);
     return names;
+  }
+
+  Text FullPath(const Text& path) override {
+    if (path.empty()) throw FileNotFound();
+    if (path[0] == L'/' || path[0] == L'\\') return path;
+    char* cwd = ::getcwd(nullptr, 0);
+    if (cwd == nullptr) throw FromErrno(errno);
+    const Text folder = FromBytes(cwd);
+    std::free(cwd);
+    return folder + L"/" + path;
   }
 
   void SetCurrentFolder(const Text& folder) override {

@@ -9,10 +9,7 @@ namespace morvenit {
 
 namespace {
 
-// Every path is made absolute and, when long, extended-length before it reaches the system.
-Text SystemPath(const Text& path) {
-  if (path.empty()) throw FileNotFound();
-  if (path.rfind(L"\\\\?\\", 0) == 0) return path;
+Text FullPathName(const Text& path) {
   Text full(std::max<size_t>(path.size() + MAX_PATH, MAX_PATH), L'\0');
   for (;;) {
     const DWORD n =
@@ -20,16 +17,32 @@ Text SystemPath(const Text& path) {
     if (n == 0) throw LastFailure();
     if (n < full.size()) {
       full.resize(n);
-      return ExtendedLengthPath(full);
+      return full;
     }
     full.resize(n);
   }
+}
+
+// Every path is made absolute and, when long, extended-length before it reaches the system.
+Text SystemPath(const Text& path) {
+  if (path.empty()) throw FileNotFound();
+  if (path.rfind(L"\\\\?\\", 0) == 0) return path;
+  return ExtendedLengthPath(FullPathName(path));
 }
 
 DWORD Attributes(const Text& system_path) {
   const DWORD attributes = ::GetFileAttributesW(system_path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) throw LastFailure();
   return attributes;
+}
+
+// Opens the listing of a folder, its first entry in `data`.
+ScopedFind OpenListing(Text system_path, WIN32_FIND_DATAW& data) {
+  if (system_path.back() != L'\\') system_path += L'\\';
+  system_path += L'*';
+  ScopedFind find(::FindFirstFileW(system_path.c_str(), &data));
+  if (!find.valid()) throw LastFailure();
+  return find;
 }
 
 class WindowsFile : public OpenFile {
@@ -107,12 +120,8 @@ class WindowsEnv : public Env {
   }
 
   std::vector<Text> ListFolder(const Text& folder) override {
-    Text pattern = SystemPath(folder);
-    if (pattern.back() != L'\\') pattern += L'\\';
-    pattern += L'*';
     WIN32_FIND_DATAW data;
-    ScopedFind find(::FindFirstFileW(pattern.c_str(), &data));
-    if (!find.valid()) throw LastFailure();
+    const ScopedFind find = OpenListing(SystemPath(folder), data);
     std::vector<Text> names;
     do {
       names.emplace_back(data.cFileName);
@@ -121,16 +130,22 @@ class WindowsEnv : public Env {
     return names;
   }
 
+  Text FullPath(const Text& path) override {
+    if (path.empty()) throw FileNotFound();
+    if (path.rfind(L"\\\\?\\", 0) == 0) return path;
+    return FullPathName(path);
+  }
+
   void SetCurrentFolder(const Text& folder) override {
     const Text path = SystemPath(folder);
     if (path.rfind(L"\\\\?\\", 0) != 0) {
       if (!::SetCurrentDirectoryW(path.c_str())) throw LastFailure();
       return;
     }
-    // Windows cannot make a folder this deep the current directory; a folder that is there and
-    // can be listed counts as entered.
-    if (!(Attributes(path) & FILE_ATTRIBUTE_DIRECTORY)) throw FileNotFound();
-    ListFolder(path);
+    // Windows cannot make a folder this deep the current directory; a folder that can be opened
+    // for listing counts as entered.
+    WIN32_FIND_DATAW data;
+    OpenListing(path, data);
   }
 
   double SecondsSinceMidnight() override {

@@ -10,12 +10,12 @@ namespace morvenit {
 int Main(Env& env, Progress& frmMain, const std::function<void()>& ShowSplash) {
   Engine run{env, frmMain, env.ProgramFolder(), {}};
   const Text raw = ArgumentPart(env.CommandLine());
-  if (raw.empty()) {
-    ShowSplash();
-    return kExitDone;
-  }
   try {
-    ProcessItems(run, SplitCommandLine(raw));
+    if (raw.empty()) {
+      ShowSplash();
+    } else {
+      ProcessItems(run, SplitCommandLine(raw));
+    }
   } catch (const EndProgram&) {
     // Cancelled: end at once, like a finished run.
   } catch (const Failure& failure) {

@@ -120,6 +120,12 @@ std::vector<Text> FakeEnv::ListFolder(const Text& folder) {
   return names;
 }
 
+Text FakeEnv::FullPath(const Text& path) {
+  if (path.empty()) throw FileNotFound();
+  if (path.size() >= 2 && path[1] == L':') return path;
+  return Key(current_folder) + L"\\" + path;
+}
+
 void FakeEnv::SetCurrentFolder(const Text& folder) {
   Log("enter " + Narrow(folder));
   if (!Find("enter", folder).folder) throw FileNotFound();

@@ -46,9 +46,9 @@ class FakeEnv : public Env {
   // Bytes that still fit on the disk; a write past them raises the disk-full failure after
   // writing what fits.
   uint64_t disk_free = UINT64_MAX;
-  // The clock: the time of day in seconds, advanced by `tick` on every read.
+  // The clock: the time of day in seconds, advanced by `tick` on every read, so waits end.
   double time_of_day = 36000.0;
-  double tick = 0.0;
+  double tick = 0.05;
   uint64_t micros = 0;
 
   Text program_folder = L"C:\\Program Files\\Morvenit";
@@ -64,6 +64,7 @@ class FakeEnv : public Env {
   std::unique_ptr<OpenFile> OpenExisting(const Text& path) override;
   void RemoveFile(const Text& path) override;
   std::vector<Text> ListFolder(const Text& folder) override;
+  Text FullPath(const Text& path) override;
   void SetCurrentFolder(const Text& folder) override;
   double SecondsSinceMidnight() override;
   uint64_t NowMicros() override { return micros; }
@@ -108,6 +109,8 @@ struct FakeRun {
   FakeEnv env{&log};
   FakeProgress window{&log};
   Engine run{env, window, L"C:\\Program Files\\Morvenit", {Text()}};
+
+  FakeRun() { env.AddFolder(run.StartFolder); }
 };
 
 }  // namespace morvenit

@@ -1,0 +1,62 @@
+// Links met by the folder walker, on the real file system. Natively only: Wine shows a link to a
+// file as the file itself, so this is the one place where a file link can be tested.
+#include <gtest/gtest.h>
+
+#include "tests/unit/real_tree.h"
+
+namespace morvenit {
+namespace {
+
+bool Touched(const RecordingEnv& env, const fs::path& path) {
+  for (const auto& call : env.calls) {
+    Text called = call.path;  // a folder is entered and listed with a trailing backslash
+    while (called.size() > 1 && called.back() == L'\\') called.pop_back();
+    if (call.op != "attributes" && ToPath(called) == path) return true;
+  }
+  return false;
+}
+
+TEST(WalkLinks, LinksInsideTheTreeStayAndSoDoTheirTargets) {
+  RealRun r;
+  TempTree outside;
+  const fs::path far_file = outside.File("far/secret.txt", "far away");
+  const fs::path target = outside.File("target.txt", "target");
+  const fs::path to_folder = r.tree.root() / "to folder", to_file = r.tree.root() / "sub/to file",
+                 dangling = r.tree.root() / "dangling";
+  r.tree.File("sub/ordinary.txt", "o");
+  fs::create_directory_symlink(outside.root() / "far", to_folder);
+  fs::create_symlink(target, to_file);
+  fs::create_symlink(outside.root() / "missing", dangling);
+
+  r.run.FolderStack.push_back(r.tree.text());
+  WalkFolders(r.run);
+
+  EXPECT_FALSE(fs::exists(r.tree.root() / "sub/ordinary.txt"));
+  for (const fs::path& link : {to_folder, to_file, dangling}) {
+    EXPECT_TRUE(fs::is_symlink(link)) << link;
+    EXPECT_FALSE(Touched(r.env, link)) << link;
+  }
+  EXPECT_EQ(ReadAll(far_file), "far away");
+  EXPECT_EQ(ReadAll(target), "target");
+}
+
+TEST(WalkLinks, ALinkTheUserNamedIsWalkedButNotTheLinksInside) {
+  RealRun r;
+  TempTree outside;
+  const fs::path mine = outside.File("mine/mine.txt", "mine");
+  const fs::path kept = outside.File("kept.txt", "kept");
+  fs::create_symlink(kept, outside.root() / "mine/to kept");
+  const fs::path named = r.tree.root() / "named link";
+  fs::create_directory_symlink(outside.root() / "mine", named);
+
+  r.run.FolderStack.push_back(ToText(named));
+  WalkFolders(r.run);
+
+  EXPECT_FALSE(fs::exists(mine));
+  EXPECT_TRUE(fs::is_directory(outside.root() / "mine"));
+  EXPECT_TRUE(fs::is_symlink(outside.root() / "mine/to kept"));
+  EXPECT_EQ(ReadAll(kept), "kept");
+}
+
+}  // namespace
+}  // namespace morvenit

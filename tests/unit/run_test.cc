@@ -1,0 +1,180 @@
+// The run driver, the cancellable wait and start-up, against the fakes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "startup/startup.h"
+#include "tests/fakes/fake_env.h"
+
+namespace morvenit {
+namespace {
+
+// The events of `log` that start with `prefix`, in order.
+std::vector<std::string> Only(const EventLog& log, const std::string& prefix) {
+  std::vector<std::string> out;
+  std::copy_if(log.begin(), log.end(), std::back_inserter(out),
+               [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
+  return out;
+}
+
+size_t IndexOf(const EventLog& log, const std::string& event) {
+  return static_cast<size_t>(std::find(log.begin(), log.end(), event) - log.begin());
+}
+
+TEST(ProcessItems, ShredsNamedFilesFirstThenWalksTheLastNamedFolderFirst) {
+  FakeRun f;
+  f.env.AddFolder(L"C:\\A");
+  f.env.AddFile(L"C:\\A\\a.txt", "a");
+  f.env.AddFolder(L"C:\\B");
+  f.env.AddFile(L"C:\\B\\b.txt", "b");
+  f.env.AddFile(L"C:\\one.txt", "1");
+  f.env.AddFile(L"C:\\two.txt", "2");
+
+  ProcessItems(f.run, {L"C:\\A", L"C:\\one.txt", L"C:\\B", L"C:\\two.txt"});
+
+  EXPECT_EQ(Only(f.log, "remove"),
+            (std::vector<std::string>{"remove C:\\one.txt", "remove C:\\two.txt",
+                                      "remove C:\\B\\b.txt", "remove C:\\A\\a.txt"}));
+  EXPECT_TRUE(f.env.Exists(L"C:\\A") && f.env.Exists(L"C:\\B"));
+  // The run closes: back to the start folder, caption cleared, the pause, the window hidden.
+  const size_t enter = IndexOf(f.log, "enter C:\\Program Files\\Morvenit");
+  ASSERT_LT(enter, f.log.size());
+  EXPECT_EQ(f.log[enter + 1], "caption ");
+  EXPECT_EQ(f.log.back(), "window hidden");
+  EXPECT_EQ(f.log.front(), "window shown");
+}
+
+TEST(ProcessItems, FilesOnlyNeverWalk) {
+  FakeRun f;
+  f.env.AddFile(L"C:\\one.txt", "1");
+  ProcessItems(f.run, {L"C:\\one.txt"});
+  EXPECT_TRUE(Only(f.log, "list").empty());
+  EXPECT_FALSE(f.env.Exists(L"C:\\one.txt"));
+}
+
+TEST(ProcessItems, CancelStopsBeforeTheNextItemAndSkipsTheClose) {
+  FakeRun f;
+  f.env.AddFolder(L"C:\\A");
+  f.env.AddFile(L"C:\\A\\a.txt", "a");
+  f.env.AddFile(L"C:\\one.txt", "1");
+  f.env.AddFile(L"C:\\two.txt", "2");
+  // The user clicks Cancel while the first file is being overwritten.
+  f.env.before = [&](const std::string& op, const Text&) {
+    if (op == "write") f.window.check1 = 1;
+  };
+
+  ProcessItems(f.run, {L"C:\\A", L"C:\\one.txt", L"C:\\two.txt"});
+
+  EXPECT_FALSE(f.env.Exists(L"C:\\one.txt")) << "a file once begun is finished";
+  EXPECT_TRUE(f.env.Exists(L"C:\\two.txt"));
+  EXPECT_TRUE(f.env.Exists(L"C:\\A\\a.txt")) << "gathered folders are not walked";
+  EXPECT_TRUE(f.window.visible);
+  EXPECT_EQ(f.window.caption, L"Morvenit");
+  EXPECT_TRUE(Only(f.log, "enter").empty());
+}
+
+TEST(ProcessItems, FailuresOutsideTheShredderEndTheRun) {
+  {
+    FakeRun f;
+    try {
+      ProcessItems(f.run, {});
+      FAIL() << "an empty list must fail";
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.number, kFailSubscript);
+      EXPECT_EQ(failure.description, L"Subscript out of range");
+    }
+    EXPECT_TRUE(f.window.visible) << "the window is shown before the failure";
+  }
+  {
+    FakeRun f;
+    f.env.AddFile(L"C:\\one.txt", "1");
+    f.env.AddFile(L"C:\\three.txt", "3");
+    try {
+      ProcessItems(f.run, {L"C:\\one.txt", L"", L"C:\\three.txt"});
+      FAIL() << "an empty item must fail";
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.number, kFailFileNotFound);
+    }
+    EXPECT_FALSE(f.env.Exists(L"C:\\one.txt"));
+    EXPECT_TRUE(f.env.Exists(L"C:\\three.txt"));
+  }
+}
+
+TEST(CancellableWait, ZeroReturnsAtOnceWithoutPumping) {
+  FakeRun f;
+  f.env.tick = 0.001;
+  CancellableWait(f.run, 0);
+  EXPECT_TRUE(Only(f.log, "pump").empty());
+}
+
+TEST(CancellableWait, WaitsTheFullTimeWhilePumping) {
+  FakeRun f;
+  f.env.tick = 0.05;  // each clock read moves time on by 50 ms
+  const double start = f.env.time_of_day;
+  CancellableWait(f.run, 1000);
+  const double waited = f.env.time_of_day - start;
+  EXPECT_GE(waited, 1.0);
+  EXPECT_LE(waited, 1.2);
+  EXPECT_GE(Only(f.log, "pump").size(), 5u);
+  EXPECT_EQ(f.window.check1_reads, static_cast<int>(Only(f.log, "pump").size()));
+}
+
+TEST(CancellableWait, PassingMidnightStartsTheWaitAgain) {
+  FakeRun f;
+  f.env.time_of_day = 86399.5;
+  f.env.tick = 0.05;
+  CancellableWait(f.run, 1000);
+  // Half a second before midnight, then the full second again from just after it.
+  EXPECT_GE(f.env.time_of_day, 1.0);
+  EXPECT_LT(f.env.time_of_day, 1.3);
+}
+
+TEST(CancellableWait, CancelEndsTheProgramWithinOnePoll) {
+  FakeRun f;
+  f.env.tick = 0.01;
+  int pumps = 0;
+  f.env.on_pump = [&] {
+    if (++pumps == 3) f.window.check1 = 1;
+  };
+  EXPECT_THROW(CancellableWait(f.run, 3000), EndProgram);
+  EXPECT_EQ(pumps, 3);
+}
+
+TEST(Main, EmptyCommandLineShowsOnlyTheInformationWindow) {
+  FakeRun f;
+  f.env.command_line = L"\"C:\\Program Files\\Morvenit\\morvenit.exe\"";
+  int splashes = 0;
+  EXPECT_EQ(Main(f.env, f.window, [&] { ++splashes; }), kExitDone);
+  EXPECT_EQ(splashes, 1);
+  EXPECT_TRUE(f.log.empty()) << "the engine never runs";
+}
+
+TEST(Main, AFailingInformationWindowEndsWithTheMessageBox) {
+  FakeRun f;
+  EXPECT_EQ(Main(f.env, f.window, [] { throw Failure{-5, L"No window"}; }), kExitFailure);
+  ASSERT_EQ(f.env.messages.size(), 1u);
+  EXPECT_EQ(f.env.messages[0].first, L"Error -5: No window");
+}
+
+TEST(Main, FailuresEndTheProgramWithAMessageBox) {
+  FakeRun f;
+  f.env.command_line = L"\"C:\\Program Files\\Morvenit\\morvenit.exe\"  ";  // one space
+  int splashes = 0;
+  EXPECT_EQ(Main(f.env, f.window, [&] { ++splashes; }), kExitFailure);
+  EXPECT_EQ(splashes, 0);
+  ASSERT_EQ(f.env.messages.size(), 1u);
+  EXPECT_EQ(f.env.messages[0].first, L"Error 53: File not found");
+  EXPECT_EQ(f.env.messages[0].second, L"Morvenit");
+}
+
+TEST(Main, RunsTheEngineOverTheSplitCommandLine) {
+  FakeRun f;
+  f.env.AddFile(L"C:\\a b.txt", "x");
+  f.env.command_line = L"morvenit.exe \"C:\\a b.txt\"";
+  EXPECT_EQ(Main(f.env, f.window, [] { FAIL(); }), kExitDone);
+  EXPECT_FALSE(f.env.Exists(L"C:\\a b.txt"));
+  EXPECT_EQ(f.log.back(), "window hidden");
+}
+
+}  // namespace
+}  // namespace morvenit

@@ -1,0 +1,400 @@
+// The file shredder, against the fakes (every failure path, the display, the pacing of pumps and
+// flushes) and on real files of the platform the tests are built for.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "engine/engine.h"
+#include "tests/fakes/fake_env.h"
+
+namespace morvenit {
+namespace {
+
+constexpr uint64_t kBlock = 68 * 16384;
+constexpr uint64_t MiB = 1 << 20;
+
+uint64_t Rounded(uint64_t length) { return (length + 67) / 68 * 68; }
+
+std::string Pattern(uint64_t length) {
+  const std::string one = "................ ................ ................ ................ ";
+  std::string out;
+  while (out.size() < length) out += one;
+  out.resize(length);
+  return out;
+}
+
+// ---- Against the fakes ----------------------------------------------------------------------
+
+const Text kFile = L"C:\\data\\letter.txt";
+
+// A fake run whose clock moves half a second a read, so the three-second failure wait is short.
+struct Shred : FakeRun {
+  Shred() { env.tick = 0.5; }
+  // The file's bytes as they were when it was deleted.
+  std::string at_removal;
+  void CatchRemoval() {
+    env.before = [this](const std::string& op, const Text& path) {
+      if (op == "remove" && env.Exists(path)) at_removal = env.At(path).data;
+    };
+  }
+  size_t Count(const std::string& event) const { return std::count(log.begin(), log.end(), event); }
+};
+
+TEST(ShredFileTest, OverwritesFlushesClosesThenDeletes) {
+  Shred s;
+  s.env.AddFile(kFile, std::string(69, 'x'), kAttrReadOnly | kAttrHidden | kAttrSystem);
+  s.CatchRemoval();
+  s.env.on_pump = [&] { s.window.check1 = 1; };  // a cancel during the overwrite changes nothing
+  ShredFile(s.run, kFile);
+
+  EXPECT_EQ(s.at_removal, Pattern(136));  // two blocks: the file grew to 136 bytes
+  EXPECT_FALSE(s.env.Exists(kFile));
+  // The old 69 bytes are covered before the file grows past them.
+  EXPECT_EQ(s.log,
+            (EventLog{"text1 ...C:\\data\\letter.txt", "label2 ", "length C:\\data\\letter.txt",
+                      "set-attributes C:\\data\\letter.txt 128", "open C:\\data\\letter.txt",
+                      "write C:\\data\\letter.txt 69", "write C:\\data\\letter.txt 67",
+                      "flush C:\\data\\letter.txt", "pump", "close C:\\data\\letter.txt",
+                      "remove C:\\data\\letter.txt"}));
+}
+
+TEST(ShredFileTest, EmptyFileIsOpenedClosedAndDeletedWithoutWrites) {
+  Shred s;
+  s.env.AddFile(kFile, "");
+  ShredFile(s.run, kFile);
+  EXPECT_FALSE(s.env.Exists(kFile));
+  EXPECT_EQ(s.log,
+            (EventLog{"text1 ...C:\\data\\letter.txt", "label2 ", "length C:\\data\\letter.txt",
+                      "set-attributes C:\\data\\letter.txt 128", "open C:\\data\\letter.txt",
+                      "close C:\\data\\letter.txt", "remove C:\\data\\letter.txt"}));
+}
+
+TEST(ShredFileTest, CancelBeforeTheCallLeavesFileAndDisplayAlone) {
+  Shred s;
+  s.env.AddFile(kFile, "keep");
+  s.window.text1 = L"...previous.txt";
+  s.window.check1 = 1;
+  ShredFile(s.run, kFile);
+  EXPECT_TRUE(s.log.empty());
+  EXPECT_EQ(s.window.text1, L"...previous.txt");
+  EXPECT_EQ(s.env.At(kFile).data, "keep");
+}
+
+TEST(ShredFileTest, DisplayShowsTheTailOfThePathAsReceived) {
+  struct Case {
+    Text path, display;
+  } cases[] = {
+      {L"C:\\a.txt", L"...C:\\a.txt"},
+      {L"C:\\exactly-thirty-characters.t", L"...C:\\exactly-thirty-characters.t"},
+      {L"C:\\Users\\Someone\\Documents\\quarterly report.doc",
+       L"...Documents\\quarterly report.doc"},
+      // Quotes are shown as received; they only go before the file is looked up.
+      {L"\"C:\\d\\a b.txt\"", L"...\"C:\\d\\a b.txt\""},
+      {L"\"C:\\Users\\Someone\\Documents\\q report.doc\"", L"...omeone\\Documents\\q report.doc\""},
+      // A character beyond the 16-bit range counts once and is never cut in half.
+      {L"C:\\folder\\name\\\U0001F600abcdefghijklmnopqrstuvwxyz.ab",
+       L"...\U0001F600abcdefghijklmnopqrstuvwxyz.ab"},
+  };
+  for (const Case& c : cases) {
+    Shred s;
+    Text bare = c.path;
+    std::erase(bare, L'"');
+    s.env.AddFile(bare, "x");
+    ShredFile(s.run, c.path);
+    EXPECT_EQ(s.window.text1, c.display) << Narrow(c.path);
+    EXPECT_FALSE(s.env.Exists(bare)) << Narrow(c.path);
+    EXPECT_FALSE(s.window.label2_visible);
+  }
+}
+
+// What every failure shares: the status line shown with its text, a three-second wait that keeps
+// the window alive, the line hidden again, and no file left for a destructor to close.
+void ExpectReported(const Shred& s, const std::string& status) {
+  const auto shown = std::find(s.log.begin(), s.log.end(), "label2 shown");
+  ASSERT_NE(shown, s.log.end());
+  EXPECT_EQ(*std::next(shown), "label2 " + status);
+  EXPECT_EQ(s.log.back(), "label2 hidden");
+  EXPECT_GE(std::count(shown, s.log.end(), "pump"), 2);
+  EXPECT_GE(s.env.time_of_day - 36000.0, 3.0);
+  EXPECT_FALSE(s.window.label2_visible);
+  EXPECT_EQ(s.Count("close C:\\data\\letter.txt (discarded)"), 0u);
+}
+
+TEST(ShredFileTest, MissingFileIsReportedAsNotFound) {
+  Shred s;
+  ShredFile(s.run, kFile);
+  ExpectReported(s, "File not found");
+  EXPECT_TRUE(s.env.messages.empty());
+}
+
+TEST(ShredFileTest, RefusedAccessIsReportedAndFileKept) {
+  for (const std::string refused : {"set-attributes", "open", "remove"}) {
+    Shred s;
+    s.env.AddFile(kFile, "secret");
+    s.env.before = [&](const std::string& op, const Text&) {
+      if (op == refused) throw AccessRefused();
+    };
+    ShredFile(s.run, kFile);
+    ExpectReported(s, "Processing folder");
+    EXPECT_TRUE(s.env.messages.empty());
+    ASSERT_TRUE(s.env.Exists(kFile)) << refused;
+    // Nothing is undone: a refused delete leaves the pattern that was already written.
+    EXPECT_EQ(s.env.At(kFile).data, refused == "remove" ? Pattern(68) : "secret") << refused;
+  }
+}
+
+TEST(ShredFileTest, DiskFullMidWriteKeepsTheBlocksWrittenAndTheFile) {
+  Shred s;
+  const uint64_t length = 3 * kBlock;
+  s.env.AddFile(kFile, std::string(length, 'x'));
+  s.env.disk_free = kBlock + 100;
+  ShredFile(s.run, kFile);
+
+  ExpectReported(s, "Unexpected file error");
+  ASSERT_EQ(s.env.messages.size(), 1u);
+  EXPECT_EQ(s.env.messages[0].first, L"There is not enough space on the disk.");
+  EXPECT_EQ(s.env.messages[0].second, L"-2147024784");
+  ASSERT_TRUE(s.env.Exists(kFile));
+  EXPECT_EQ(s.env.At(kFile).data, Pattern(kBlock + 100) + std::string(length - kBlock - 100, 'x'));
+  EXPECT_EQ(s.Count("close C:\\data\\letter.txt"), 1u);
+}
+
+TEST(ShredFileTest, FailedFlushOrCloseLeavesTheFileUndeleted) {
+  for (const std::string failing : {"flush", "close"}) {
+    Shred s;
+    s.env.AddFile(kFile, "secret");
+    s.env.before = [&](const std::string& op, const Text&) {
+      if (op == failing) throw Failure{-2147024873, L"Data error (cyclic redundancy check)."};
+    };
+    ShredFile(s.run, kFile);
+    ExpectReported(s, "Unexpected file error");
+    EXPECT_TRUE(s.env.Exists(kFile)) << failing;
+    EXPECT_EQ(s.env.messages.at(0).second, L"-2147024873");
+    EXPECT_EQ(s.Count("close C:\\data\\letter.txt"), 1u) << failing;  // closed once, not twice
+  }
+}
+
+TEST(ShredFileTest, CancelDuringTheFailureWaitEndsTheProgram) {
+  Shred s;
+  s.env.on_pump = [&] { s.window.check1 = 1; };
+  EXPECT_THROW(ShredFile(s.run, kFile), EndProgram);
+  EXPECT_TRUE(s.window.label2_visible);
+}
+
+// ---- Pacing: pumps by elapsed time, and flushes that never pile up ---------------------------
+
+// A device that takes `write_us` per write and flushes at `bytes_per_us`; records the pumps.
+struct Device {
+  Shred s;
+  uint64_t unflushed = 0, most_unflushed = 0, longest_flush = 0, flushes = 0;
+  size_t logged = 0;  // how far the log has been read for the sizes written
+  std::vector<uint64_t> pumps;
+
+  Device(uint64_t length, uint64_t write_us, uint64_t bytes_per_us) {
+    s.env.AddFile(kFile, std::string(length, 'x'));
+    s.env.on_pump = [this] { pumps.push_back(s.env.micros); };
+    s.env.before = [=, this](const std::string& op, const Text&) {
+      for (; logged < s.log.size(); ++logged) {
+        const std::string& event = s.log[logged];
+        if (event.rfind("write ", 0) == 0) unflushed += std::stoull(event.substr(event.rfind(' ')));
+      }
+      if (op == "write") {
+        s.env.micros += write_us;
+      } else if (op == "flush") {
+        ++flushes;
+        const uint64_t took = bytes_per_us ? unflushed / bytes_per_us : 0;
+        if (flushes > 1) longest_flush = std::max(longest_flush, took);
+        s.env.micros += took;
+        most_unflushed = std::max(most_unflushed, unflushed);
+        unflushed = 0;
+      } else if (op == "remove") {
+        s.at_removal = s.env.At(kFile).data;
+      }
+    };
+  }
+};
+
+TEST(ShredFilePacingTest, SlowDeviceStillPumpsEveryFiftyMilliseconds) {
+  Device d(40 * MiB, 4000, 40);  // a USB stick: 40 MB/s
+  ShredFile(d.s.run, kFile);
+  EXPECT_TRUE(d.s.at_removal == Pattern(Rounded(40 * MiB)));
+  ASSERT_FALSE(d.pumps.empty());
+  uint64_t previous = 0, longest_gap = 0;
+  for (const uint64_t at : d.pumps) {
+    longest_gap = std::max(longest_gap, at - previous);
+    previous = at;
+  }
+  EXPECT_LE(longest_gap, 50'000u);
+  EXPECT_LE(d.longest_flush, 40'000u);
+}
+
+TEST(ShredFilePacingTest, FastDeviceNeverHoldsMoreThanAFewTensOfMiB) {
+  Device d(150 * MiB + 5, 0, 0);  // flushes that take no measurable time
+  ShredFile(d.s.run, kFile);
+  EXPECT_LE(d.most_unflushed, 64 * MiB);
+  EXPECT_GE(d.flushes, 3u);
+  EXPECT_EQ(d.unflushed, 0u);     // everything was flushed before the close
+  EXPECT_EQ(d.pumps.size(), 1u);  // no time passed, so only the pump that ends the file
+  EXPECT_TRUE(d.s.at_removal == Pattern(Rounded(150 * MiB + 5)));
+}
+
+// A file past 4 GiB, beyond any 32-bit count, is overwritten whole with one unbroken pattern.
+TEST(ShredFilePacingTest, LengthsPastFourGiBAreOverwrittenWhole) {
+  struct BigEnv : FakeEnv {
+    using FakeEnv::FakeEnv;
+    uint64_t length = (uint64_t{1} << 32) + 69, written = 0;
+    bool unbroken = true;
+    uint64_t FileLength(const Text&) override { return length; }
+    std::unique_ptr<OpenFile> OpenExisting(const Text&) override {
+      struct Checking : OpenFile {
+        BigEnv* env;
+        std::string pattern = Pattern(kBlock + 68);
+        explicit Checking(BigEnv* e) : env(e) {}
+        void Write(const char* data, size_t size) override {
+          env->unbroken &= pattern.compare(env->written % 68, size, data, size) == 0;
+          env->written += size;
+        }
+        void Flush() override {}
+        void Close() override {}
+      };
+      return std::make_unique<Checking>(this);
+    }
+  };
+  EventLog log;
+  BigEnv env(&log);
+  FakeProgress window(&log);
+  Engine run{env, window, L"C:\\", {Text()}};
+  env.AddFile(kFile, "");
+  ShredFile(run, kFile);
+  EXPECT_EQ(env.written, Rounded(env.length));
+  EXPECT_TRUE(env.unbroken);
+  EXPECT_FALSE(env.Exists(kFile));
+}
+
+// ---- On real files -------------------------------------------------------------------------
+
+namespace fs = std::filesystem;
+
+// Reads a whole file and closes it again (Windows will not delete a file that is open).
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The platform's own Env, except that it keeps each file's bytes and attributes as they are just
+// before deletion, and that its clock runs fast so failure waits take no real time.
+class CatchingEnv : public Env {
+ public:
+  struct Caught {
+    std::string data;
+    uint32_t attributes;
+  };
+  std::map<Text, Caught> removed;
+
+  Text ProgramFolder() override { return real_.ProgramFolder(); }
+  Text CommandLine() override { return real_.CommandLine(); }
+  uint32_t GetAttributes(const Text& p) override { return real_.GetAttributes(p); }
+  void SetAttributes(const Text& p, uint32_t a) override { real_.SetAttributes(p, a); }
+  uint64_t FileLength(const Text& p) override { return real_.FileLength(p); }
+  std::unique_ptr<OpenFile> OpenExisting(const Text& p) override { return real_.OpenExisting(p); }
+  void RemoveFile(const Text& p) override {
+    removed[p] = {ReadAll(fs::path(p)), real_.GetAttributes(p)};
+    real_.RemoveFile(p);
+  }
+  std::vector<Text> ListFolder(const Text& f) override { return real_.ListFolder(f); }
+  Text FullPath(const Text& p) override { return real_.FullPath(p); }
+  void SetCurrentFolder(const Text& f) override { real_.SetCurrentFolder(f); }
+  double SecondsSinceMidnight() override { return clock_ += 0.5; }
+  uint64_t NowMicros() override { return real_.NowMicros(); }
+  void PumpMessages() override { real_.PumpMessages(); }
+  void WaitForMessages(int) override {}
+  void ShowMessage(const Text& text, const Text& title) override { real_.ShowMessage(text, title); }
+
+ private:
+  Env& real_ = Env::Default();
+  double clock_ = 1000.0;
+};
+
+class ShredRealFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = fs::temp_directory_path() / ("morvenit-shred-" + std::string(info->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    for (const auto& entry : fs::recursive_directory_iterator(dir_)) {
+      fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
+    }
+    fs::remove_all(dir_);
+  }
+  Text Make(const std::string& name, uint64_t length) {
+    const fs::path path = dir_ / name;
+    std::ofstream(path, std::ios::binary) << std::string(length, '\xA5');
+    return path.wstring();
+  }
+
+  EventLog log_;
+  CatchingEnv env_;
+  FakeProgress window_{&log_};
+  Engine run_{env_, window_, L"", {Text()}};
+  fs::path dir_;
+};
+
+TEST_F(ShredRealFileTest, WritesTheExactPatternOverTheRoundedUpLength) {
+  for (const uint64_t length :
+       {uint64_t{0}, uint64_t{1}, uint64_t{67}, uint64_t{68}, uint64_t{69}, 3 * MiB + 5}) {
+    const Text path = Make("file " + std::to_string(length) + ".bin", length);
+    ShredFile(run_, path);
+    ASSERT_EQ(env_.removed.count(path), 1u) << length;
+    EXPECT_TRUE(env_.removed[path].data == Pattern(Rounded(length))) << length;
+    EXPECT_FALSE(fs::exists(fs::path(path))) << length;
+  }
+  EXPECT_FALSE(window_.label2_visible);
+  EXPECT_EQ(std::count(log_.begin(), log_.end(), "label2 shown"), 0);
+}
+
+TEST_F(ShredRealFileTest, ReadOnlyHiddenAndSystemFilesAreClearedAndRemoved) {
+  const Text path = Make("guarded.txt", 100);
+  Env::Default().SetAttributes(path, kAttrReadOnly | kAttrHidden | kAttrSystem);
+  ASSERT_TRUE(Env::Default().GetAttributes(path) & kAttrReadOnly);
+#ifdef _WIN32
+  ASSERT_EQ(Env::Default().GetAttributes(path) & (kAttrHidden | kAttrSystem),
+            kAttrHidden | kAttrSystem);
+#endif
+  ShredFile(run_, path);
+  ASSERT_EQ(env_.removed.count(path), 1u);
+  EXPECT_EQ(env_.removed[path].attributes & (kAttrReadOnly | kAttrHidden | kAttrSystem), 0u);
+  EXPECT_TRUE(env_.removed[path].data == Pattern(136));
+  EXPECT_FALSE(fs::exists(fs::path(path)));
+}
+
+TEST_F(ShredRealFileTest, MissingFilesAndFoldersAreReportedAndLeft) {
+  ShredFile(run_, (dir_ / "gone.txt").wstring());
+  EXPECT_EQ(window_.label2, L"File not found");
+  fs::create_directory(dir_ / "folder");
+  ShredFile(run_, (dir_ / "folder").wstring());
+  EXPECT_EQ(window_.label2, L"Processing folder");
+  EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
+  EXPECT_TRUE(env_.removed.empty());
+}
+
+#ifdef _WIN32
+// Another handle that shares nothing keeps the file from being opened: reported, left whole.
+TEST_F(ShredRealFileTest, FileInUseIsReportedAndLeftWhole) {
+  const Text path = Make("in use.txt", 10);
+  auto holder = Env::Default().OpenExisting(path);
+  ShredFile(run_, path);
+  EXPECT_EQ(window_.label2, L"Processing folder");
+  holder.reset();
+  EXPECT_EQ(ReadAll(fs::path(path)), std::string(10, '\xA5'));
+}
+#endif
+
+}  // namespace
+}  // namespace morvenit

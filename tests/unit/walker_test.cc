@@ -1,0 +1,138 @@
+// The folder walker against the fakes: the order of the walk, Cancel, and the failures it lets
+// pass.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/fakes/fake_env.h"
+
+namespace morvenit {
+namespace {
+
+using Events = std::vector<std::string>;
+
+// The paths of the events of `log` named `op`, in order.
+Events Paths(const EventLog& log, const std::string& op) {
+  Events out;
+  for (const std::string& e : log) {
+    if (e.rfind(op + " ", 0) == 0) out.push_back(e.substr(op.size() + 1));
+  }
+  return out;
+}
+
+// Two named folders: B holds files around two subfolders, one of them nested.
+void AddTwoTrees(FakeEnv& env) {
+  env.AddFolder(L"C:\\A");
+  env.AddFile(L"C:\\A\\a.txt", "a");
+  env.AddFolder(L"C:\\A\\sub");
+  env.AddFile(L"C:\\A\\sub\\x.txt", "x");
+  env.AddFolder(L"C:\\B");
+  env.AddFile(L"C:\\B\\f1", "1");
+  env.AddFolder(L"C:\\B\\s1");
+  env.AddFile(L"C:\\B\\s1\\g", "g");
+  env.AddFolder(L"C:\\B\\s1\\deep");
+  env.AddFile(L"C:\\B\\s1\\deep\\h", "h");
+  env.AddFolder(L"C:\\B\\s2");
+  env.AddFile(L"C:\\B\\s2\\k", "k");
+  env.AddFile(L"C:\\B\\f2", "2");
+}
+
+TEST(WalkFolders, LastNamedFirstDepthFirstSiblingsInReverse) {
+  FakeRun f;
+  AddTwoTrees(f.env);
+  f.run.FolderStack = {L"", L"C:\\A", L"C:\\B"};
+
+  WalkFolders(f.run);
+
+  // B's own files go before any subfolder is opened; s2, pushed last, is walked first.
+  EXPECT_EQ(Paths(f.log, "enter"), (Events{"C:\\B\\", "C:\\B\\s2\\", "C:\\B\\s1\\",
+                                           "C:\\B\\s1\\deep\\", "C:\\A\\", "C:\\A\\sub\\"}));
+  EXPECT_EQ(Paths(f.log, "remove"),
+            (Events{"C:\\B\\f1", "C:\\B\\f2", "C:\\B\\s2\\k", "C:\\B\\s1\\g", "C:\\B\\s1\\deep\\h",
+                    "C:\\A\\a.txt", "C:\\A\\sub\\x.txt"}));
+  for (const wchar_t* folder :
+       {L"C:\\A", L"C:\\A\\sub", L"C:\\B", L"C:\\B\\s1", L"C:\\B\\s1\\deep", L"C:\\B\\s2"}) {
+    EXPECT_TRUE(f.env.Exists(folder)) << Narrow(folder);
+  }
+  EXPECT_EQ(f.run.FolderStack, std::vector<Text>{L""});
+}
+
+TEST(WalkFolders, CancelStopsBeforeTheNextEntryAndAbandonsTheStack) {
+  FakeRun f;
+  AddTwoTrees(f.env);
+  f.run.FolderStack = {L"", L"C:\\A", L"C:\\B"};
+  // Cancel is clicked while the first file is being overwritten.
+  f.env.before = [&](const std::string& op, const Text&) {
+    if (op == "write") f.window.check1 = 1;
+  };
+
+  WalkFolders(f.run);
+
+  EXPECT_FALSE(f.env.Exists(L"C:\\B\\f1")) << "a file once begun is finished";
+  EXPECT_EQ(Paths(f.log, "enter"), Events{"C:\\B\\"});
+  EXPECT_EQ(Paths(f.log, "attributes"), Events{"C:\\B\\f1"}) << "no entry looked at after it";
+  EXPECT_TRUE(f.env.Exists(L"C:\\B\\f2"));
+  EXPECT_TRUE(f.env.Exists(L"C:\\A\\a.txt"));
+}
+
+TEST(WalkFolders, LinksAndUnreadableEntriesAreNeverOverwritten) {
+  FakeRun f;
+  f.env.AddFolder(L"C:\\T");
+  f.env.AddFolder(L"C:\\T\\junction", kAttrReparsePoint);
+  f.env.AddFile(L"C:\\T\\junction\\far.txt", "far away");
+  f.env.AddFile(L"C:\\T\\file link", "target", kAttrReparsePoint);
+  f.env.AddFile(L"C:\\T\\unreadable", "secret");
+  f.env.AddFile(L"C:\\T\\last.txt", "z");
+  f.env.before = [](const std::string& op, const Text& path) {
+    if (op == "attributes" && path == L"C:\\T\\unreadable") throw Failure{-5, L"Denied"};
+  };
+  f.run.FolderStack = {L"", L"C:\\T"};
+
+  WalkFolders(f.run);
+
+  // The unreadable entry is taken for a folder: entering it fails and the walk goes on.
+  EXPECT_EQ(Paths(f.log, "enter"), (Events{"C:\\T\\", "C:\\T\\unreadable\\"}));
+  EXPECT_EQ(Paths(f.log, "remove"), Events{"C:\\T\\last.txt"});
+  EXPECT_EQ(Paths(f.log, "open"), Events{"C:\\T\\last.txt"});
+  EXPECT_EQ(f.env.At(L"C:\\T\\unreadable").data, "secret");
+  EXPECT_EQ(f.env.At(L"C:\\T\\file link").data, "target");
+  EXPECT_TRUE(f.env.Exists(L"C:\\T\\junction\\far.txt"));
+}
+
+TEST(WalkFolders, FoldersThatCannotBeEnteredOrListedAreSkippedSilently) {
+  FakeRun f;
+  AddTwoTrees(f.env);
+  // s1 vanished after it was pushed; s2 may be entered but not listed; C:\Gone never existed.
+  f.env.before = [](const std::string& op, const Text& path) {
+    if (op == "enter" && path == L"C:\\B\\s1\\") throw FileNotFound();
+    if (op == "list" && path == L"C:\\B\\s2\\") throw AccessRefused();
+  };
+  f.run.FolderStack = {L"", L"C:\\A", L"C:\\Gone", L"C:\\B"};
+
+  WalkFolders(f.run);
+
+  EXPECT_EQ(Paths(f.log, "remove"),
+            (Events{"C:\\B\\f1", "C:\\B\\f2", "C:\\A\\a.txt", "C:\\A\\sub\\x.txt"}));
+  EXPECT_TRUE(f.env.Exists(L"C:\\B\\s1\\deep\\h")) << "the subtree goes with its folder";
+  EXPECT_TRUE(f.env.Exists(L"C:\\B\\s2\\k"));
+  EXPECT_TRUE(f.env.messages.empty());
+  EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "label2 shown"), 0) << "nothing is reported";
+}
+
+TEST(WalkFolders, TrailingBackslashKeptOthersGetOneBlankEntriesSkipped) {
+  FakeRun f;
+  f.env.AddFolder(L"C:");
+  f.env.AddFile(L"C:\\root.txt", "r");
+  f.env.AddFolder(L"D:\\sp ");
+  f.env.AddFile(L"D:\\sp \\in.txt", "i");
+  f.run.FolderStack = {L"", L"C:\\", L"D:\\sp ", L"D:\\x\\  ", L"   "};
+
+  WalkFolders(f.run);
+
+  // The test looks past trailing spaces, but they stay in the path that is entered.
+  EXPECT_EQ(Paths(f.log, "enter"), (Events{"D:\\x\\  ", "D:\\sp \\", "C:\\"}));
+  EXPECT_EQ(Paths(f.log, "remove"), (Events{"D:\\sp \\in.txt", "C:\\root.txt"}));
+}
+
+}  // namespace
+}  // namespace morvenit

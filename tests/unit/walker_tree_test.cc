@@ -1,0 +1,117 @@
+// The folder walker on real trees: natively against the POSIX file system and, in the Windows
+// build under Wine, against the Win32 one.
+#include <gtest/gtest.h>
+
+#include "tests/unit/real_tree.h"
+
+namespace morvenit {
+namespace {
+
+std::string Listed(const std::set<fs::path>& paths) {
+  std::string out;
+  for (const fs::path& path : paths) out += " [" + path.generic_string() + "]";
+  return out;
+}
+
+TEST(WalkRealTree, EveryFileAtEveryDepthGoesEveryFolderStays) {
+  RealRun r;
+  r.tree.File("top.txt", std::string(1000, 't'));
+  r.tree.File("zero.txt", "");
+  r.tree.Folder("empty");
+  r.tree.File("with space/file with space.txt", "s");
+  r.tree.File(u8"Ωmega/čaj é.txt", "u");
+  r.tree.File("a/.dotfile", "d");
+  r.tree.File("a/b/c/deep.bin", std::string(69, 'd'));
+  const Text hidden = ToText(r.tree.File("a/hidden.txt", "h"));
+  const Text system = ToText(r.tree.File("a/b/system.sys", "y"));
+  const Text read_only = ToText(r.tree.File("a/b/read-only.txt", "r"));
+  r.env.SetAttributes(hidden, kAttrHidden);
+  r.env.SetAttributes(system, kAttrSystem | kAttrHidden);
+  r.env.SetAttributes(read_only, kAttrReadOnly);
+  ASSERT_TRUE(r.env.GetAttributes(read_only) & kAttrReadOnly);
+#ifdef _WIN32
+  ASSERT_TRUE(r.env.GetAttributes(hidden) & kAttrHidden);
+  ASSERT_TRUE(r.env.GetAttributes(system) & kAttrSystem);
+#endif
+  const Inventory before = Take(r.tree.root());
+  ASSERT_EQ(before.files.size(), 9u);
+
+  r.run.FolderStack.push_back(r.tree.text());
+  WalkFolders(r.run);
+
+  const Inventory after = Take(r.tree.root());
+  EXPECT_TRUE(after.files.empty()) << "left:" << Listed(after.files);
+  EXPECT_EQ(after.folders, before.folders);
+  EXPECT_FALSE(r.AnyFileFailed());
+  EXPECT_TRUE(r.env.messages.empty());
+}
+
+TEST(WalkRealTree, NamedFilesGoFirstThenTheLastNamedFolder) {
+  RealRun r;
+  const fs::path a = r.tree.Folder("A"), b = r.tree.Folder("B");
+  r.tree.File("A/a.txt", "a");
+  r.tree.File("B/b.txt", "b");
+  r.tree.File("B/sub/c.txt", "c");
+  const fs::path x = r.tree.File("x.txt", "x"), y = r.tree.File("y.txt", "y");
+
+  ProcessItems(r.run, {ToText(a), ToText(x), ToText(b), ToText(y)});
+
+  std::vector<std::string> removed;
+  for (const Text& path : r.env.Paths("remove")) {
+    removed.push_back(ToPath(path).lexically_relative(r.tree.root()).generic_string());
+  }
+  EXPECT_EQ(removed,
+            (std::vector<std::string>{"x.txt", "y.txt", "B/b.txt", "B/sub/c.txt", "A/a.txt"}));
+  EXPECT_TRUE(Take(r.tree.root()).files.empty());
+  EXPECT_TRUE(fs::is_directory(a) && fs::is_directory(b / "sub"));
+}
+
+// The walk moves the current directory; a folder named relative to it must still be the one
+// emptied, never one beside or above it.
+TEST(WalkRealTree, RelativeFolderIsTheOneEmptied) {
+  RealRun r;
+  const fs::path outside = r.tree.File("outside.txt", "keep me");
+  r.tree.File("dir/inside.txt", "i");
+  r.tree.File("dir/sub/deep.txt", "d");
+  const fs::path here = r.tree.Folder("dir/sub");
+  fs::current_path(here);
+
+  ProcessItems(r.run, {L"..", L"."});
+
+  EXPECT_EQ(ReadAll(outside), "keep me");
+  EXPECT_FALSE(fs::exists(r.tree.root() / "dir/inside.txt"));
+  EXPECT_FALSE(fs::exists(r.tree.root() / "dir/sub/deep.txt"));
+}
+
+TEST(WalkRealTree, TreeDeeperThanTheClassicLimitIsEmptied) {
+  RealRun r;
+  // std::filesystem cannot list such a tree on Windows, so each path is checked on its own.
+  std::vector<fs::path> folders, files;
+  fs::path deep;
+  Text deepest_file = r.tree.text();
+  for (int level = 10; level < 26; ++level) {
+    const std::string name = "level " + std::to_string(level) + " of a deep tree";
+    deep /= name;
+    files.push_back(r.tree.File(deep / "file.txt", name));
+    folders.push_back(r.tree.root() / deep);
+    deepest_file += L"\\" + Text(name.begin(), name.end());
+  }
+  deepest_file += L"\\file.txt";
+  ASSERT_GT(deepest_file.size(), 400u);
+  for (const fs::path& file : files) ASSERT_TRUE(fs::is_regular_file(file)) << file;
+
+  r.run.FolderStack.push_back(r.tree.text());
+  WalkFolders(r.run);
+
+  for (const fs::path& file : files) EXPECT_FALSE(fs::exists(file)) << file;
+  for (const fs::path& folder : folders) EXPECT_TRUE(fs::is_directory(folder)) << folder;
+  EXPECT_FALSE(r.AnyFileFailed());
+  // The file is shown by the path the user knows, which the engine alone never lengthens.
+  EXPECT_EQ(r.window.text1, L"..." + deepest_file.substr(deepest_file.size() - 30));
+  for (const auto& call : r.env.calls) {
+    EXPECT_NE(call.path.substr(0, 4), L"\\\\?\\") << call.op;
+  }
+}
+
+}  // namespace
+}  // namespace morvenit
