@@ -1,0 +1,206 @@
+#!/usr/bin/env bash
+# The progress window during real runs: its place, frame, title and elements; the animation as
+# it reaches the screen; the status line while another process holds a file open; "Cancel"; the
+# close box; and, in Wine's managed mode, no taskbar entry.
+source "$(dirname "$0")/lib.sh"
+CLASS=MorvenitProgress
+PIC=100 TEXT1=101 CHECK1=102 LABEL2=103 # control ids
+
+random_file() { head -c 5000 /dev/urandom >"$1"; }
+sums() { cat "$@" | md5sum; }
+
+# Holds FILE open without sharing, from another Wine process, until `release`.
+hold() {
+  rm -f "$ARTIFACTS/hold.txt"
+  wine "$WINTOOL" hold "$(winpath "$1")" 120 >"$ARTIFACTS/hold.txt" 2>&1 &
+  HOLD_PID=$!
+  BACKGROUND_PIDS+=("$HOLD_PID")
+  for _ in $(seq 100); do
+    grep -qs holding "$ARTIFACTS/hold.txt" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+release() { kill "$HOLD_PID" 2>/dev/null && wait "$HOLD_PID" 2>/dev/null; }
+
+# Polls until the progress window is on screen; its first inspection is left in $SEEN.
+wait_shown() {
+  for _ in $(seq 80); do
+    SEEN=$(inspect --class "$CLASS")
+    grep -q '^window .* visible=1' <<<"$SEEN" && return 0
+    sleep 0.25
+  done
+  return 1
+}
+window_line() { grep '^window ' <<<"$1"; }
+child() { field "$(grep "^child .* id=$2 " <<<"$1")" "$3"; } # child INSPECTION ID KEY
+label2_visible() { [ "$(child "$(inspect --class "$CLASS")" $LABEL2 visible)" = 1 ]; }
+label2_hidden() { ! label2_visible; }
+
+# The frame (1-8) that `pic` shows on screen, or "?": the 376 x 80 pixels of the image inside
+# the client area, the places of the three controls blacked out, against each frame's file.
+MASK=(-fill black -draw 'rectangle 71,56 320,74' -draw 'rectangle 327,56 368,72'
+  -draw 'rectangle 103,40 360,56')
+declare -A FRAME_OF
+for n in 1 2 3 4 5 6 7 8; do
+  FRAME_OF[$(convert "$E2E_ROOT/assets/frame$n.bmp" -crop 376x80+1+0 +repage "${MASK[@]}" \
+    rgb:- | md5sum)]=$n
+done
+frame_on_screen() {
+  local sum
+  sum=$(import -window root -crop 376x80+448+625 +repage png:- 2>/dev/null |
+    convert png:- "${MASK[@]}" rgb:- | md5sum)
+  echo "${FRAME_OF[$sum]:-?}"
+}
+
+# --- A run over a long file, a file held open elsewhere and a small one ----------------------
+truncate -s 1G "$WORK/long.bin" # costs nothing to make; the shredder still writes every byte
+random_file "$WORK/held.bin"
+random_file "$WORK/after.bin"
+held_sum=$(sums "$WORK/held.bin")
+hold "$WORK/held.bin" || fail "wintool could not hold a file"
+morvenit_start "$WORK/long.bin" "$WORK/held.bin" "$WORK/after.bin"
+wait_shown || {
+  fail "the progress window never appeared"
+  finish
+}
+window=$(window_line "$SEEN")
+style=$(field "$window" style)
+exstyle=$(field "$window" exstyle)
+# At 96 dpi, 15 twips to the pixel.
+check_eq "client area" "448,623,376,83" "$(field "$window" client)"
+check_eq "title" "Morvenit                   Copyright © 2026 Morvenit" "$(field "$window" title)"
+check "caption and close box; no minimize or maximize box; dialog frame, not resizable" test \
+  $((style & 0xCF0000)) -eq $((0xC80000)) -a $((exstyle & 0x81)) -eq 1
+check "owned by a hidden window" test "$(field "$window" owner)" != 0x0 -a \
+  "$(field "$window" owner_visible)" = 0
+# `pic` starts 50 twips left of the client area and sizes itself to its image plus a 2-px border.
+check_eq "rectangles of pic, Text1, Check1, Label2" \
+  "445,623,394,84 519,681,249,19 775,681,41,17 551,665,257,17" \
+  "$(for id in $PIC $TEXT1 $CHECK1 $LABEL2; do child "$SEEN" $id rect; done | xargs)"
+pic_hwnd=$(child "$SEEN" $PIC hwnd)
+check_eq "pic, sunken, holds the three others" "512 $pic_hwnd $pic_hwnd $pic_hwnd" \
+  "$(($(child "$SEEN" $PIC exstyle) & 0x200)) $(child "$SEEN" $TEXT1 parent)\
+ $(child "$SEEN" $CHECK1 parent) $(child "$SEEN" $LABEL2 parent)"
+check_eq "Check1: a push-like auto check box \"Cancel\", unchecked" "Cancel $((0x1003)) 0" \
+  "$(child "$SEEN" $CHECK1 text) $(($(child "$SEEN" $CHECK1 style) & 0x100f))\
+ $(child "$SEEN" $CHECK1 check)"
+check_eq "Label2 hidden and empty at creation" "0 ''" \
+  "$(child "$SEEN" $LABEL2 visible) '$(child "$SEEN" $LABEL2 text)'"
+check "the focus is not on Check1" test "$(field "$window" focus)" != "$(child "$SEEN" $CHECK1 hwnd)"
+screenshot "run-long-file"
+
+# The animation as the screen shows it, until the loop has wrapped round and five different
+# frames have been seen.
+frames=()
+distinct=""
+wrapped=0
+opening_again=0
+previous=0
+for _ in $(seq 120); do
+  f=$(frame_on_screen)
+  frames+=("$f")
+  if [ "$f" != "?" ]; then
+    [[ $distinct != *$f* ]] && distinct+=$f
+    [ "$f" -lt "$previous" ] && wrapped=1
+    [ "$f" -le 3 ] && [ "$previous" -ge 4 ] && opening_again=1
+    previous=$f
+  fi
+  [ ${#distinct} -ge 5 ] && [ $wrapped = 1 ] && break
+  kill -0 "$MORVENIT_PID" 2>/dev/null || break
+done
+echo "frames seen on screen: ${frames[*]}"
+check "pic always shows one of the eight frames, unaltered" test "${frames[*]}" = "${frames[*]//\?/}"
+check "the animation advances: frames $distinct" test ${#distinct} -ge 5
+check "the loop wraps round to frame 4, never back to the opening" \
+  test $wrapped -eq 1 -a $opening_again -eq 0
+
+# The held file cannot be opened: the status line says so, then goes after its pause.
+for _ in $(seq 80); do label2_visible && break || sleep 0.1; done
+if label2_visible; then
+  check_eq "status line" "Processing folder" "$(child "$(inspect --class "$CLASS")" $LABEL2 text)"
+  screenshot "status-line"
+  for _ in $(seq 100); do label2_visible && sleep 0.1 || break; done
+  check "status line hidden again" label2_hidden
+else
+  fail "the status line never showed"
+fi
+wait_exit "$MORVENIT_PID" 60 || fail "the run did not end"
+release
+check_eq "run: exit code" 0 "${EXIT_CODE:-}"
+check "run: the long file and the one after the held file are gone" \
+  test ! -e "$WORK/long.bin" -a ! -e "$WORK/after.bin"
+check_eq "run: the held file is untouched" "$held_sum" "$(sums "$WORK/held.bin")"
+
+# --- "Cancel" during a run: the program ends, the files after it stay ------------------------
+truncate -s 300M "$WORK/long.bin"
+for f in held c d; do random_file "$WORK/$f.bin"; done
+before=$(sums "$WORK"/{held,c,d}.bin)
+hold "$WORK/held.bin" # the run lasts three seconds at least
+morvenit_start "$WORK/long.bin" "$WORK"/{held,c,d}.bin
+if wait_shown; then
+  click_rect "$(child "$SEEN" $CHECK1 rect)"
+  EXIT_CODE=
+  wait_exit "$MORVENIT_PID" 30
+  check_eq "Cancel: the program ends" 0 "$EXIT_CODE"
+  check_eq "Cancel: the files after it are untouched" "$before" "$(sums "$WORK"/{held,c,d}.bin)"
+else
+  fail "Cancel: the progress window never appeared"
+fi
+release
+rm -f "$WORK"/*.bin
+
+# --- The close box during a run: no window from then on, and the run finishes ---------------
+mkdir "$WORK/many" # many small files: a run of some seconds at little cost to the disk
+head -c 2000000 /dev/urandom | split -b 1000 -a 4 - "$WORK/many/f"
+morvenit_start "$WORK/many"
+if wait_shown; then
+  IFS=, read -r l t w _ <<<"$(field "$(window_line "$SEEN")" rect)"
+  # Wine draws the close box at the right end of the 19-px caption, inside the 3-px frame.
+  xdotool mousemove $((l + w - 14)) $((t + 12)) click 1
+  sleep 0.5
+  screenshot "after-close-box"
+  check "close box: the run was still going" test -n "$(ls "$WORK/many")"
+  # The engine's next access makes a new window, which nothing shows again.
+  ever_shown=0
+  recreated=""
+  for _ in $(seq 300); do
+    kill -0 "$MORVENIT_PID" 2>/dev/null || break
+    seen=$(inspect --class "$CLASS")
+    grep -q '^window .* visible=1' <<<"$seen" && ever_shown=1
+    grep -q '^window ' <<<"$seen" && recreated=$seen
+    sleep 0.2
+  done
+  check_eq "close box: no window on screen for the rest of the run" 0 $ever_shown
+  check_eq "close box: the new window is hidden, Check1 unchecked, Label2 hidden" "0 0 0" \
+    "$(field "$(window_line "$recreated")" visible) $(child "$recreated" $CHECK1 check)\
+ $(child "$recreated" $LABEL2 visible)"
+  EXIT_CODE=
+  wait_exit "$MORVENIT_PID" 60
+  check_eq "close box: the run ends as usual" 0 "$EXIT_CODE"
+  check_eq "close box: every file in the folder is gone" "" "$(ls "$WORK/many")"
+else
+  fail "close box: the progress window never appeared"
+fi
+
+# --- No taskbar entry, in Wine's default (managed) mode, where the X window carries the hint --
+MANAGED_KEY='HKCU\Software\Wine\AppDefaults\morvenit.exe'
+trap 'wine reg delete "$MANAGED_KEY" /f >/dev/null 2>&1; e2e_cleanup' EXIT
+wine reg add "$MANAGED_KEY\\X11 Driver" /v Managed /d Y /f >/dev/null 2>&1
+random_file "$WORK/held.bin"
+hold "$WORK/held.bin"
+morvenit_start "$WORK/held.bin"
+for _ in $(seq 80); do
+  xwindow=$(xdotool search --name "^Morvenit {19}Copyright" 2>/dev/null | head -1)
+  [ -n "$xwindow" ] && break
+  sleep 0.25
+done
+xprop -id "${xwindow:-0}" >"$ARTIFACTS/managed-xprop.txt" 2>&1
+check "managed mode: no taskbar entry" \
+  grep -q '^_NET_WM_STATE(ATOM) = .*_NET_WM_STATE_SKIP_TASKBAR' "$ARTIFACTS/managed-xprop.txt"
+check "managed mode: the icon is 48 x 48" grep -q 'Icon (48 x 48)' "$ARTIFACTS/managed-xprop.txt"
+wait_exit "$MORVENIT_PID" 60 || fail "managed mode: the program did not end"
+release
+wine reg delete "$MANAGED_KEY" /f >/dev/null 2>&1
+
+finish
