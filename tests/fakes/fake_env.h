@@ -17,6 +17,34 @@ namespace morvenit {
 // Narrows a wide test string to ASCII for readable event logs.
 std::string Narrow(const Text& text);
 
+// Passes every call on to another Env, so that a test's own Env overrides only what it watches
+// or changes.
+class EnvWrapper : public Env {
+ public:
+  explicit EnvWrapper(Env& target = Env::Default()) : target_(target) {}
+
+  Text ProgramFolder() override { return target_.ProgramFolder(); }
+  Text CommandLine() override { return target_.CommandLine(); }
+  uint32_t GetAttributes(const Text& p) override { return target_.GetAttributes(p); }
+  void SetAttributes(const Text& p, uint32_t a) override { target_.SetAttributes(p, a); }
+  uint64_t FileLength(const Text& p) override { return target_.FileLength(p); }
+  std::unique_ptr<OpenFile> OpenExisting(const Text& p) override { return target_.OpenExisting(p); }
+  void RemoveFile(const Text& p) override { target_.RemoveFile(p); }
+  std::vector<Text> ListFolder(const Text& f) override { return target_.ListFolder(f); }
+  Text FullPath(const Text& p) override { return target_.FullPath(p); }
+  void SetCurrentFolder(const Text& f) override { target_.SetCurrentFolder(f); }
+  double SecondsSinceMidnight() override { return target_.SecondsSinceMidnight(); }
+  uint64_t NowMicros() override { return target_.NowMicros(); }
+  void PumpMessages() override { target_.PumpMessages(); }
+  void WaitForMessages(int max_ms) override { target_.WaitForMessages(max_ms); }
+  void ShowMessage(const Text& text, const Text& title) override {
+    target_.ShowMessage(text, title);
+  }
+
+ private:
+  Env& target_;
+};
+
 // One shared, ordered log of what the engine did, so tests can check the order across the file
 // system, the pump and the window.
 using EventLog = std::vector<std::string>;

@@ -119,7 +119,7 @@ inline Inventory Take(const fs::path& root) {
 
 // The real Env, with a record of every path the engine handed it. Message boxes are recorded,
 // not shown: under Wine one would wait for a click that never comes.
-class RecordingEnv : public Env {
+class RecordingEnv : public EnvWrapper {
  public:
   struct Call {
     std::string op;
@@ -137,8 +137,6 @@ class RecordingEnv : public Env {
     return out;
   }
 
-  Text ProgramFolder() override { return real_.ProgramFolder(); }
-  Text CommandLine() override { return real_.CommandLine(); }
   uint32_t GetAttributes(const Text& path) override {
     return Record("attributes", path).GetAttributes(path);
   }
@@ -153,14 +151,9 @@ class RecordingEnv : public Env {
   std::vector<Text> ListFolder(const Text& folder) override {
     return Record("list", folder).ListFolder(folder);
   }
-  Text FullPath(const Text& path) override { return real_.FullPath(path); }
   void SetCurrentFolder(const Text& folder) override {
     Record("enter", folder).SetCurrentFolder(folder);
   }
-  double SecondsSinceMidnight() override { return real_.SecondsSinceMidnight(); }
-  uint64_t NowMicros() override { return real_.NowMicros(); }
-  void PumpMessages() override { real_.PumpMessages(); }
-  void WaitForMessages(int max_ms) override { real_.WaitForMessages(max_ms); }
   void ShowMessage(const Text& text, const Text& title) override {
     messages.push_back(title + L": " + text);
   }

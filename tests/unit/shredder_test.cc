@@ -287,7 +287,7 @@ std::string ReadAll(const fs::path& path) {
 
 // The platform's own Env, except that it keeps each file's bytes and attributes as they are just
 // before deletion, and that its clock runs fast so failure waits take no real time.
-class CatchingEnv : public Env {
+class CatchingEnv : public EnvWrapper {
  public:
   struct Caught {
     std::string data;
@@ -295,24 +295,12 @@ class CatchingEnv : public Env {
   };
   std::map<Text, Caught> removed;
 
-  Text ProgramFolder() override { return real_.ProgramFolder(); }
-  Text CommandLine() override { return real_.CommandLine(); }
-  uint32_t GetAttributes(const Text& p) override { return real_.GetAttributes(p); }
-  void SetAttributes(const Text& p, uint32_t a) override { real_.SetAttributes(p, a); }
-  uint64_t FileLength(const Text& p) override { return real_.FileLength(p); }
-  std::unique_ptr<OpenFile> OpenExisting(const Text& p) override { return real_.OpenExisting(p); }
   void RemoveFile(const Text& p) override {
     removed[p] = {ReadAll(fs::path(p)), real_.GetAttributes(p)};
     real_.RemoveFile(p);
   }
-  std::vector<Text> ListFolder(const Text& f) override { return real_.ListFolder(f); }
-  Text FullPath(const Text& p) override { return real_.FullPath(p); }
-  void SetCurrentFolder(const Text& f) override { real_.SetCurrentFolder(f); }
   double SecondsSinceMidnight() override { return clock_ += 0.5; }
-  uint64_t NowMicros() override { return real_.NowMicros(); }
-  void PumpMessages() override { real_.PumpMessages(); }
   void WaitForMessages(int) override {}
-  void ShowMessage(const Text& text, const Text& title) override { real_.ShowMessage(text, title); }
 
  private:
   Env& real_ = Env::Default();
