@@ -21,6 +21,9 @@ struct Engine {
   Text StartFolder;
   // Folders waiting to be walked, used as a stack above the empty sentinel at index 0.
   std::vector<Text> FolderStack;
+  // When the shredder last pumped the window's messages (Env::NowMicros), across files: pumping
+  // after every small file would cost more than overwriting it.
+  uint64_t last_pump_micros = 0;
 };
 
 // Runs one removal run over `items`: named files are shredded as they are met, named folders are

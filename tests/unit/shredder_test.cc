@@ -49,6 +49,7 @@ TEST(ShredFileTest, OverwritesFlushesClosesThenDeletes) {
   s.env.AddFile(kFile, std::string(69, 'x'), kAttrReadOnly | kAttrHidden | kAttrSystem);
   s.CatchRemoval();
   s.env.on_pump = [&] { s.window.check1 = 1; };  // a cancel during the overwrite changes nothing
+  s.env.micros = 1'000'000;                      // long after the last pump: one is due
   ShredFile(s.run, kFile);
 
   EXPECT_EQ(s.at_removal, Pattern(136));  // two blocks: the file grew to 136 bytes
@@ -57,8 +58,8 @@ TEST(ShredFileTest, OverwritesFlushesClosesThenDeletes) {
   EXPECT_EQ(s.log,
             (EventLog{"text1 ...C:\\data\\letter.txt", "label2 ", "length C:\\data\\letter.txt",
                       "set-attributes C:\\data\\letter.txt 128", "open C:\\data\\letter.txt",
-                      "write C:\\data\\letter.txt 69", "write C:\\data\\letter.txt 67",
-                      "flush C:\\data\\letter.txt", "pump", "close C:\\data\\letter.txt",
+                      "write C:\\data\\letter.txt 69", "pump", "write C:\\data\\letter.txt 67",
+                      "flush C:\\data\\letter.txt", "close C:\\data\\letter.txt",
                       "remove C:\\data\\letter.txt"}));
 }
 
@@ -237,9 +238,27 @@ TEST(ShredFilePacingTest, FastDeviceNeverHoldsMoreThanAFewTensOfMiB) {
   ShredFile(d.s.run, kFile);
   EXPECT_LE(d.most_unflushed, 64 * MiB);
   EXPECT_GE(d.flushes, 3u);
-  EXPECT_EQ(d.unflushed, 0u);     // everything was flushed before the close
-  EXPECT_EQ(d.pumps.size(), 1u);  // no time passed, so only the pump that ends the file
+  EXPECT_EQ(d.unflushed, 0u);    // everything was flushed before the close
+  EXPECT_TRUE(d.pumps.empty());  // no time passed, so no pump was due
   EXPECT_TRUE(d.s.at_removal == Pattern(Rounded(150 * MiB + 5)));
+}
+
+TEST(ShredFilePacingTest, AFolderOfSmallFilesPumpsByTimeNotByFile) {
+  Shred s;
+  std::vector<uint64_t> pumps;
+  s.env.on_pump = [&] { pumps.push_back(s.env.micros); };
+  s.env.before = [&](const std::string& op, const Text&) {
+    if (op == "write") s.env.micros += 1500;  // two writes: each small file takes 3 ms
+  };
+  for (int i = 0; i < 20; ++i) {
+    const Text name = L"C:\\data\\f" + std::to_wstring(i);
+    s.env.AddFile(name, "x");
+    ShredFile(s.run, name);
+    EXPECT_FALSE(s.env.Exists(name));
+  }
+  // 60 ms of work: a pump once 10 ms have passed, never one per file.
+  EXPECT_GE(pumps.size(), 5u);
+  EXPECT_LE(pumps.size(), 6u);
 }
 
 // A file past 4 GiB, beyond any 32-bit count, is overwritten whole with one unbroken pattern.
