@@ -18,19 +18,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 rounds=${1:-3}
 mib=${2:-512}
-exe=${MORVENIT_EXE:-$root/build/windows/morvenit.exe}
-[ -f "$exe" ] || { echo "no $exe: build the windows preset first" >&2; exit 1; }
-
-source "$root/tools/wine-session.sh"
-work=$(mktemp -d "${BENCH_DIR:-/tmp}/morvenit-shred-bench.XXXXXX")
-cleanup() {
-  rm -rf "$work"
-  wine_session_stop
-}
-trap cleanup EXIT
-xvfb_start
-wine_prefix_ready "${BENCH_PREFIX:-$root/build/wine-prefix}"
-wineserver -p  # one server for the whole bench, so no run pays for starting it
+source "$root/bench/lib.sh"
+bench_start shred-bench
 echo "file system: $(df -T "$work" | awk 'NR == 2 { print $2 " on " $1 }'), file: $mib MiB"
 
 # A file of MIB MiB of data on the disk (real blocks, not a hole), with nothing left to write back.
@@ -57,8 +46,7 @@ for round in $(seq "$rounds"); do
     make_file "$file" "$([ "$who" = startup ] && echo 0 || echo "$mib")"
     start=$(date +%s.%N)
     "run_$who" "$file"
-    end=$(date +%s.%N)
-    seconds=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
+    seconds=$(seconds_since "$start")
     if [ "$who" != dd ] && [ -e "$file" ]; then echo "warning: $who left $file" >&2; fi
     rm -f "$file"
     echo "round $round: $who ${seconds}s"
@@ -71,8 +59,6 @@ for round in $(seq "$rounds"); do
   done
 done
 
-median() { tr ' ' '\n' <<<"$1" | grep . | sort -g | awk '{ v[NR] = $1 } END {
-  print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 m=$(median "${times[morvenit]}")
 s=$(median "${times[startup]}")
 n=$(median "${times[net]}")

@@ -12,18 +12,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 rounds=${1:-3}
-exe=${MORVENIT_EXE:-$root/build/windows/morvenit.exe}
-[ -f "$exe" ] || { echo "no $exe: build the windows preset first" >&2; exit 1; }
-
-source "$root/tools/wine-session.sh"
-work=$(mktemp -d /tmp/morvenit-walk-bench.XXXXXX)
-cleanup() {
-  rm -rf "$work"
-  wine_session_stop
-}
-trap cleanup EXIT
-xvfb_start
-wine_prefix_ready "${BENCH_PREFIX:-$root/build/wine-prefix}"
+source "$root/bench/lib.sh"
+bench_start walk-bench
 
 # 100 folders of 100 files of 4 KiB of random bytes, on the disk before the clock starts.
 make_tree() {
@@ -53,8 +43,7 @@ for round in $(seq "$rounds"); do
     make_tree "$tree"
     start=$(date +%s.%N)
     "run_$who" "$tree"
-    end=$(date +%s.%N)
-    seconds=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
+    seconds=$(seconds_since "$start")
     left=$([ -d "$tree" ] && files_left "$tree" || echo 0)
     [ "$left" -eq 0 ] || echo "warning: $who left $left files in round $round" >&2
     echo "round $round: $who ${seconds}s"
@@ -63,8 +52,6 @@ for round in $(seq "$rounds"); do
   done
 done
 
-median() { tr ' ' '\n' <<<"$1" | grep . | sort -n | awk '{ v[NR] = $1 } END {
-  print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 m=$(median "${times[morvenit]}")
 s=$(median "${times[shred]}")
 r=$(median "${times[rm]}")
