@@ -23,11 +23,12 @@ Text FullPathName(const Text& path) {
   }
 }
 
-// Every path is made absolute and, when long, extended-length before it reaches the system.
+// Every path reaches the system absolute and extended-length, so that it is taken literally. Only
+// a path that is relative or holds "." or ".." is resolved the classic way first.
 Text SystemPath(const Text& path) {
   if (path.empty()) throw FileNotFound();
   if (path.rfind(L"\\\\?\\", 0) == 0) return path;
-  return ExtendedLengthPath(FullPathName(path));
+  return ExtendedLengthPath(IsPlainAbsolute(path) ? path : FullPathName(path));
 }
 
 DWORD Attributes(const Text& system_path) {
@@ -132,18 +133,26 @@ class WindowsEnv : public Env {
 
   Text FullPath(const Text& path) override {
     if (path.empty()) throw FileNotFound();
-    if (path.rfind(L"\\\\?\\", 0) == 0) return path;
+    if (path.rfind(L"\\\\?\\", 0) == 0 || IsPlainAbsolute(path)) return path;
     return FullPathName(path);
   }
 
   void SetCurrentFolder(const Text& folder) override {
     const Text path = SystemPath(folder);
-    if (path.rfind(L"\\\\?\\", 0) != 0) {
-      if (!::SetCurrentDirectoryW(path.c_str())) throw LastFailure();
+    // The current directory takes no extended-length path: the classic form serves while it fits
+    // and still names the same folder.
+    Text classic = path;
+    if (classic.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+      classic = L"\\\\" + classic.substr(8);
+    } else if (classic.rfind(L"\\\\?\\", 0) == 0) {
+      classic = classic.substr(4);
+    }
+    if (classic.size() < kClassicPathLimit - 1 && FullPathName(classic) == classic &&
+        ::SetCurrentDirectoryW(classic.c_str())) {
       return;
     }
-    // Windows cannot make a folder this deep the current directory; a folder that can be opened
-    // for listing counts as entered.
+    // Too deep for Windows to make it the current directory, or a name the classic form would
+    // change: a folder that can be opened for listing counts as entered.
     WIN32_FIND_DATAW data;
     OpenListing(path, data);
   }

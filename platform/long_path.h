@@ -1,5 +1,5 @@
-// Extended-length paths, so that trees deeper than the classic 260-character limit can be
-// emptied on Windows.
+// Extended-length paths, so that the system takes every name literally and at any length: trees
+// deeper than the classic 260-character limit, and names the classic form would change.
 #ifndef MORVENIT_PLATFORM_LONG_PATH_H_
 #define MORVENIT_PLATFORM_LONG_PATH_H_
 
@@ -10,11 +10,16 @@ namespace morvenit {
 // The classic limit of a Win32 path, terminator included.
 inline constexpr size_t kClassicPathLimit = 260;
 
-// Returns `full_path` (absolute and normalised, as GetFullPathNameW gives it) in the form the
-// Win32 file functions accept at any length: "C:\a" -> "\\?\C:\a", "\\srv\share\a" ->
-// "\\?\UNC\srv\share\a". Paths that already carry a "\\?\" or "\\.\" prefix, and paths short
-// enough for the classic limit, are returned unchanged.
-Text ExtendedLengthPath(const Text& full_path);
+// Whether `path` is absolute and already in the form GetFullPathNameW gives ("C:\a\b",
+// "\\srv\share\a", at most one trailing backslash): no "/", no "." or ".." components.
+bool IsPlainAbsolute(const Text& path);
+
+// Returns a plain absolute path with the extended-length prefix, whatever its length:
+// "C:\a" -> "\\?\C:\a", "\\srv\share\a" -> "\\?\UNC\srv\share\a". The classic form would drop a
+// name's trailing dots and spaces and open a file named "nul" or "con" as a device, so a walk
+// could miss a file or hit another. Any other path (already prefixed, relative, with "." or
+// "..") is returned unchanged.
+Text ExtendedLengthPath(const Text& path);
 
 }  // namespace morvenit
 

@@ -1,5 +1,5 @@
-// Extended-length paths: what the Win32 file functions are given for a path of any length. Wine
-// enforces no length limit, so only these checks stand between a deep tree and real Windows.
+// Extended-length paths: what the Win32 file functions are given. Wine enforces no length limit
+// and keeps odd names as they are, so only these checks stand between such paths and Windows.
 #include "platform/long_path.h"
 
 #include <gtest/gtest.h>
@@ -15,28 +15,28 @@ Text PathOfLength(const Text& root, size_t size) {
   return path;
 }
 
-TEST(ExtendedLengthPath, LongPathsGetThePrefixForTheirKind) {
-  const Text drive = PathOfLength(L"C:", 300);
-  EXPECT_EQ(ExtendedLengthPath(drive), L"\\\\?\\" + drive);
-
-  const Text unc = PathOfLength(L"\\\\server\\share", 300);
-  EXPECT_EQ(ExtendedLengthPath(unc), L"\\\\?\\UNC\\" + unc.substr(2));
-
-  // Already in a form that has no limit: left alone rather than prefixed twice.
-  for (const Text& prefixed :
-       {L"\\\\?\\" + drive, L"\\\\?\\UNC\\" + unc.substr(2), PathOfLength(L"\\\\.\\C:", 300)}) {
-    EXPECT_EQ(ExtendedLengthPath(prefixed), prefixed);
+TEST(ExtendedLengthPath, PlainAbsolutePathsGetThePrefixForTheirKindAtAnyLength) {
+  for (const size_t size : {size_t{12}, size_t{247}, size_t{248}, size_t{300}, size_t{1000}}) {
+    const Text drive = PathOfLength(L"C:", size);
+    EXPECT_EQ(ExtendedLengthPath(drive), L"\\\\?\\" + drive);
+    const Text unc = PathOfLength(L"\\\\server\\share", size);
+    EXPECT_EQ(ExtendedLengthPath(unc), L"\\\\?\\UNC\\" + unc.substr(2));
   }
+  // Names the classic form would change are kept as they are.
+  EXPECT_EQ(ExtendedLengthPath(L"C:\\dir\\trail. "), L"\\\\?\\C:\\dir\\trail. ");
+  EXPECT_EQ(ExtendedLengthPath(L"C:\\dir\\nul"), L"\\\\?\\C:\\dir\\nul");
+  EXPECT_EQ(ExtendedLengthPath(L"C:\\"), L"\\\\?\\C:\\");
+  EXPECT_EQ(ExtendedLengthPath(L"d:\\folder\\"), L"\\\\?\\d:\\folder\\");
 }
 
-TEST(ExtendedLengthPath, PathsWithinTheClassicLimitAreLeftAsTheyAre) {
-  EXPECT_EQ(ExtendedLengthPath(L"C:\\"), L"C:\\");
-  EXPECT_EQ(ExtendedLengthPath(L"\\\\server\\share\\a.txt"), L"\\\\server\\share\\a.txt");
-  // A folder must leave room for an 8.3 name within the limit: 247 characters do, 248 do not.
-  EXPECT_EQ(ExtendedLengthPath(PathOfLength(L"C:", 247)), PathOfLength(L"C:", 247));
-  EXPECT_EQ(ExtendedLengthPath(PathOfLength(L"C:", 248)), L"\\\\?\\" + PathOfLength(L"C:", 248));
-  EXPECT_EQ(ExtendedLengthPath(PathOfLength(L"C:", kClassicPathLimit - 1)).substr(0, 4),
-            L"\\\\?\\");
+TEST(ExtendedLengthPath, EverythingElseIsLeftForTheSystemToResolve) {
+  for (const Text& path :
+       {Text(L"\\\\?\\C:\\a"), Text(L"\\\\?\\UNC\\srv\\share"), Text(L"\\\\.\\C:"),
+        Text(L"relative\\a.txt"), Text(L"C:relative"), Text(L"C:\\a\\..\\b"), Text(L"C:\\a\\.\\b"),
+        Text(L"C:\\a/b"), Text(L"C:\\a\\\\b"), Text(L"\\rooted\\a"), Text(L"")}) {
+    EXPECT_FALSE(IsPlainAbsolute(path)) << path.size();
+    EXPECT_EQ(ExtendedLengthPath(path), path) << path.size();
+  }
 }
 
 }  // namespace
