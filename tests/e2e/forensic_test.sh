@@ -101,19 +101,30 @@ recovered_markers() {
   echo "$n"
 }
 
-# shred_image KIND EXE LABEL: a fresh image with the files, a cold cache, one run of EXE on all
-# of them, then unmounted so that only the image remains to be examined.
+# shred_image KIND EXE LABEL [folder]: a fresh image with the files, at its top or spread over the
+# nested subfolders of one folder; a cold cache; one run of EXE on every file, or on that folder
+# alone; then unmounted, so that only the image remains to be examined.
 shred_image() {
-  local kind=$1 exe=$2 label=$3 image="$WORK/$3.img" dir="$WORK/$3" paths=() name
+  local kind=$1 exe=$2 label=$3 layout=${4:-files} image="$WORK/$3.img" dir="$WORK/$3"
+  local paths=() name sub folders=
   make_image "$kind" "$image" || { fail "$label: could not make the image"; return 1; }
   mount_image "$kind" "$image" "$dir" || { fail "$label: could not mount the image"; return 1; }
-  populate "$dir" "$kind"
+  if [ "$layout" = folder ]; then
+    for sub in dropped dropped/one dropped/one/two/three; do
+      mkdir -p "$dir/$sub"
+      populate "$dir/$sub" "$label"
+    done
+    folders=$(cd "$dir" && find dropped -type d | sort)
+    paths=("$dir/dropped")
+  else
+    populate "$dir" "$label"
+    for name in "${NAMES[@]}"; do paths+=("$dir/$name"); done
+  fi
   sync
   unmount "$dir" || return 1
-  # Before the run the markers are there to be found, on the image and through The Sleuth Kit.
+  # Before the run the markers are there to be found.
   check "$label: markers are on the image before the run" test "$(markers_in "$image")" -gt 0
   mount_image "$kind" "$image" "$dir" || return 1
-  for name in "${NAMES[@]}"; do paths+=("$dir/$name"); done
 
   MORVENIT_EXE=$exe morvenit_start "${paths[@]}"
   if wait_exit "$MORVENIT_PID" 90; then
@@ -121,18 +132,28 @@ shred_image() {
   else
     fail "$label: the run did not end"
   fi
-  check_eq "$label: every file is gone" "" "$(ls -A "$dir" | grep -vx 'lost+found')"
+  if [ "$layout" = folder ]; then
+    check_eq "$label: every file is gone" "" "$(find "$dir/dropped" -type f)"
+    check_eq "$label: every folder stays" "$folders" "$(cd "$dir" && find dropped -type d | sort)"
+  else
+    check_eq "$label: every file is gone" "" "$(ls -A "$dir" | grep -vx 'lost+found')"
+  fi
   unmount "$dir"
 }
 
-# The real program on ext4 (a missing flush shows here) and on NTFS through ntfs-3g.
+# The real program on ext4 (a missing flush shows here) and on NTFS through ntfs-3g, on files
+# named one by one and on one dropped folder of nested subfolders.
 for kind in ext4 ntfs; do
-  shred_image "$kind" "$MORVENIT_EXE" "$kind" || continue
-  image="$WORK/$kind.img"
-  check_eq "$kind: no marker left on the raw image" 0 "$(markers_in "$image")"
-  entries=$(deleted_entries "$image" | wc -l)
-  echo "$kind: The Sleuth Kit lists $entries deleted entries"
-  check_eq "$kind: no marker recovered from any deleted entry" 0 "$(recovered_markers "$image")"
+  for layout in files folder; do
+    label=$kind
+    [ "$layout" = folder ] && label=$kind-folder
+    shred_image "$kind" "$MORVENIT_EXE" "$label" "$layout" || continue
+    image="$WORK/$label.img"
+    check_eq "$label: no marker left on the raw image" 0 "$(markers_in "$image")"
+    entries=$(deleted_entries "$image" | wc -l)
+    echo "$label: The Sleuth Kit lists $entries deleted entries"
+    check_eq "$label: no marker recovered from any deleted entry" 0 "$(recovered_markers "$image")"
+  done
 done
 # NTFS keeps its deleted entries whole, so the recovery above really looked at the shredded files.
 check "ntfs: The Sleuth Kit sees the shredded files as deleted entries" \
@@ -148,31 +169,5 @@ if [ -f "$WITHOUT_FLUSH_EXE" ]; then
 else
   fail "the build without the flush is missing: $WITHOUT_FLUSH_EXE"
 fi
-
-# A dropped folder: the same files spread over nested subfolders, only the top folder named on
-# the command line. Every marker must leave the image while every folder stays.
-for kind in ext4 ntfs; do
-  label=$kind-folder image="$WORK/$kind-folder.img" dir="$WORK/$kind-folder"
-  make_image "$kind" "$image" && mount_image "$kind" "$image" "$dir" ||
-    { fail "$label: could not make and mount the image"; continue; }
-  for sub in dropped dropped/one dropped/one/two/three; do
-    mkdir -p "$dir/$sub"
-    populate "$dir/$sub" "$label"
-  done
-  folders=$(cd "$dir" && find dropped -type d | sort)
-  sync
-  check "$label: markers are on the image before the run" test "$(markers_in "$image")" -gt 0
-  morvenit_start "$dir/dropped"
-  if wait_exit "$MORVENIT_PID" 90; then
-    check_eq "$label: exit code" 0 "$EXIT_CODE"
-  else
-    fail "$label: the run did not end"
-  fi
-  check_eq "$label: every file is gone" "" "$(find "$dir/dropped" -type f)"
-  check_eq "$label: every folder stays" "$folders" "$(cd "$dir" && find dropped -type d | sort)"
-  unmount "$dir"
-  check_eq "$label: no marker left on the raw image" 0 "$(markers_in "$image")"
-  check_eq "$label: no marker recovered from any deleted entry" 0 "$(recovered_markers "$image")"
-done
 
 finish
