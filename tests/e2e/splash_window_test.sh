@@ -126,7 +126,7 @@ if cursor >/dev/null 2>&1; then
   check_eq "pointing hand over \"?\"" 32x32@12,1 "$(cursor)"
   check "no pointing hand over \"X\" ($over_x)" test "$over_x" != 32x32@12,1
 else
-  echo "SKIP: cannot read the X cursor (python3, libX11 and libXfixes needed)"
+  fail "cannot read the X cursor (python3, libX11 and libXfixes, which install-deps.sh installs)"
 fi
 xdotool click 1
 check_eq "\"?\": outer height" "$(px 6000)" "$(height_after "$(px 6000)")"
