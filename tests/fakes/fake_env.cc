@@ -60,6 +60,15 @@ std::string Narrow(const Text& text) {
   return out;
 }
 
+std::vector<std::string> EventsNamed(const EventLog& log, const std::string& op) {
+  std::vector<std::string> out;
+  for (const std::string& event : log) {
+    if (event == op) out.emplace_back();
+    if (event.rfind(op + " ", 0) == 0) out.push_back(event.substr(op.size() + 1));
+  }
+  return out;
+}
+
 void FakeEnv::AddFolder(const Text& path, uint32_t attributes) {
   nodes_[Key(path)] = Node{true, attributes | kAttrDirectory, {}};
   order_.push_back(Key(path));

@@ -49,6 +49,10 @@ class EnvWrapper : public Env {
 // system, the pump and the window.
 using EventLog = std::vector<std::string>;
 
+// The events of `log` named `op` ("remove", "pump", ...) in order, each without its name: what is
+// left is the path, or nothing.
+std::vector<std::string> EventsNamed(const EventLog& log, const std::string& op);
+
 class FakeEnv : public Env {
  public:
   struct Node {

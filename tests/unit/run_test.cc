@@ -9,14 +9,6 @@
 namespace morvenit {
 namespace {
 
-// The events of `log` that start with `prefix`, in order.
-std::vector<std::string> Only(const EventLog& log, const std::string& prefix) {
-  std::vector<std::string> out;
-  std::copy_if(log.begin(), log.end(), std::back_inserter(out),
-               [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
-  return out;
-}
-
 size_t IndexOf(const EventLog& log, const std::string& event) {
   return static_cast<size_t>(std::find(log.begin(), log.end(), event) - log.begin());
 }
@@ -32,9 +24,9 @@ TEST(ProcessItems, ShredsNamedFilesFirstThenWalksTheLastNamedFolderFirst) {
 
   ProcessItems(f.run, {L"C:\\A", L"C:\\one.txt", L"C:\\B", L"C:\\two.txt"});
 
-  EXPECT_EQ(Only(f.log, "remove"),
-            (std::vector<std::string>{"remove C:\\one.txt", "remove C:\\two.txt",
-                                      "remove C:\\B\\b.txt", "remove C:\\A\\a.txt"}));
+  EXPECT_EQ(
+      EventsNamed(f.log, "remove"),
+      (std::vector<std::string>{"C:\\one.txt", "C:\\two.txt", "C:\\B\\b.txt", "C:\\A\\a.txt"}));
   EXPECT_TRUE(f.env.Exists(L"C:\\A") && f.env.Exists(L"C:\\B"));
   // The run closes: back to the start folder, caption cleared, the pause, the window hidden.
   const size_t enter = IndexOf(f.log, "enter C:\\Program Files\\Morvenit");
@@ -48,7 +40,7 @@ TEST(ProcessItems, FilesOnlyNeverWalk) {
   FakeRun f;
   f.env.AddFile(L"C:\\one.txt", "1");
   ProcessItems(f.run, {L"C:\\one.txt"});
-  EXPECT_TRUE(Only(f.log, "list").empty());
+  EXPECT_TRUE(EventsNamed(f.log, "list").empty());
   EXPECT_FALSE(f.env.Exists(L"C:\\one.txt"));
 }
 
@@ -70,7 +62,7 @@ TEST(ProcessItems, CancelStopsBeforeTheNextItemAndSkipsTheClose) {
   EXPECT_TRUE(f.env.Exists(L"C:\\A\\a.txt")) << "gathered folders are not walked";
   EXPECT_TRUE(f.window.visible);
   EXPECT_EQ(f.window.caption, L"Morvenit");
-  EXPECT_TRUE(Only(f.log, "enter").empty());
+  EXPECT_TRUE(EventsNamed(f.log, "enter").empty());
 }
 
 TEST(ProcessItems, FailuresOutsideTheShredderEndTheRun) {
@@ -104,7 +96,7 @@ TEST(CancellableWait, ZeroReturnsAtOnceWithoutPumping) {
   FakeRun f;
   f.env.tick = 0.001;
   CancellableWait(f.run, 0);
-  EXPECT_TRUE(Only(f.log, "pump").empty());
+  EXPECT_TRUE(EventsNamed(f.log, "pump").empty());
 }
 
 TEST(CancellableWait, WaitsTheFullTimeWhilePumping) {
@@ -115,8 +107,8 @@ TEST(CancellableWait, WaitsTheFullTimeWhilePumping) {
   const double waited = f.env.time_of_day - start;
   EXPECT_GE(waited, 1.0);
   EXPECT_LE(waited, 1.2);
-  EXPECT_GE(Only(f.log, "pump").size(), 5u);
-  EXPECT_EQ(f.window.check1_reads, static_cast<int>(Only(f.log, "pump").size()));
+  EXPECT_GE(EventsNamed(f.log, "pump").size(), 5u);
+  EXPECT_EQ(f.window.check1_reads, static_cast<int>(EventsNamed(f.log, "pump").size()));
 }
 
 TEST(CancellableWait, PassingMidnightStartsTheWaitAgain) {

@@ -11,15 +11,6 @@ namespace {
 
 using Events = std::vector<std::string>;
 
-// The paths of the events of `log` named `op`, in order.
-Events Paths(const EventLog& log, const std::string& op) {
-  Events out;
-  for (const std::string& e : log) {
-    if (e.rfind(op + " ", 0) == 0) out.push_back(e.substr(op.size() + 1));
-  }
-  return out;
-}
-
 // Two named folders: B holds files around two subfolders, one of them nested.
 void AddTwoTrees(FakeEnv& env) {
   env.AddFolder(L"C:\\A");
@@ -45,9 +36,9 @@ TEST(WalkFolders, LastNamedFirstDepthFirstSiblingsInReverse) {
   WalkFolders(f.run);
 
   // B's own files go before any subfolder is opened; s2, pushed last, is walked first.
-  EXPECT_EQ(Paths(f.log, "enter"), (Events{"C:\\B\\", "C:\\B\\s2\\", "C:\\B\\s1\\",
-                                           "C:\\B\\s1\\deep\\", "C:\\A\\", "C:\\A\\sub\\"}));
-  EXPECT_EQ(Paths(f.log, "remove"),
+  EXPECT_EQ(EventsNamed(f.log, "enter"), (Events{"C:\\B\\", "C:\\B\\s2\\", "C:\\B\\s1\\",
+                                                 "C:\\B\\s1\\deep\\", "C:\\A\\", "C:\\A\\sub\\"}));
+  EXPECT_EQ(EventsNamed(f.log, "remove"),
             (Events{"C:\\B\\f1", "C:\\B\\f2", "C:\\B\\s2\\k", "C:\\B\\s1\\g", "C:\\B\\s1\\deep\\h",
                     "C:\\A\\a.txt", "C:\\A\\sub\\x.txt"}));
   for (const wchar_t* folder :
@@ -69,8 +60,8 @@ TEST(WalkFolders, CancelStopsBeforeTheNextEntryAndAbandonsTheStack) {
   WalkFolders(f.run);
 
   EXPECT_FALSE(f.env.Exists(L"C:\\B\\f1")) << "a file once begun is finished";
-  EXPECT_EQ(Paths(f.log, "enter"), Events{"C:\\B\\"});
-  EXPECT_EQ(Paths(f.log, "attributes"), Events{"C:\\B\\f1"}) << "no entry looked at after it";
+  EXPECT_EQ(EventsNamed(f.log, "enter"), Events{"C:\\B\\"});
+  EXPECT_EQ(EventsNamed(f.log, "attributes"), Events{"C:\\B\\f1"}) << "no entry looked at after it";
   EXPECT_TRUE(f.env.Exists(L"C:\\B\\f2"));
   EXPECT_TRUE(f.env.Exists(L"C:\\A\\a.txt"));
 }
@@ -91,9 +82,9 @@ TEST(WalkFolders, LinksAndUnreadableEntriesAreNeverOverwritten) {
   WalkFolders(f.run);
 
   // The unreadable entry is taken for a folder: entering it fails and the walk goes on.
-  EXPECT_EQ(Paths(f.log, "enter"), (Events{"C:\\T\\", "C:\\T\\unreadable\\"}));
-  EXPECT_EQ(Paths(f.log, "remove"), Events{"C:\\T\\last.txt"});
-  EXPECT_EQ(Paths(f.log, "open"), Events{"C:\\T\\last.txt"});
+  EXPECT_EQ(EventsNamed(f.log, "enter"), (Events{"C:\\T\\", "C:\\T\\unreadable\\"}));
+  EXPECT_EQ(EventsNamed(f.log, "remove"), Events{"C:\\T\\last.txt"});
+  EXPECT_EQ(EventsNamed(f.log, "open"), Events{"C:\\T\\last.txt"});
   EXPECT_EQ(f.env.At(L"C:\\T\\unreadable").data, "secret");
   EXPECT_EQ(f.env.At(L"C:\\T\\file link").data, "target");
   EXPECT_TRUE(f.env.Exists(L"C:\\T\\junction\\far.txt"));
@@ -111,7 +102,7 @@ TEST(WalkFolders, FoldersThatCannotBeEnteredOrListedAreSkippedSilently) {
 
   WalkFolders(f.run);
 
-  EXPECT_EQ(Paths(f.log, "remove"),
+  EXPECT_EQ(EventsNamed(f.log, "remove"),
             (Events{"C:\\B\\f1", "C:\\B\\f2", "C:\\A\\a.txt", "C:\\A\\sub\\x.txt"}));
   EXPECT_TRUE(f.env.Exists(L"C:\\B\\s1\\deep\\h")) << "the subtree goes with its folder";
   EXPECT_TRUE(f.env.Exists(L"C:\\B\\s2\\k"));
@@ -130,8 +121,8 @@ TEST(WalkFolders, TrailingBackslashKeptOthersGetOneBlankEntriesSkipped) {
   WalkFolders(f.run);
 
   // The test looks past trailing spaces, but they stay in the path that is entered.
-  EXPECT_EQ(Paths(f.log, "enter"), (Events{"D:\\x\\  ", "D:\\sp \\", "C:\\"}));
-  EXPECT_EQ(Paths(f.log, "remove"), (Events{"D:\\sp \\in.txt", "C:\\root.txt"}));
+  EXPECT_EQ(EventsNamed(f.log, "enter"), (Events{"D:\\x\\  ", "D:\\sp \\", "C:\\"}));
+  EXPECT_EQ(EventsNamed(f.log, "remove"), (Events{"D:\\sp \\in.txt", "C:\\root.txt"}));
 }
 
 }  // namespace
