@@ -222,7 +222,7 @@ LRESULT ColourLabel(const Splash& splash, HDC dc, HWND label) {
     case kLabel3: {
       if (!splash.logo_brush.valid()) break;
       // The label paints its background with the logo, lined up with the picture under it; a
-      // hollow brush would leave a white box instead.
+      // hollow brush leaves a solid box over the logo instead.
       POINT origin{};
       ::MapWindowPoints(label, ::GetParent(label), &origin, 1);
       ::SetBrushOrgEx(dc, -origin.x, -origin.y, nullptr);
