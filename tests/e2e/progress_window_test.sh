@@ -168,7 +168,8 @@ if wait_shown; then
     kill -0 "$MORVENIT_PID" 2>/dev/null || break
     seen=$(inspect --class "$CLASS")
     grep -q '^window .* visible=1' <<<"$seen" && ever_shown=1
-    grep -q '^window ' <<<"$seen" && recreated=$seen
+    # Only whole inspections: one taken while the program ends may catch it half torn down.
+    grep -q "^child .* id=$CHECK1 " <<<"$seen" && recreated=$seen
     sleep 0.2
   done
   check_eq "close box: no window on screen for the rest of the run" 0 $ever_shown
