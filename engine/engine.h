@@ -5,6 +5,7 @@
 #define MORVENIT_ENGINE_ENGINE_H_
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "engine/progress.h"
@@ -14,13 +15,26 @@ namespace morvenit {
 
 using ArgumentList = std::vector<Text>;
 
+// A folder waiting to be walked: its path, and, for a folder found inside another, the folder it
+// was listed in (held open) and its entry there, so that it is entered through its parent and
+// never through a path that could lead elsewhere by then.
+struct PendingFolder {
+  PendingFolder(Text folder_path = Text()) : path(std::move(folder_path)) {}
+  PendingFolder(Text folder_path, std::shared_ptr<Folder> in, FolderEntry as)
+      : path(std::move(folder_path)), parent(std::move(in)), entry(std::move(as)) {}
+
+  Text path;
+  std::shared_ptr<Folder> parent;  // null for a folder the user named
+  FolderEntry entry;
+};
+
 // What one removal run works with.
 struct Engine {
   Env& env;
   Progress& frmMain;
   Text StartFolder;
   // Folders waiting to be walked, used as a stack above the empty sentinel at index 0.
-  std::vector<Text> FolderStack;
+  std::vector<PendingFolder> FolderStack;
   // When the shredder last pumped the window's messages (Env::NowMicros), across files: pumping
   // after every small file would cost more than overwriting it.
   uint64_t last_pump_micros = 0;
@@ -35,8 +49,15 @@ void ProcessItems(Engine& run, const ArgumentList& items);
 void CancellableWait(Engine& run, int32_t milliseconds);
 
 // Overwrites one file with the fill pattern down to the disk and deletes it; reports its own
-// failures on the status line and returns. Raises only EndProgram.
+// failures on the status line and returns. Raises only EndProgram. The first form takes a path
+// the user named; the second a file found in a walked folder, reached through that folder.
 void ShredFile(Engine& run, Text path);
+void ShredFile(Engine& run, const Text& path, Folder& folder, const FolderEntry& entry);
+
+// Shows why `path` was left: its tail in the file display, the failure on the status line (with a
+// message box for a failure the status line has no words for), for three seconds. Raises only
+// EndProgram.
+void ReportFailure(Engine& run, const Text& path, const Failure& failure);
 
 // Empties every folder on FolderStack of files at every depth, leaving the folders standing.
 void WalkFolders(Engine& run);

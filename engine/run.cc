@@ -6,7 +6,7 @@
 namespace morvenit {
 
 void ProcessItems(Engine& run, const ArgumentList& items) {
-  run.FolderStack.assign(1, Text());
+  run.FolderStack.assign(1, PendingFolder());
   run.frmMain.SetVisible(true);
   run.env.PumpMessages();
   if (items.empty()) throw Failure{kFailSubscript, L"Subscript out of range"};
@@ -15,8 +15,8 @@ void ProcessItems(Engine& run, const ArgumentList& items) {
   for (const Text& item : items) {
     if (run.frmMain.Check1() == 1) return;
     if (run.env.GetAttributes(item) & kAttrDirectory) {
-      // The walk changes the current directory, so a folder named relative to it (even "..")
-      // must be pinned down now, or the walk would empty some other folder.
+      // Pinned down now against the current directory, every name kept exactly as given: the
+      // folder walked is the one named, "dir." no less than "..".
       run.FolderStack.push_back(run.env.FullPath(item));
     } else {
       ShredFile(run, item);

@@ -95,44 +95,101 @@ void OverwriteToDevice(Engine& run, OpenFile& file, uint64_t length) {
   }
 }
 
-}  // namespace
+// Opens the file for writing; a file that another program holds open only for a moment (a virus
+// scanner, an indexer) is worth a few short tries before it is reported.
+void BeginWriting(Engine& run, OpenFile& file) {
+  for (int wait_ms = 50;; wait_ms *= 2) {
+    try {
+      file.BeginWriting();
+      return;
+    } catch (const Failure& failure) {
+      if (failure.number != kFailAccess || wait_ms > 400) throw;
+    }
+    // The window stays alive meanwhile; Cancel is not read, as the file is already begun.
+    const uint64_t until = run.env.NowMicros() + uint64_t(wait_ms) * 1000;
+    for (uint64_t now; (now = run.env.NowMicros()) < until;) {
+      run.env.PumpMessages();
+      run.env.WaitForMessages(static_cast<int>(std::min<uint64_t>(10, (until - now) / 1000 + 1)));
+    }
+    run.last_pump_micros = run.env.NowMicros();
+  }
+}
 
-void ShredFile(Engine& run, Text path) {
+// The failure path after the file display already shows the file.
+void ReportShown(Engine& run, const Failure& failure) {
+  run.frmMain.ShowLabel2(true);
+  if (failure.number == kFailFileNotFound) {
+    run.frmMain.SetLabel2(L"File not found");
+  } else if (failure.number == kFailAccess) {
+    run.frmMain.SetLabel2(L"Processing folder");
+  } else {
+    run.frmMain.SetLabel2(L"Unexpected file error");
+    run.env.ShowMessage(failure.description, std::to_wstring(failure.number));
+  }
+  CancellableWait(run, 3000);
+  run.frmMain.ShowLabel2(false);
+}
+
+// Shreds the file that `open` opens (null: what stands there now is a link, not ours to touch),
+// showing `path`. A file that is left keeps the attributes it had.
+template <typename Opener>
+void Shred(Engine& run, const Text& path, Opener open) {
   if (run.frmMain.Check1() == 1) return;
 
   std::unique_ptr<OpenFile> file;
+  FileInfo info;
+  bool cleared = false;
   try {
     run.frmMain.SetText1(FileDisplay(path));
     run.frmMain.SetLabel2(Text());
-    std::erase(path, L'"');
-    const uint64_t length = run.env.FileLength(path);
-    run.env.SetAttributes(path, kAttrNormal);
-    file = run.env.OpenExisting(path);
-    OverwriteToDevice(run, *file, length);
-    file->Close();
-    file.reset();
-    run.env.RemoveFile(path);
+    file = open();
+    if (!file) return;
+    info = file->Info();
+    // Its data belongs to names nobody gave too.
+    if (info.names > 1) throw ManyNames(info.names);
+    if (info.attributes != kAttrNormal) {
+      file->SetAttributes(kAttrNormal);
+      cleared = true;
+    }
+    BeginWriting(run, *file);
+    OverwriteToDevice(run, *file, info.length);
+    file->Delete();
   } catch (const Failure& failure) {
     // The file stays: not deleted, nothing undone, whatever was written stays written.
     if (file) {
+      try {
+        if (cleared) file->SetAttributes(info.attributes);
+      } catch (const Failure&) {
+      }
       try {
         file->Close();
       } catch (const Failure&) {
       }
       file.reset();
     }
-    run.frmMain.ShowLabel2(true);
-    if (failure.number == kFailFileNotFound) {
-      run.frmMain.SetLabel2(L"File not found");
-    } else if (failure.number == kFailAccess) {
-      run.frmMain.SetLabel2(L"Processing folder");
-    } else {
-      run.frmMain.SetLabel2(L"Unexpected file error");
-      run.env.ShowMessage(failure.description, std::to_wstring(failure.number));
-    }
-    CancellableWait(run, 3000);
-    run.frmMain.ShowLabel2(false);
+    ReportShown(run, failure);
   }
+}
+
+}  // namespace
+
+void ShredFile(Engine& run, Text path) {
+  const Text shown = path;
+  std::erase(path, L'"');
+  Shred(run, shown, [&] { return run.env.OpenNamedFile(path); });
+}
+
+void ShredFile(Engine& run, const Text& path, Folder& folder, const FolderEntry& entry) {
+  Shred(run, path, [&]() -> std::unique_ptr<OpenFile> {
+    // A link is skipped before it gets here; any other reparse point keeps its data elsewhere.
+    if (entry.attributes & kAttrReparsePoint) throw StoredElsewhere();
+    return folder.OpenFileEntry(entry);
+  });
+}
+
+void ReportFailure(Engine& run, const Text& path, const Failure& failure) {
+  run.frmMain.SetText1(FileDisplay(path));
+  ReportShown(run, failure);
 }
 
 }  // namespace morvenit

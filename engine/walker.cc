@@ -1,6 +1,8 @@
 // The folder walker: empties every folder on FolderStack of files at every depth and leaves the
 // folders themselves standing. It never recurses: subfolders go onto the same stack, so a tree of
-// any depth costs no more than its pending folders in memory.
+// any depth costs no more than its pending folders in memory. Each folder is held open while its
+// entries are reached through it, so nobody can swap a folder for a link to somewhere else
+// between the listing and the shredding.
 #include <utility>
 #include <vector>
 
@@ -8,48 +10,60 @@
 
 namespace morvenit {
 
+namespace {
+
+// Enters the folder: through the folder it was listed in, or by the path the user named. Null
+// when it cannot be walked; a folder that is there but cannot be entered is reported, as files
+// may be left inside it.
+std::shared_ptr<Folder> Enter(Engine& run, const PendingFolder& pending, const Text& path) {
+  try {
+    if (!pending.parent) return run.env.OpenNamedFolder(path);
+    // Null when a link stands under its name by now: that leads out of what was dropped.
+    return pending.parent->OpenSubfolder(pending.entry);
+  } catch (const Failure& failure) {
+    // A folder that vanished after it was listed holds nothing any more.
+    if (failure.number != kFailFileNotFound) ReportFailure(run, path, failure);
+    return nullptr;
+  }
+}
+
+}  // namespace
+
 void WalkFolders(Engine& run) {
-  Env& env = run.env;
   // The sentinel at index 0 is never walked.
   while (run.FolderStack.size() > 1) {
-    Text folder = std::move(run.FolderStack.back());
+    const PendingFolder pending = std::move(run.FolderStack.back());
     run.FolderStack.pop_back();
 
     // A blank entry names nothing. A folder that already ends with a backslash (a drive root)
     // keeps it as it is; the test looks past trailing spaces, but the spaces stay in the path.
+    Text folder = pending.path;
     const size_t last = folder.find_last_not_of(L' ');
     if (last == Text::npos) continue;
     if (folder[last] != L'\\') folder += L'\\';
 
-    // A folder that vanished after it was pushed, or that we may not enter, is skipped with its
-    // whole subtree, silently: nothing inside it can be reached anyway.
-    std::vector<Text> names;
+    const std::shared_ptr<Folder> open = Enter(run, pending, folder);
+    if (!open) continue;
+    std::vector<FolderEntry> entries;
     try {
-      env.SetCurrentFolder(folder);
-      names = env.ListFolder(folder);
-    } catch (const Failure&) {
+      entries = open->List();
+    } catch (const Failure& failure) {
+      ReportFailure(run, folder, failure);
       continue;
     }
 
-    for (Text& name : names) {
+    for (FolderEntry& entry : entries) {
       if (run.frmMain.Check1() == 1) return;  // the folders still stacked are abandoned
-      if (name == L"." || name == L"..") continue;
-
-      Text path = folder + name;
-      uint32_t attributes;
-      try {
-        attributes = env.GetAttributes(path);
-      } catch (const Failure&) {
-        // Taken for a folder, so it is never overwritten; entering it fails and skips it.
-        attributes = kAttrDirectory;
-      }
+      Text path = folder + entry.name;
       // A link or junction leads out of what the user dropped: neither follow, overwrite nor
-      // delete it.
-      if (attributes & kAttrReparsePoint) continue;
-      if (attributes & kAttrDirectory) {
-        run.FolderStack.push_back(std::move(path));
+      // delete it. Any other reparse point is a file whose data is stored some special way.
+      const bool link =
+          (entry.attributes & kAttrReparsePoint) && IsNameSurrogate(entry.reparse_tag);
+      if (link) continue;
+      if (entry.attributes & kAttrDirectory) {
+        run.FolderStack.emplace_back(std::move(path), open, std::move(entry));
       } else {
-        ShredFile(run, std::move(path));
+        ShredFile(run, path, *open, entry);
       }
     }
   }

@@ -41,22 +41,95 @@ struct Failure {
 inline Failure FileNotFound() { return {kFailFileNotFound, L"File not found"}; }
 inline Failure AccessRefused() { return {kFailAccess, L"Path/File access error"}; }
 
+// Files the program refuses to overwrite, because doing so would destroy data that was not named
+// or might not reach the data that was.
+inline constexpr int32_t kFailManyNames = 1001;
+inline constexpr int32_t kFailStoredElsewhere = 1002;
+inline constexpr int32_t kFailUnreachableName = 1003;
+
+inline Failure ManyNames(uint32_t names) {
+  return {kFailManyNames, L"This file has " + std::to_wstring(names) +
+                              L" names (hard links). Overwriting it would destroy the data under "
+                              L"names that were not given, so it was left as it was."};
+}
+inline Failure StoredElsewhere() {
+  return {kFailStoredElsewhere,
+          L"The system keeps this file's data in a special way (a cloud placeholder, a "
+          L"deduplicated or compressed file). Overwriting it in place may not reach that data, "
+          L"so it was left as it was."};
+}
+inline Failure UnreachableName() {
+  return {kFailUnreachableName,
+          L"Windows cannot open a file by this name, and it has no short name to be reached by, "
+          L"so it was left as it was."};
+}
+
 // Raised to end the program at once (a cancel seen during a wait). It is not a Failure, so no
 // handler of failures can swallow it; only start-up catches it.
 struct EndProgram {};
 
-// A file opened by Env::OpenExisting. Destroying it closes it and ignores any error.
+// What the system says of an open file.
+struct FileInfo {
+  uint32_t attributes = 0;  // kAttr*
+  uint64_t length = 0;      // in bytes
+  uint32_t names = 1;       // how many names (hard links) the file has
+};
+
+// A file opened to be shredded: first for its attributes only, then, by BeginWriting, for writing
+// by this program alone. Destroying it closes it and ignores any error; a file not deleted stays.
 class OpenFile {
  public:
   virtual ~OpenFile() = default;
 
+  // Returns the file's attributes, length and number of names. Raises Failure otherwise.
+  virtual FileInfo Info() = 0;
+  // Sets the file's attributes; kAttrNormal clears read-only, hidden, system and archive.
+  // Raises Failure otherwise.
+  virtual void SetAttributes(uint32_t attributes) = 0;
+  // Opens the same file again for reading and writing at its first byte, shared with nobody.
+  // Raises 75 when another program holds it open, another Failure otherwise.
+  virtual void BeginWriting() = 0;
   // Writes all `size` bytes at the current position and advances it; raises Failure otherwise.
   virtual void Write(const char* data, size_t size) = 0;
   // Returns once everything written so far is on the storage device; raises Failure otherwise.
   virtual void Flush() = 0;
   // Closes the file; raises Failure when the system reports an error. Later calls do nothing.
   virtual void Close() = 0;
+  // Deletes the file, still open for writing, under the name it was opened by, and closes it.
+  // Raises Failure when the system refuses or that name no longer leads to this file; the file
+  // then stays.
+  virtual void Delete() = 0;
 };
+
+// One entry of a folder's listing, as the listing gives it.
+struct FolderEntry {
+  Text name;                 // the entry's name
+  Text short_name;           // its 8.3 alias, or empty
+  uint32_t attributes = 0;   // kAttr*
+  uint32_t reparse_tag = 0;  // with kAttrReparsePoint: what kind of reparse point
+};
+
+// A folder held open while it is walked, so that its entries are reached through it and never
+// through a path that another program could change meanwhile. Destroying it closes it.
+class Folder {
+ public:
+  virtual ~Folder() = default;
+
+  // Returns every entry but "." and "..", in the platform's listing order. Raises Failure when
+  // the folder cannot be listed.
+  virtual std::vector<FolderEntry> List() = 0;
+  // Opens the subfolder `entry` of this folder. Returns null when what stands under that name now
+  // is a link (or no folder): it leads out of the walked tree. Raises Failure otherwise.
+  virtual std::unique_ptr<Folder> OpenSubfolder(const FolderEntry& entry) = 0;
+  // Opens the file `entry` of this folder for its attributes. Returns null when what stands under
+  // that name now is a link. Raises Failure when it cannot be opened or reached by any name.
+  virtual std::unique_ptr<OpenFile> OpenFileEntry(const FolderEntry& entry) = 0;
+};
+
+// Reparse points that are names for something elsewhere (symbolic links, junctions, mount
+// points) rather than a way of storing a file's own data.
+inline bool IsNameSurrogate(uint32_t reparse_tag) { return (reparse_tag & 0x20000000u) != 0; }
+inline constexpr uint32_t kReparseTagSymlink = 0xA000000C;
 
 class Env {
  public:
@@ -76,22 +149,15 @@ class Env {
   // access is refused, another Failure otherwise. A link is reported as itself, with
   // kAttrReparsePoint (plus kAttrDirectory when it points at a folder), never as its target.
   virtual uint32_t GetAttributes(const Text& path) = 0;
-  // Sets the attributes of `path`; kAttrNormal clears read-only, hidden, system and archive.
-  // Raises Failure as GetAttributes does.
-  virtual void SetAttributes(const Text& path, uint32_t attributes) = 0;
-  // Returns the length of the file in bytes (64-bit). Raises Failure as GetAttributes does.
-  virtual uint64_t FileLength(const Text& path) = 0;
-  // Opens an existing file for reading and writing at its first byte, never creating or
-  // truncating it, shared with nobody. Raises 53 when missing, 75 when refused (a folder, a file
-  // in use), another Failure otherwise.
-  virtual std::unique_ptr<OpenFile> OpenExisting(const Text& path) = 0;
-  // Deletes the file `path` (a link itself, never its target). Raises Failure as OpenExisting.
-  virtual void RemoveFile(const Text& path) = 0;
-  // Returns the names of every entry in `folder`, "." and ".." included, whatever their
-  // attributes, in the platform's listing order. Raises Failure when the folder cannot be listed.
-  virtual std::vector<Text> ListFolder(const Text& folder) = 0;
-  // Returns `path` made absolute against the current directory, as the system would resolve it
-  // when opening it. Raises 53 for an empty path, another Failure when it cannot be resolved.
+  // Opens the file at `path` for its attributes, following a link as the system does for a
+  // path the user named. Raises Failure as GetAttributes does; 75 for a folder.
+  virtual std::unique_ptr<OpenFile> OpenNamedFile(const Text& path) = 0;
+  // Opens the folder at `path` to walk it, following a link as the system does for a path the
+  // user named. Raises Failure as GetAttributes does.
+  virtual std::unique_ptr<Folder> OpenNamedFolder(const Text& path) = 0;
+  // Returns `path` made absolute against the current directory, every name in it kept exactly as
+  // given (trailing dots and spaces included). Raises 53 for an empty path or one that names no
+  // file (a device), another Failure when it cannot be resolved.
   virtual Text FullPath(const Text& path) = 0;
   // Makes `folder` the process's current directory. Raises Failure when it cannot be entered.
   virtual void SetCurrentFolder(const Text& folder) = 0;

@@ -11,7 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <thread>
+#include <utility>
 
 #include "platform/env.h"
 
@@ -106,15 +108,66 @@ struct stat Lstat(const Text& path) {
   return st;
 }
 
-class PosixFile : public OpenFile {
+// A descriptor that closes itself; shared between a folder and the files opened in it.
+class Descriptor {
  public:
-  explicit PosixFile(int fd) : fd_(fd) {}
-  ~PosixFile() override {
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
     if (fd_ >= 0) ::close(fd_);
   }
+  Descriptor(Descriptor&& other) noexcept : fd_(other.release()) {}
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+      if (fd_ >= 0) ::close(fd_);
+      fd_ = other.release();
+    }
+    return *this;
+  }
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+uint32_t AttributesOf(const struct stat& st) {
+  uint32_t attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : 0;
+  if (!(st.st_mode & S_IWUSR)) attributes |= kAttrReadOnly;
+  return attributes ? attributes : kAttrNormal;
+}
+
+// A file reached as `name` inside the folder `folder`, which it is deleted from.
+class PosixFile : public OpenFile {
+ public:
+  PosixFile(std::shared_ptr<Descriptor> folder, std::string name, int fd)
+      : folder_(std::move(folder)), name_(std::move(name)), fd_(fd) {}
+
+  FileInfo Info() override {
+    const struct stat st = Stat(fd_.get());
+    return {AttributesOf(st), static_cast<uint64_t>(st.st_size),
+            static_cast<uint32_t>(st.st_nlink)};
+  }
+
+  void SetAttributes(uint32_t attributes) override {
+    const mode_t mode = Stat(fd_.get()).st_mode & 07777;
+    if (::fchmod(fd_.get(), (attributes & kAttrReadOnly) ? mode & ~mode_t{0222} : mode | S_IWUSR) !=
+        0) {
+      throw FromErrno(errno);
+    }
+  }
+
+  void BeginWriting() override {
+    // The same name again, and only if it still is the same file.
+    const int fd = ::openat(folder_->get(), name_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) throw FromErrno(errno);
+    Descriptor data(fd);
+    if (!SameFile(Stat(fd), Stat(fd_.get()))) throw FromErrno(ESTALE);
+    fd_ = std::move(data);
+  }
+
   void Write(const char* data, size_t size) override {
     while (size > 0) {
-      const ssize_t n = ::write(fd_, data, size);
+      const ssize_t n = ::write(fd_.get(), data, size);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) throw FromErrno(errno);
       if (n == 0) throw FromErrno(ENOSPC);
@@ -122,18 +175,106 @@ class PosixFile : public OpenFile {
       size -= static_cast<size_t>(n);
     }
   }
+
   void Flush() override {
-    if (::fdatasync(fd_) != 0) throw FromErrno(errno);
+    if (::fdatasync(fd_.get()) != 0) throw FromErrno(errno);
   }
+
   void Close() override {
-    if (fd_ < 0) return;
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) throw FromErrno(errno);
+    const int fd = fd_.release();
+    if (fd >= 0 && ::close(fd) != 0) throw FromErrno(errno);
+  }
+
+  void Delete() override {
+    struct stat there;
+    if (::fstatat(folder_->get(), name_.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) {
+      throw FromErrno(errno);
+    }
+    if (!SameFile(there, Stat(fd_.get()))) throw FromErrno(ESTALE);
+    if (::unlinkat(folder_->get(), name_.c_str(), 0) != 0) throw FromErrno(errno);
+    Close();
   }
 
  private:
-  int fd_;
+  static struct stat Stat(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) throw FromErrno(errno);
+    return st;
+  }
+  static bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  }
+
+  std::shared_ptr<Descriptor> folder_;
+  std::string name_;
+  Descriptor fd_;
+};
+
+// Opens `name` inside the folder for its attributes, never through a link: null for a link.
+std::unique_ptr<OpenFile> OpenFileIn(std::shared_ptr<Descriptor> folder, const std::string& name) {
+  // Non-blocking, so that a pipe found in a folder cannot hang the walk.
+  const int fd =
+      ::openat(folder->get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && errno == ELOOP) return nullptr;
+  if (fd < 0) throw FromErrno(errno);
+  Descriptor file(fd);
+  struct stat st;
+  if (::fstat(fd, &st) != 0) throw FromErrno(errno);
+  if (!S_ISREG(st.st_mode)) throw AccessRefused();  // a folder, a pipe, a device
+  return std::make_unique<PosixFile>(std::move(folder), name, file.release());
+}
+
+class PosixFolder : public Folder {
+ public:
+  explicit PosixFolder(int fd) : fd_(std::make_shared<Descriptor>(fd)) {}
+
+  std::vector<FolderEntry> List() override {
+    const int fd = ::openat(fd_->get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) throw FromErrno(errno);
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+      ::close(fd);
+      throw FromErrno(errno);
+    }
+    std::vector<FolderEntry> entries;
+    errno = 0;
+    while (const dirent* record = ::readdir(dir)) {
+      const std::string name = record->d_name;
+      if (name == "." || name == "..") continue;
+      FolderEntry entry;
+      entry.name = FromBytes(name);
+      struct stat st;
+      if (::fstatat(fd_->get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        entry.attributes = kAttrNormal;  // gone already: opening it will say so
+      } else if (S_ISLNK(st.st_mode)) {
+        entry.attributes = kAttrReparsePoint;
+        entry.reparse_tag = kReparseTagSymlink;
+      } else {
+        entry.attributes = AttributesOf(st);
+      }
+      entries.push_back(std::move(entry));
+      errno = 0;
+    }
+    const int error = errno;
+    ::closedir(dir);
+    if (error != 0) throw FromErrno(error);
+    return entries;
+  }
+
+  std::unique_ptr<Folder> OpenSubfolder(const FolderEntry& entry) override {
+    const int fd = ::openat(fd_->get(), ToBytes(entry.name).c_str(),
+                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && errno == ELOOP) return nullptr;
+    if (fd < 0) throw FromErrno(errno);
+    return std::make_unique<PosixFolder>(fd);
+  }
+
+  std::unique_ptr<OpenFile> OpenFileEntry(const FolderEntry& entry) override {
+    return OpenFileIn(fd_, ToBytes(entry.name));
+  }
+
+ private:
+  std::shared_ptr<Descriptor> fd_;
 };
 
 class PosixEnv : public Env {
@@ -165,49 +306,30 @@ class PosixEnv : public Env {
       const bool folder = ::stat(ToBytes(path).c_str(), &target) == 0 && S_ISDIR(target.st_mode);
       return kAttrReparsePoint | (folder ? kAttrDirectory : 0);
     }
-    uint32_t attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : 0;
-    if (!(st.st_mode & S_IWUSR)) attributes |= kAttrReadOnly;
-    return attributes ? attributes : kAttrNormal;
+    return AttributesOf(st);
   }
 
-  void SetAttributes(const Text& path, uint32_t attributes) override {
-    const struct stat st = Lstat(path);
-    if (S_ISLNK(st.st_mode)) return;  // a link has no permissions of its own
-    mode_t mode = st.st_mode & 07777;
-    mode = (attributes & kAttrReadOnly) ? mode & ~mode_t{0222} : mode | S_IWUSR;
-    if (::chmod(ToBytes(path).c_str(), mode) != 0) throw FromErrno(errno);
-  }
-
-  uint64_t FileLength(const Text& path) override {
-    struct stat st;
+  std::unique_ptr<OpenFile> OpenNamedFile(const Text& path) override {
     if (path.empty()) throw FileNotFound();
-    if (::stat(ToBytes(path).c_str(), &st) != 0) throw FromErrno(errno);
-    return static_cast<uint64_t>(st.st_size);
-  }
-
-  std::unique_ptr<OpenFile> OpenExisting(const Text& path) override {
-    if (path.empty()) throw FileNotFound();
-    const int fd = ::open(ToBytes(path).c_str(), O_RDWR | O_CLOEXEC);
+    // A link the user named is followed: the file it leads to is the one shredded and deleted.
+    char* real = ::realpath(ToBytes(path).c_str(), nullptr);
+    if (real == nullptr) throw FromErrno(errno);
+    const std::string full = real;
+    std::free(real);
+    const size_t slash = full.rfind('/');
+    const std::string folder = slash == 0 ? "/" : full.substr(0, slash);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) throw FromErrno(errno);
-    return std::make_unique<PosixFile>(fd);
+    auto open = OpenFileIn(std::make_shared<Descriptor>(fd), full.substr(slash + 1));
+    if (!open) throw FileNotFound();  // replaced by a link this very moment
+    return open;
   }
 
-  void RemoveFile(const Text& path) override {
+  std::unique_ptr<Folder> OpenNamedFolder(const Text& path) override {
     if (path.empty()) throw FileNotFound();
-    if (::unlink(ToBytes(path).c_str()) != 0) throw FromErrno(errno);
-  }
-
-  std::vector<Text> ListFolder(const Text& folder) override {
-    if (folder.empty()) throw FileNotFound();
-    DIR* dir = ::opendir(ToBytes(folder).c_str());
-    if (dir == nullptr) throw FromErrno(errno);
-    std::vector<Text> names;
-    errno = 0;
-    while (const dirent* entry = ::readdir(dir)) names.push_back(FromBytes(entry->d_name));
-    const int error = errno;
-    ::closedir(dir);
-    if (error != 0) throw FromErrno(error);
-    return names;
+    const int fd = ::open(ToBytes(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) throw FromErrno(errno);
+    return std::make_unique<PosixFolder>(fd);
   }
 
   Text FullPath(const Text& path) override {

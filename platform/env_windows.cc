@@ -1,60 +1,194 @@
 // The platform seam on Windows: the wide-character Win32 API throughout, so that every name
-// arrives and is opened exactly as the user has it.
+// arrives and is opened exactly as the user has it. Inside a walked folder everything is reached
+// through the folder's own handle (NtCreateFile relative to it), never through a path.
+#include "platform/win32.h"
+// After <windows.h>, which it needs.
+#include <winternl.h>
+
 #include <algorithm>
+#include <vector>
 
 #include "platform/long_path.h"
-#include "platform/win32.h"
+
+#ifndef FILE_OPEN_REPARSE_POINT
+#define FILE_OPEN_REPARSE_POINT 0x00200000
+#endif
+#ifndef FILE_OPEN_FOR_BACKUP_INTENT
+#define FILE_OPEN_FOR_BACKUP_INTENT 0x00004000
+#endif
+#ifndef FILE_DIRECTORY_FILE
+#define FILE_DIRECTORY_FILE 0x00000001
+#endif
+#ifndef FILE_NON_DIRECTORY_FILE
+#define FILE_NON_DIRECTORY_FILE 0x00000040
+#endif
+#ifndef FILE_SYNCHRONOUS_IO_NONALERT
+#define FILE_SYNCHRONOUS_IO_NONALERT 0x00000020
+#endif
+#ifndef FILE_OPEN
+#define FILE_OPEN 0x00000001
+#endif
 
 namespace morvenit {
 
 namespace {
 
-Text FullPathName(const Text& path) {
-  Text full(std::max<size_t>(path.size() + MAX_PATH, MAX_PATH), L'\0');
+constexpr NTSTATUS kStatusObjectNameInvalid = static_cast<NTSTATUS>(0xC0000033);
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE;
+// A file is first opened for its attributes alone, which no other program's share mode refuses.
+constexpr DWORD kAttributeAccess = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+
+Text CurrentFolder() {
+  Text folder(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD n =
-        ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    const DWORD n = ::GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data());
     if (n == 0) throw LastFailure();
-    if (n < full.size()) {
-      full.resize(n);
-      return full;
+    if (n < folder.size()) {
+      folder.resize(n);
+      return folder;
     }
-    full.resize(n);
+    folder.resize(n);
   }
 }
 
-// Every path reaches the system absolute and extended-length, so that it is taken literally. Only
-// a path that is relative or holds "." or ".." is resolved the classic way first.
+// Another drive's current directory, which Windows keeps in the hidden variable "=D:".
+Text DriveFolder(wchar_t drive) {
+  const wchar_t name[] = {L'=', drive, L':', L'\0'};
+  wchar_t value[MAX_PATH];
+  const DWORD n = ::GetEnvironmentVariableW(name, value, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? Text(value, n) : Text();
+}
+
+// Every path reaches the system absolute and extended-length, so that it is taken literally.
 Text SystemPath(const Text& path) {
-  if (path.empty()) throw FileNotFound();
-  if (path.rfind(L"\\\\?\\", 0) == 0) return path;
-  return ExtendedLengthPath(IsPlainAbsolute(path) ? path : FullPathName(path));
+  return ExtendedLengthPath(ResolvePath(path, CurrentFolder(), DriveFolder));
 }
 
-DWORD Attributes(const Text& system_path) {
-  const DWORD attributes = ::GetFileAttributesW(system_path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) throw LastFailure();
-  return attributes;
+// The path the system knows an open file or folder by, in extended-length form.
+Text FinalPath(HANDLE handle) {
+  thread_local Text buffer(32768, L'\0');
+  const DWORD n =
+      ::GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+  if (n > 0 && n < buffer.size()) return buffer.substr(0, n);
+  if (::GetLastError() != ERROR_MORE_DATA) throw LastFailure();
+  // Wine answers only up to the classic length; the object's own name has no such limit.
+  thread_local std::vector<LONGLONG> name(64 * 1024 / sizeof(LONGLONG));
+  ULONG length = 0;
+  const NTSTATUS status =
+      ::NtQueryObject(handle, static_cast<OBJECT_INFORMATION_CLASS>(1),  // ObjectNameInformation
+                      name.data(), static_cast<ULONG>(name.size() * sizeof(LONGLONG)), &length);
+  if (status < 0) throw FailureFromWin32(::RtlNtStatusToDosError(status));
+  const auto* unicode = reinterpret_cast<const UNICODE_STRING*>(name.data());
+  Text path(unicode->Buffer, unicode->Length / sizeof(wchar_t));
+  if (path.rfind(L"\\??\\", 0) == 0) path.replace(0, 4, L"\\\\?\\");
+  return path;
 }
 
-// Opens the listing of a folder, its first entry in `data`.
-ScopedFind OpenListing(Text system_path, WIN32_FIND_DATAW& data) {
-  if (system_path.back() != L'\\') system_path += L'\\';
-  system_path += L'*';
-  ScopedFind find(::FindFirstFileW(system_path.c_str(), &data));
-  if (!find.valid()) throw LastFailure();
-  return find;
+BY_HANDLE_FILE_INFORMATION HandleInfo(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(handle, &info)) throw LastFailure();
+  return info;
+}
+
+FILE_ATTRIBUTE_TAG_INFO TagInfo(HANDLE handle) {
+  FILE_ATTRIBUTE_TAG_INFO info;
+  if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info)) {
+    throw LastFailure();
+  }
+  return info;
+}
+
+// Whether the handle opened as `name` in `folder` is that entry itself: a link is opened as its
+// target wherever the system follows it (Wine always does), and its final path then lies elsewhere.
+bool IsEntryOf(HANDLE folder, HANDLE handle, const Text& name) {
+  Text parent = FinalPath(folder);
+  if (parent.back() != L'\\') parent += L'\\';
+  const Text mine = FinalPath(handle);
+  if (mine == parent + name) return true;
+  // Wine's final path drops a name's trailing dots and spaces.
+  const size_t kept = name.find_last_not_of(L". ");
+  return kept != Text::npos && mine == parent + name.substr(0, kept + 1);
+}
+
+// Opens `name` inside `folder`, never following a link the system would resolve itself. Returns
+// the status instead of raising.
+NTSTATUS OpenIn(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG options,
+                ScopedHandle& out) {
+  UNICODE_STRING unicode;
+  unicode.Buffer = const_cast<PWSTR>(name.c_str());
+  unicode.Length = unicode.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &unicode, 0, folder, nullptr);
+  IO_STATUS_BLOCK io;
+  HANDLE handle = nullptr;
+  const NTSTATUS status =
+      ::NtCreateFile(&handle, access, &attributes, &io, nullptr, 0, kShareAll, FILE_OPEN,
+                     options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT |
+                         FILE_OPEN_FOR_BACKUP_INTENT,
+                     nullptr, 0);
+  if (status >= 0) out = ScopedHandle(handle);
+  return status;
+}
+
+// Opens the entry by its name, or by its short name where Windows forbids the long one (a name
+// made on another system, holding "*", "?" or a tab). Returns null when the entry is a link.
+ScopedHandle OpenEntry(HANDLE folder, const FolderEntry& entry, ACCESS_MASK access, ULONG options) {
+  ScopedHandle handle;
+  NTSTATUS status = OpenIn(folder, entry.name, access, options, handle);
+  if (status == kStatusObjectNameInvalid) {
+    if (entry.short_name.empty()) throw UnreachableName();
+    status = OpenIn(folder, entry.short_name, access, options, handle);
+  }
+  if (status < 0) throw FailureFromWin32(::RtlNtStatusToDosError(status));
+
+  const FILE_ATTRIBUTE_TAG_INFO tag = TagInfo(handle.get());
+  if (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    if (IsNameSurrogate(tag.ReparseTag)) return ScopedHandle();
+    if (!(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) throw StoredElsewhere();
+  }
+  if (!IsEntryOf(folder, handle.get(), entry.name)) return ScopedHandle();
+  return handle;
+}
+
+// Whether a final path may not give this name as it is: Wine drops trailing dots and spaces.
+bool FinalPathMayAlter(const Text& name) {
+  return !name.empty() && (name.back() == L'.' || name.back() == L' ');
 }
 
 class WindowsFile : public OpenFile {
  public:
-  explicit WindowsFile(ScopedHandle file) : file_(std::move(file)) {}
+  // `name`: the name the file was reached by, the last of its path.
+  WindowsFile(ScopedHandle attributes, const Text& name)
+      : attributes_(std::move(attributes)), checkable_(!FinalPathMayAlter(name)) {}
+
+  FileInfo Info() override {
+    const BY_HANDLE_FILE_INFORMATION info = HandleInfo(attributes_.get());
+    return {info.dwFileAttributes, (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
+            info.nNumberOfLinks};
+  }
+
+  void SetAttributes(uint32_t attributes) override {
+    FILE_BASIC_INFO basic{};  // times of zero are left as they are
+    basic.FileAttributes = attributes;
+    if (!::SetFileInformationByHandle(attributes_.get(), FileBasicInfo, &basic, sizeof basic)) {
+      throw LastFailure();
+    }
+  }
+
+  void BeginWriting() override {
+    // The same file again, whatever its name leads to by now; shared with nobody, so no one reads
+    // a half-overwritten file and nobody else's handle keeps it alive after the delete.
+    ScopedHandle data(::ReOpenFile(attributes_.get(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, 0));
+    if (!data.valid()) throw LastFailure();
+    data_ = std::move(data);
+  }
 
   void Write(const char* data, size_t size) override {
     while (size > 0) {
       const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
       DWORD written = 0;
-      if (!::WriteFile(file_.get(), data, chunk, &written, nullptr)) throw LastFailure();
+      if (!::WriteFile(data_.get(), data, chunk, &written, nullptr)) throw LastFailure();
       if (written == 0) throw FailureFromWin32(ERROR_DISK_FULL);
       data += written;
       size -= written;
@@ -62,16 +196,91 @@ class WindowsFile : public OpenFile {
   }
 
   void Flush() override {
-    if (!::FlushFileBuffers(file_.get())) throw LastFailure();
+    if (!::FlushFileBuffers(data_.get())) throw LastFailure();
   }
 
   void Close() override {
-    if (!file_.valid()) return;
-    if (!::CloseHandle(file_.release())) throw LastFailure();
+    attributes_.Reset();
+    if (!data_.valid()) return;
+    if (!::CloseHandle(data_.release())) throw LastFailure();
+  }
+
+  void Delete() override {
+    // Wine deletes by the path the file was opened by, even after a folder on it was renamed and
+    // something else put there: make sure it still leads here, wherever the final path says so.
+    if (checkable_) EnsureNameLeadsHere();
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!::SetFileInformationByHandle(data_.get(), FileDispositionInfo, &disposition,
+                                      sizeof disposition)) {
+      throw LastFailure();
+    }
+    Close();
   }
 
  private:
-  ScopedHandle file_;
+  void EnsureNameLeadsHere() {
+    const BY_HANDLE_FILE_INFORMATION mine = HandleInfo(data_.get());
+    const ScopedHandle named(::CreateFileW(
+        FinalPath(data_.get()).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!named.valid()) throw LastFailure();
+    const BY_HANDLE_FILE_INFORMATION there = HandleInfo(named.get());
+    if (there.dwVolumeSerialNumber != mine.dwVolumeSerialNumber ||
+        there.nFileIndexHigh != mine.nFileIndexHigh || there.nFileIndexLow != mine.nFileIndexLow) {
+      throw FailureFromWin32(ERROR_FILE_INVALID);
+    }
+  }
+
+  ScopedHandle attributes_;
+  ScopedHandle data_;
+  bool checkable_;
+};
+
+class WindowsFolder : public Folder {
+ public:
+  explicit WindowsFolder(ScopedHandle handle) : handle_(std::move(handle)) {}
+
+  std::vector<FolderEntry> List() override {
+    std::vector<FolderEntry> entries;
+    // Whole records, aligned as the system writes them.
+    std::vector<LONGLONG> buffer(64 * 1024 / sizeof(LONGLONG));
+    for (FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;;
+         kind = FileIdBothDirectoryInfo) {
+      if (!::GetFileInformationByHandleEx(handle_.get(), kind, buffer.data(),
+                                          static_cast<DWORD>(buffer.size() * sizeof(LONGLONG)))) {
+        if (::GetLastError() == ERROR_NO_MORE_FILES) return entries;
+        throw LastFailure();
+      }
+      for (const char* at = reinterpret_cast<const char*>(buffer.data());;) {
+        const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+        FolderEntry entry;
+        entry.name.assign(record->FileName, record->FileNameLength / sizeof(wchar_t));
+        entry.short_name.assign(record->ShortName, record->ShortNameLength / sizeof(wchar_t));
+        entry.attributes = record->FileAttributes;
+        // For a reparse point the listing gives its tag where extended attributes would be.
+        if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) entry.reparse_tag = record->EaSize;
+        if (entry.name != L"." && entry.name != L"..") entries.push_back(std::move(entry));
+        if (record->NextEntryOffset == 0) break;
+        at += record->NextEntryOffset;
+      }
+    }
+  }
+
+  std::unique_ptr<Folder> OpenSubfolder(const FolderEntry& entry) override {
+    ScopedHandle handle = OpenEntry(handle_.get(), entry, kFolderAccess, FILE_DIRECTORY_FILE);
+    if (!handle.valid()) return nullptr;
+    return std::make_unique<WindowsFolder>(std::move(handle));
+  }
+
+  std::unique_ptr<OpenFile> OpenFileEntry(const FolderEntry& entry) override {
+    ScopedHandle handle =
+        OpenEntry(handle_.get(), entry, kAttributeAccess, FILE_NON_DIRECTORY_FILE);
+    if (!handle.valid()) return nullptr;
+    return std::make_unique<WindowsFile>(std::move(handle), entry.name);
+  }
+
+ private:
+  ScopedHandle handle_;
 };
 
 class WindowsEnv : public Env {
@@ -93,68 +302,44 @@ class WindowsEnv : public Env {
 
   Text CommandLine() override { return ::GetCommandLineW(); }
 
-  uint32_t GetAttributes(const Text& path) override { return Attributes(SystemPath(path)); }
-
-  void SetAttributes(const Text& path, uint32_t attributes) override {
-    if (!::SetFileAttributesW(SystemPath(path).c_str(), attributes)) throw LastFailure();
+  uint32_t GetAttributes(const Text& path) override {
+    const DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) throw LastFailure();
+    return attributes;
   }
 
-  uint64_t FileLength(const Text& path) override {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard, &data)) {
-      throw LastFailure();
-    }
-    return (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-  }
-
-  std::unique_ptr<OpenFile> OpenExisting(const Text& path) override {
-    // Shared with nobody: no one reads a half-overwritten file, and nobody else's handle can keep
-    // it alive after the delete.
-    ScopedHandle file(::CreateFileW(SystemPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::unique_ptr<OpenFile> OpenNamedFile(const Text& path) override {
+    const Text full = SystemPath(path);
+    ScopedHandle file(::CreateFileW(full.c_str(), kAttributeAccess, kShareAll, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
     if (!file.valid()) throw LastFailure();
-    return std::make_unique<WindowsFile>(std::move(file));
+    // Only a file on a disk: never a device, a pipe or a console.
+    if (::GetFileType(file.get()) != FILE_TYPE_DISK ||
+        (HandleInfo(file.get()).dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      throw AccessRefused();
+    }
+    return std::make_unique<WindowsFile>(std::move(file), full.substr(full.rfind(L'\\') + 1));
   }
 
-  void RemoveFile(const Text& path) override {
-    if (!::DeleteFileW(SystemPath(path).c_str())) throw LastFailure();
-  }
-
-  std::vector<Text> ListFolder(const Text& folder) override {
-    WIN32_FIND_DATAW data;
-    const ScopedFind find = OpenListing(SystemPath(folder), data);
-    std::vector<Text> names;
-    do {
-      names.emplace_back(data.cFileName);
-    } while (::FindNextFileW(find.get(), &data));
-    if (::GetLastError() != ERROR_NO_MORE_FILES) throw LastFailure();
-    return names;
+  std::unique_ptr<Folder> OpenNamedFolder(const Text& path) override {
+    ScopedHandle folder(::CreateFileW(SystemPath(path).c_str(), kFolderAccess, kShareAll, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folder.valid()) throw LastFailure();
+    if (!(HandleInfo(folder.get()).dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      throw FailureFromWin32(ERROR_DIRECTORY);
+    }
+    return std::make_unique<WindowsFolder>(std::move(folder));
   }
 
   Text FullPath(const Text& path) override {
-    if (path.empty()) throw FileNotFound();
-    if (path.rfind(L"\\\\?\\", 0) == 0 || IsPlainAbsolute(path)) return path;
-    return FullPathName(path);
+    return ResolvePath(path, CurrentFolder(), DriveFolder);
   }
 
   void SetCurrentFolder(const Text& folder) override {
-    const Text path = SystemPath(folder);
-    // The current directory takes no extended-length path: the classic form serves while it fits
-    // and still names the same folder.
-    Text classic = path;
-    if (classic.rfind(L"\\\\?\\UNC\\", 0) == 0) {
-      classic = L"\\\\" + classic.substr(8);
-    } else if (classic.rfind(L"\\\\?\\", 0) == 0) {
-      classic = classic.substr(4);
-    }
-    if (classic.size() < kClassicPathLimit - 1 && FullPathName(classic) == classic &&
-        ::SetCurrentDirectoryW(classic.c_str())) {
-      return;
-    }
-    // Too deep for Windows to make it the current directory, or a name the classic form would
-    // change: a folder that can be opened for listing counts as entered.
-    WIN32_FIND_DATAW data;
-    OpenListing(path, data);
+    // The current directory takes no extended-length path; the classic form serves where it fits.
+    const Text path = ResolvePath(folder, CurrentFolder(), DriveFolder);
+    if (path.size() < kClassicPathLimit - 1 && ::SetCurrentDirectoryW(path.c_str())) return;
+    if (!::SetCurrentDirectoryW(ExtendedLengthPath(path).c_str())) throw LastFailure();
   }
 
   double SecondsSinceMidnight() override {

@@ -3,6 +3,8 @@
 #ifndef MORVENIT_PLATFORM_LONG_PATH_H_
 #define MORVENIT_PLATFORM_LONG_PATH_H_
 
+#include <functional>
+
 #include "platform/env.h"
 
 namespace morvenit {
@@ -20,6 +22,14 @@ bool IsPlainAbsolute(const Text& path);
 // could miss a file or hit another. Any other path (already prefixed, relative, with "." or
 // "..") is returned unchanged.
 Text ExtendedLengthPath(const Text& path);
+
+// Returns `path` made absolute as the system resolves a path, "/" read as "\\", "." and ".."
+// taken away, but every name kept exactly as given: the classic resolution would drop a name's
+// trailing dots and spaces and so name another file. `current` is the current directory;
+// `drive_current` gives another drive's current directory (empty: its root). A path already in
+// extended-length form is returned as it is. Raises 53 for an empty path or a device path.
+Text ResolvePath(const Text& path, const Text& current,
+                 const std::function<Text(wchar_t drive)>& drive_current);
 
 }  // namespace morvenit
 

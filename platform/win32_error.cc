@@ -30,6 +30,11 @@ Failure FailureFromWin32(DWORD code) {
   return Failure{static_cast<int32_t>(HRESULT_FROM_WIN32(code)), description};
 }
 
-Failure LastFailure() { return FailureFromWin32(::GetLastError()); }
+Failure LastFailure() {
+  // A call that failed without saying why still fails: it must never read "completed successfully".
+  const DWORD code = ::GetLastError();
+  return code == ERROR_SUCCESS ? Failure{static_cast<int32_t>(E_FAIL), L"Unspecified error"}
+                               : FailureFromWin32(code);
+}
 
 }  // namespace morvenit

@@ -24,6 +24,19 @@ class FakeFile : public OpenFile {
   ~FakeFile() override {
     if (open_) env_->Log("close " + Narrow(path_) + " (discarded)");
   }
+  FileInfo Info() override {
+    env_->Log("info " + Narrow(path_));
+    const FakeEnv::Node& node = env_->Find("info", path_);
+    return {node.attributes, node.data.size(), node.names};
+  }
+  void SetAttributes(uint32_t attributes) override {
+    env_->Log("set-attributes " + Narrow(path_) + " " + std::to_string(attributes));
+    env_->Find("set-attributes", path_).attributes = attributes;
+  }
+  void BeginWriting() override {
+    env_->Log("reopen " + Narrow(path_));
+    env_->Find("reopen", path_);
+  }
   void Write(const char* data, size_t size) override {
     FakeEnv::Node& node = env_->Find("write", path_);
     env_->Log("write " + Narrow(path_) + " " + std::to_string(size));
@@ -44,12 +57,46 @@ class FakeFile : public OpenFile {
     env_->Log("close " + Narrow(path_));
     env_->Find("close", path_);
   }
+  void Delete() override {
+    env_->Log("remove " + Narrow(path_));
+    env_->Find("remove", path_);
+    env_->Remove(path_);
+    open_ = false;
+  }
 
  private:
   FakeEnv* env_;
   Text path_;
   size_t position_ = 0;
   bool open_ = true;
+};
+
+// A folder of the fake file system, reached by its path (the fake has nobody to race with, but a
+// test can swap what stands under a name).
+class FakeFolder : public Folder {
+ public:
+  FakeFolder(FakeEnv* env, Text key) : env_(env), key_(std::move(key)) {}
+  std::vector<FolderEntry> List() override { return env_->Entries(key_); }
+  std::unique_ptr<Folder> OpenSubfolder(const FolderEntry& entry) override {
+    const Text path = key_ + L"\\" + entry.name;
+    env_->Log("enter " + Narrow(path) + "\\");
+    const FakeEnv::Node& node = env_->Find("enter", path);
+    if (node.attributes & kAttrReparsePoint) return nullptr;
+    if (!node.folder) throw FileNotFound();
+    return std::make_unique<FakeFolder>(env_, path);
+  }
+  std::unique_ptr<OpenFile> OpenFileEntry(const FolderEntry& entry) override {
+    const Text path = key_ + L"\\" + entry.name;
+    env_->Log("open " + Narrow(path));
+    const FakeEnv::Node& node = env_->Find("open", path);
+    if (node.attributes & kAttrReparsePoint) return nullptr;
+    if (node.folder) throw AccessRefused();
+    return std::make_unique<FakeFile>(env_, path);
+  }
+
+ private:
+  FakeEnv* env_;
+  Text key_;
 };
 
 }  // namespace
@@ -70,12 +117,14 @@ std::vector<std::string> EventsNamed(const EventLog& log, const std::string& op)
 }
 
 void FakeEnv::AddFolder(const Text& path, uint32_t attributes) {
-  nodes_[Key(path)] = Node{true, attributes | kAttrDirectory, {}};
+  const uint32_t tag = (attributes & kAttrReparsePoint) ? kReparseTagSymlink : 0;
+  nodes_[Key(path)] = Node{true, attributes | kAttrDirectory, {}, 1, tag};
   order_.push_back(Key(path));
 }
 
 void FakeEnv::AddFile(const Text& path, std::string data, uint32_t attributes) {
-  nodes_[Key(path)] = Node{false, attributes, std::move(data)};
+  const uint32_t tag = (attributes & kAttrReparsePoint) ? kReparseTagSymlink : 0;
+  nodes_[Key(path)] = Node{false, attributes, std::move(data), 1, tag};
   order_.push_back(Key(path));
 }
 
@@ -90,43 +139,52 @@ FakeEnv::Node& FakeEnv::Find(const std::string& op, const Text& path) {
   return it->second;
 }
 
+FakeEnv::Node& FakeEnv::At(const Text& path) { return nodes_.at(Key(path)); }
+
+void FakeEnv::Remove(const Text& path) {
+  nodes_.erase(Key(path));
+  order_.erase(std::find(order_.begin(), order_.end(), Key(path)));
+}
+
+void FakeEnv::ReplaceWithLink(const Text& path) {
+  const Text key = Key(path);
+  for (const Text& inside : std::vector<Text>(order_)) {
+    if (inside.rfind(key + L"\\", 0) == 0) Remove(inside);
+  }
+  nodes_[key] = Node{false, kAttrReparsePoint | kAttrDirectory, {}, 1, kReparseTagSymlink};
+}
+
+std::vector<FolderEntry> FakeEnv::Entries(const Text& folder) {
+  Log("list " + Narrow(folder) + "\\");
+  if (!Find("list", folder).folder) throw FileNotFound();
+  std::vector<FolderEntry> entries;
+  for (const Text& key : order_) {
+    if (Parent(key) != Key(folder)) continue;
+    const Node& node = nodes_.at(key);
+    FolderEntry entry;
+    entry.name = key.substr(Key(folder).size() + 1);
+    entry.attributes = node.attributes;
+    entry.reparse_tag = node.reparse_tag;
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
 uint32_t FakeEnv::GetAttributes(const Text& path) {
   Log("attributes " + Narrow(path));
   return Find("attributes", path).attributes;
 }
 
-void FakeEnv::SetAttributes(const Text& path, uint32_t attributes) {
-  Log("set-attributes " + Narrow(path) + " " + std::to_string(attributes));
-  Node& node = Find("set-attributes", path);
-  node.attributes = node.folder ? attributes | kAttrDirectory : attributes;
-}
-
-uint64_t FakeEnv::FileLength(const Text& path) {
-  Log("length " + Narrow(path));
-  return Find("length", path).data.size();
-}
-
-std::unique_ptr<OpenFile> FakeEnv::OpenExisting(const Text& path) {
+std::unique_ptr<OpenFile> FakeEnv::OpenNamedFile(const Text& path) {
   Log("open " + Narrow(path));
   if (Find("open", path).folder) throw AccessRefused();
-  return std::make_unique<FakeFile>(this, path);
+  return std::make_unique<FakeFile>(this, Key(path));
 }
 
-void FakeEnv::RemoveFile(const Text& path) {
-  Log("remove " + Narrow(path));
-  if (Find("remove", path).folder) throw AccessRefused();
-  nodes_.erase(Key(path));
-  order_.erase(std::find(order_.begin(), order_.end(), Key(path)));
-}
-
-std::vector<Text> FakeEnv::ListFolder(const Text& folder) {
-  Log("list " + Narrow(folder));
-  if (!Find("list", folder).folder) throw FileNotFound();
-  std::vector<Text> names{L".", L".."};
-  for (const Text& key : order_) {
-    if (Parent(key) == Key(folder)) names.push_back(key.substr(Key(folder).size() + 1));
-  }
-  return names;
+std::unique_ptr<Folder> FakeEnv::OpenNamedFolder(const Text& path) {
+  Log("enter " + Narrow(path));
+  if (!Find("enter", path).folder) throw FileNotFound();
+  return std::make_unique<FakeFolder>(this, Key(path));
 }
 
 Text FakeEnv::FullPath(const Text& path) {
@@ -136,8 +194,8 @@ Text FakeEnv::FullPath(const Text& path) {
 }
 
 void FakeEnv::SetCurrentFolder(const Text& folder) {
-  Log("enter " + Narrow(folder));
-  if (!Find("enter", folder).folder) throw FileNotFound();
+  Log("current " + Narrow(folder));
+  if (!Find("current", folder).folder) throw FileNotFound();
   current_folder = folder;
 }
 
@@ -155,6 +213,7 @@ void FakeEnv::PumpMessages() {
 
 void FakeEnv::WaitForMessages(int max_ms) {
   if (max_ms < 0 || max_ms > 10) throw std::logic_error("waits must stay short");
+  micros += static_cast<uint64_t>(max_ms) * 1000;
 }
 
 void FakeEnv::ShowMessage(const Text& text, const Text& title) {

@@ -26,11 +26,12 @@ class EnvWrapper : public Env {
   Text ProgramFolder() override { return target_.ProgramFolder(); }
   Text CommandLine() override { return target_.CommandLine(); }
   uint32_t GetAttributes(const Text& p) override { return target_.GetAttributes(p); }
-  void SetAttributes(const Text& p, uint32_t a) override { target_.SetAttributes(p, a); }
-  uint64_t FileLength(const Text& p) override { return target_.FileLength(p); }
-  std::unique_ptr<OpenFile> OpenExisting(const Text& p) override { return target_.OpenExisting(p); }
-  void RemoveFile(const Text& p) override { target_.RemoveFile(p); }
-  std::vector<Text> ListFolder(const Text& f) override { return target_.ListFolder(f); }
+  std::unique_ptr<OpenFile> OpenNamedFile(const Text& p) override {
+    return target_.OpenNamedFile(p);
+  }
+  std::unique_ptr<Folder> OpenNamedFolder(const Text& p) override {
+    return target_.OpenNamedFolder(p);
+  }
   Text FullPath(const Text& p) override { return target_.FullPath(p); }
   void SetCurrentFolder(const Text& f) override { target_.SetCurrentFolder(f); }
   double SecondsSinceMidnight() override { return target_.SecondsSinceMidnight(); }
@@ -59,6 +60,8 @@ class FakeEnv : public Env {
     bool folder = false;
     uint32_t attributes = kAttrArchive;
     std::string data;
+    uint32_t names = 1;        // hard links
+    uint32_t reparse_tag = 0;  // a link's, unless a test sets another
   };
 
   explicit FakeEnv(EventLog* log) : log_(log) {}
@@ -68,10 +71,13 @@ class FakeEnv : public Env {
   void AddFile(const Text& path, std::string data, uint32_t attributes = kAttrArchive);
   bool Exists(const Text& path) const;
   const Node& At(const Text& path) const;
+  Node& At(const Text& path);
+  // Puts a link where the folder `path` stood (a hostile program's swap); its files go with it.
+  void ReplaceWithLink(const Text& path);
 
-  // Called before every file-system operation with its name ("attributes", "set-attributes",
-  // "length", "open", "write", "flush", "close", "remove", "list", "enter") and path; throw a
-  // Failure from it to inject one.
+  // Called before every file-system operation with its name ("attributes", "open", "info",
+  // "set-attributes", "reopen", "write", "flush", "close", "remove", "list", "enter") and path;
+  // throw a Failure from it to inject one.
   std::function<void(const std::string& op, const Text& path)> before;
   // Called by every PumpMessages, after it is logged: where a test clicks Cancel or moves time.
   std::function<void()> on_pump;
@@ -91,11 +97,8 @@ class FakeEnv : public Env {
   Text ProgramFolder() override { return program_folder; }
   Text CommandLine() override { return command_line; }
   uint32_t GetAttributes(const Text& path) override;
-  void SetAttributes(const Text& path, uint32_t attributes) override;
-  uint64_t FileLength(const Text& path) override;
-  std::unique_ptr<OpenFile> OpenExisting(const Text& path) override;
-  void RemoveFile(const Text& path) override;
-  std::vector<Text> ListFolder(const Text& folder) override;
+  std::unique_ptr<OpenFile> OpenNamedFile(const Text& path) override;
+  std::unique_ptr<Folder> OpenNamedFolder(const Text& path) override;
   Text FullPath(const Text& path) override;
   void SetCurrentFolder(const Text& folder) override;
   double SecondsSinceMidnight() override;
@@ -106,6 +109,9 @@ class FakeEnv : public Env {
 
   void Log(const std::string& event) { log_->push_back(event); }
   Node& Find(const std::string& op, const Text& path);
+  void Remove(const Text& path);
+  // The entries of a folder, in creation order.
+  std::vector<FolderEntry> Entries(const Text& folder);
 
  private:
   EventLog* log_;

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -74,21 +76,24 @@ class TempTree {
   // 260 characters. Links are removed, never followed.
   static void RemoveTree(const Text& folder) {
     Env& env = Env::Default();
-    std::vector<Text> names;
+    std::vector<FolderEntry> entries;
     try {
-      names = env.ListFolder(folder);
+      entries = env.OpenNamedFolder(folder)->List();
     } catch (const Failure&) {
       return;
     }
-    for (const Text& name : names) {
-      if (name == L"." || name == L"..") continue;
-      const Text path = folder + L"\\" + name;
+    for (const FolderEntry& entry : entries) {
+      const Text path = folder + L"\\" + entry.name;
       std::error_code ignored;
-      try {
-        const uint32_t attributes = env.GetAttributes(path);
-        if ((attributes & kAttrDirectory) && !(attributes & kAttrReparsePoint)) RemoveTree(path);
-        env.SetAttributes(path, kAttrNormal);
-      } catch (const Failure&) {
+      if (!(entry.attributes & kAttrReparsePoint)) {
+        try {
+          if (entry.attributes & kAttrDirectory) {
+            RemoveTree(path);
+          } else {
+            env.OpenNamedFile(path)->SetAttributes(kAttrNormal);
+          }
+        } catch (const Failure&) {
+        }
       }
       fs::remove(ToPath(path), ignored);
     }
@@ -117,8 +122,9 @@ inline Inventory Take(const fs::path& root) {
   return inventory;
 }
 
-// The real Env, with a record of every path the engine handed it. Message boxes are recorded,
-// not shown: under Wine one would wait for a click that never comes.
+// The real Env, with a record of every path the engine reached, through the folders it holds
+// open too. Message boxes are recorded, not shown: under Wine one would wait for a click that
+// never comes.
 class RecordingEnv : public EnvWrapper {
  public:
   struct Call {
@@ -127,6 +133,9 @@ class RecordingEnv : public EnvWrapper {
   };
   std::vector<Call> calls;
   std::vector<Text> messages;
+  // Called with a subfolder's path just before the engine enters it through its parent, after
+  // the parent was listed: where a test plays the hostile program that swaps it for a link.
+  std::function<void(const Text& path)> before_enter;
 
   // The paths given to `op`, in order.
   std::vector<Text> Paths(const std::string& op) const {
@@ -136,35 +145,86 @@ class RecordingEnv : public EnvWrapper {
     }
     return out;
   }
+  void Record(const char* op, const Text& path) { calls.push_back({op, path}); }
 
   uint32_t GetAttributes(const Text& path) override {
-    return Record("attributes", path).GetAttributes(path);
+    Record("attributes", path);
+    return EnvWrapper::GetAttributes(path);
   }
-  void SetAttributes(const Text& path, uint32_t attributes) override {
-    Record("set-attributes", path).SetAttributes(path, attributes);
-  }
-  uint64_t FileLength(const Text& path) override { return Record("length", path).FileLength(path); }
-  std::unique_ptr<OpenFile> OpenExisting(const Text& path) override {
-    return Record("open", path).OpenExisting(path);
-  }
-  void RemoveFile(const Text& path) override { Record("remove", path).RemoveFile(path); }
-  std::vector<Text> ListFolder(const Text& folder) override {
-    return Record("list", folder).ListFolder(folder);
-  }
+  std::unique_ptr<OpenFile> OpenNamedFile(const Text& path) override;
+  std::unique_ptr<Folder> OpenNamedFolder(const Text& path) override;
   void SetCurrentFolder(const Text& folder) override {
-    Record("enter", folder).SetCurrentFolder(folder);
+    Record("current", folder);
+    EnvWrapper::SetCurrentFolder(folder);
   }
   void ShowMessage(const Text& text, const Text& title) override {
     messages.push_back(title + L": " + text);
   }
+};
+
+class RecordingFile : public OpenFile {
+ public:
+  RecordingFile(RecordingEnv* env, Text path, std::unique_ptr<OpenFile> real)
+      : env_(env), path_(std::move(path)), real_(std::move(real)) {}
+  FileInfo Info() override { return real_->Info(); }
+  void SetAttributes(uint32_t attributes) override { real_->SetAttributes(attributes); }
+  void BeginWriting() override { real_->BeginWriting(); }
+  void Write(const char* data, size_t size) override { real_->Write(data, size); }
+  void Flush() override { real_->Flush(); }
+  void Close() override { real_->Close(); }
+  void Delete() override {
+    env_->Record("remove", path_);
+    real_->Delete();
+  }
 
  private:
-  Env& Record(const char* op, const Text& path) {
-    calls.push_back({op, path});
-    return real_;
-  }
-  Env& real_ = Env::Default();
+  RecordingEnv* env_;
+  Text path_;
+  std::unique_ptr<OpenFile> real_;
 };
+
+class RecordingFolder : public Folder {
+ public:
+  RecordingFolder(RecordingEnv* env, Text path, std::unique_ptr<Folder> real)
+      : env_(env), path_(std::move(path)), real_(std::move(real)) {}
+  std::vector<FolderEntry> List() override {
+    env_->Record("list", path_);
+    return real_->List();
+  }
+  std::unique_ptr<Folder> OpenSubfolder(const FolderEntry& entry) override {
+    const Text path = Join(entry);
+    if (env_->before_enter) env_->before_enter(path);
+    env_->Record("enter", path);
+    std::unique_ptr<Folder> real = real_->OpenSubfolder(entry);
+    if (!real) return nullptr;
+    return std::make_unique<RecordingFolder>(env_, path, std::move(real));
+  }
+  std::unique_ptr<OpenFile> OpenFileEntry(const FolderEntry& entry) override {
+    const Text path = Join(entry);
+    env_->Record("open", path);
+    std::unique_ptr<morvenit::OpenFile> real = real_->OpenFileEntry(entry);
+    if (!real) return nullptr;
+    return std::make_unique<RecordingFile>(env_, path, std::move(real));
+  }
+
+ private:
+  Text Join(const FolderEntry& entry) const {
+    return path_ + (path_.back() == L'\\' ? L"" : L"\\") + entry.name;
+  }
+  RecordingEnv* env_;
+  Text path_;
+  std::unique_ptr<Folder> real_;
+};
+
+inline std::unique_ptr<OpenFile> RecordingEnv::OpenNamedFile(const Text& path) {
+  Record("open", path);
+  return std::make_unique<RecordingFile>(this, path, EnvWrapper::OpenNamedFile(path));
+}
+
+inline std::unique_ptr<Folder> RecordingEnv::OpenNamedFolder(const Text& path) {
+  Record("enter", path);
+  return std::make_unique<RecordingFolder>(this, path, EnvWrapper::OpenNamedFolder(path));
+}
 
 // An engine over the real file system, with a fresh tree and a progress window that records.
 struct RealRun {

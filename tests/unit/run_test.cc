@@ -29,7 +29,7 @@ TEST(ProcessItems, ShredsNamedFilesFirstThenWalksTheLastNamedFolderFirst) {
       (std::vector<std::string>{"C:\\one.txt", "C:\\two.txt", "C:\\B\\b.txt", "C:\\A\\a.txt"}));
   EXPECT_TRUE(f.env.Exists(L"C:\\A") && f.env.Exists(L"C:\\B"));
   // The run closes: back to the start folder, caption cleared, the pause, the window hidden.
-  const size_t enter = IndexOf(f.log, "enter C:\\Program Files\\Morvenit");
+  const size_t enter = IndexOf(f.log, "current C:\\Program Files\\Morvenit");
   ASSERT_LT(enter, f.log.size());
   EXPECT_EQ(f.log[enter + 1], "caption ");
   EXPECT_EQ(f.log.back(), "window hidden");

@@ -56,10 +56,10 @@ TEST(ShredFileTest, OverwritesFlushesClosesThenDeletes) {
   EXPECT_FALSE(s.env.Exists(kFile));
   // The old 69 bytes are covered before the file grows past them.
   EXPECT_EQ(s.log,
-            (EventLog{"text1 ...C:\\data\\letter.txt", "label2 ", "length C:\\data\\letter.txt",
-                      "set-attributes C:\\data\\letter.txt 128", "open C:\\data\\letter.txt",
-                      "write C:\\data\\letter.txt 69", "pump", "write C:\\data\\letter.txt 67",
-                      "flush C:\\data\\letter.txt", "close C:\\data\\letter.txt",
+            (EventLog{"text1 ...C:\\data\\letter.txt", "label2 ", "open C:\\data\\letter.txt",
+                      "info C:\\data\\letter.txt", "set-attributes C:\\data\\letter.txt 128",
+                      "reopen C:\\data\\letter.txt", "write C:\\data\\letter.txt 69", "pump",
+                      "write C:\\data\\letter.txt 67", "flush C:\\data\\letter.txt",
                       "remove C:\\data\\letter.txt"}));
 }
 
@@ -69,9 +69,9 @@ TEST(ShredFileTest, EmptyFileIsOpenedClosedAndDeletedWithoutWrites) {
   ShredFile(s.run, kFile);
   EXPECT_FALSE(s.env.Exists(kFile));
   EXPECT_EQ(s.log,
-            (EventLog{"text1 ...C:\\data\\letter.txt", "label2 ", "length C:\\data\\letter.txt",
-                      "set-attributes C:\\data\\letter.txt 128", "open C:\\data\\letter.txt",
-                      "close C:\\data\\letter.txt", "remove C:\\data\\letter.txt"}));
+            (EventLog{"text1 ...C:\\data\\letter.txt", "label2 ", "open C:\\data\\letter.txt",
+                      "info C:\\data\\letter.txt", "set-attributes C:\\data\\letter.txt 128",
+                      "reopen C:\\data\\letter.txt", "remove C:\\data\\letter.txt"}));
 }
 
 TEST(ShredFileTest, CancelBeforeTheCallLeavesFileAndDisplayAlone) {
@@ -132,12 +132,13 @@ TEST(ShredFileTest, MissingFileIsReportedAsNotFound) {
   EXPECT_TRUE(s.env.messages.empty());
 }
 
-TEST(ShredFileTest, RefusedAccessIsReportedAndFileKept) {
-  for (const std::string refused : {"set-attributes", "open", "remove"}) {
+TEST(ShredFileTest, RefusedAccessIsReportedAndFileKeptWithItsAttributes) {
+  for (const std::string refused : {"open", "set-attributes", "reopen", "remove"}) {
     Shred s;
-    s.env.AddFile(kFile, "secret");
+    s.env.AddFile(kFile, "secret", kAttrReadOnly | kAttrHidden);
+    int tries = 0;
     s.env.before = [&](const std::string& op, const Text&) {
-      if (op == refused) throw AccessRefused();
+      if (op == refused && ++tries) throw AccessRefused();
     };
     ShredFile(s.run, kFile);
     ExpectReported(s, "Processing folder");
@@ -145,7 +146,41 @@ TEST(ShredFileTest, RefusedAccessIsReportedAndFileKept) {
     ASSERT_TRUE(s.env.Exists(kFile)) << refused;
     // Nothing is undone: a refused delete leaves the pattern that was already written.
     EXPECT_EQ(s.env.At(kFile).data, refused == "remove" ? Pattern(68) : "secret") << refused;
+    // Only a file held open by another program is worth trying again.
+    EXPECT_EQ(tries, refused == "reopen" ? 5 : 1) << refused;
+    if (refused != "set-attributes") {
+      EXPECT_EQ(s.env.At(kFile).attributes, kAttrReadOnly | kAttrHidden) << refused;
+    }
   }
+}
+
+TEST(ShredFileTest, AFileHeldForAMomentIsShreddedOnALaterTry) {
+  Shred s;
+  s.env.AddFile(kFile, "secret");
+  int refusals = 2;
+  s.env.before = [&](const std::string& op, const Text&) {
+    if (op == "reopen" && refusals-- > 0) throw AccessRefused();
+  };
+  s.env.micros = 1;
+  ShredFile(s.run, kFile);
+  EXPECT_FALSE(s.env.Exists(kFile));
+  EXPECT_FALSE(s.window.label2_visible);
+  EXPECT_GE(s.env.micros, 150'000u) << "waited 50 and 100 ms between the tries";
+  EXPECT_GE(s.Count("pump"), 10u) << "the window kept its messages while waiting";
+}
+
+TEST(ShredFileTest, AFileWithAnotherNameIsLeftWhole) {
+  Shred s;
+  s.env.AddFile(kFile, "shared data", kAttrReadOnly);
+  s.env.At(kFile).names = 2;
+  ShredFile(s.run, kFile);
+  ExpectReported(s, "Unexpected file error");
+  ASSERT_EQ(s.env.messages.size(), 1u);
+  EXPECT_EQ(s.env.messages[0].second, L"1001");
+  EXPECT_NE(s.env.messages[0].first.find(L"2 names"), Text::npos);
+  EXPECT_EQ(s.env.At(kFile).data, "shared data");
+  EXPECT_EQ(s.env.At(kFile).attributes, kAttrReadOnly);
+  EXPECT_EQ(s.Count("set-attributes C:\\data\\letter.txt 128"), 0u);
 }
 
 TEST(ShredFileTest, DiskFullMidWriteKeepsTheBlocksWrittenAndTheFile) {
@@ -164,8 +199,8 @@ TEST(ShredFileTest, DiskFullMidWriteKeepsTheBlocksWrittenAndTheFile) {
   EXPECT_EQ(s.Count("close C:\\data\\letter.txt"), 1u);
 }
 
-TEST(ShredFileTest, FailedFlushOrCloseLeavesTheFileUndeleted) {
-  for (const std::string failing : {"flush", "close"}) {
+TEST(ShredFileTest, FailedFlushOrDeleteLeavesTheFileUndeleted) {
+  for (const std::string failing : {"flush", "remove"}) {
     Shred s;
     s.env.AddFile(kFile, "secret");
     s.env.before = [&](const std::string& op, const Text&) {
@@ -267,20 +302,24 @@ TEST(ShredFilePacingTest, LengthsPastFourGiBAreOverwrittenWhole) {
     using FakeEnv::FakeEnv;
     uint64_t length = (uint64_t{1} << 32) + 69, written = 0;
     bool unbroken = true;
-    uint64_t FileLength(const Text&) override { return length; }
-    std::unique_ptr<OpenFile> OpenExisting(const Text&) override {
+    std::unique_ptr<OpenFile> OpenNamedFile(const Text& path) override {
       struct Checking : OpenFile {
         BigEnv* env;
+        Text path;
         std::string pattern = Pattern(kBlock + 68);
-        explicit Checking(BigEnv* e) : env(e) {}
+        Checking(BigEnv* e, Text p) : env(e), path(std::move(p)) {}
+        FileInfo Info() override { return {kAttrNormal, env->length, 1}; }
+        void SetAttributes(uint32_t) override {}
+        void BeginWriting() override {}
         void Write(const char* data, size_t size) override {
           env->unbroken &= pattern.compare(env->written % 68, size, data, size) == 0;
           env->written += size;
         }
         void Flush() override {}
         void Close() override {}
+        void Delete() override { env->Remove(path); }
       };
-      return std::make_unique<Checking>(this);
+      return std::make_unique<Checking>(this, path);
     }
   };
   EventLog log;
@@ -304,8 +343,9 @@ std::string ReadAll(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// The platform's own Env, except that it keeps each file's bytes and attributes as they are just
-// before deletion, and that its clock runs fast so failure waits take no real time.
+// The platform's own Env, except that it keeps each file's bytes and attributes as they are when
+// it is to be deleted, and that its clock runs fast so failure waits take no real time. Windows
+// lets nobody read a file we hold without sharing, so it is closed first and then removed here.
 class CatchingEnv : public EnvWrapper {
  public:
   struct Caught {
@@ -314,15 +354,34 @@ class CatchingEnv : public EnvWrapper {
   };
   std::map<Text, Caught> removed;
 
-  void RemoveFile(const Text& p) override {
-    removed[p] = {ReadAll(fs::path(p)), real_.GetAttributes(p)};
-    real_.RemoveFile(p);
+  std::unique_ptr<OpenFile> OpenNamedFile(const Text& path) override {
+    struct Catching : OpenFile {
+      CatchingEnv* env;
+      Text path;
+      std::unique_ptr<OpenFile> real;
+      FileInfo Info() override { return real->Info(); }
+      void SetAttributes(uint32_t attributes) override { real->SetAttributes(attributes); }
+      void BeginWriting() override { real->BeginWriting(); }
+      void Write(const char* data, size_t size) override { real->Write(data, size); }
+      void Flush() override { real->Flush(); }
+      void Close() override { real->Close(); }
+      void Delete() override {
+        const uint32_t attributes = real->Info().attributes;
+        real->Close();
+        env->removed[path] = {ReadAll(fs::path(path)), attributes};
+        fs::remove(fs::path(path));
+      }
+    };
+    auto file = std::make_unique<Catching>();
+    file->env = this;
+    file->path = path;
+    file->real = EnvWrapper::OpenNamedFile(path);
+    return file;
   }
   double SecondsSinceMidnight() override { return clock_ += 0.5; }
   void WaitForMessages(int) override {}
 
  private:
-  Env& real_ = Env::Default();
   double clock_ = 1000.0;
 };
 
@@ -368,7 +427,7 @@ TEST_F(ShredRealFileTest, WritesTheExactPatternOverTheRoundedUpLength) {
 
 TEST_F(ShredRealFileTest, ReadOnlyHiddenAndSystemFilesAreClearedAndRemoved) {
   const Text path = Make("guarded.txt", 100);
-  Env::Default().SetAttributes(path, kAttrReadOnly | kAttrHidden | kAttrSystem);
+  Env::Default().OpenNamedFile(path)->SetAttributes(kAttrReadOnly | kAttrHidden | kAttrSystem);
   ASSERT_TRUE(Env::Default().GetAttributes(path) & kAttrReadOnly);
 #ifdef _WIN32
   ASSERT_EQ(Env::Default().GetAttributes(path) & (kAttrHidden | kAttrSystem),
@@ -392,14 +451,18 @@ TEST_F(ShredRealFileTest, MissingFilesAndFoldersAreReportedAndLeft) {
 }
 
 #ifdef _WIN32
-// Another handle that shares nothing keeps the file from being opened: reported, left whole.
+// Another handle that shares nothing keeps the file from being written, beyond a few tries:
+// reported, and left whole with the attributes it had.
 TEST_F(ShredRealFileTest, FileInUseIsReportedAndLeftWhole) {
   const Text path = Make("in use.txt", 10);
-  auto holder = Env::Default().OpenExisting(path);
+  Env::Default().OpenNamedFile(path)->SetAttributes(kAttrReadOnly);
+  auto holder = Env::Default().OpenNamedFile(path);
+  holder->BeginWriting();
   ShredFile(run_, path);
   EXPECT_EQ(window_.label2, L"Processing folder");
   holder.reset();
   EXPECT_EQ(ReadAll(fs::path(path)), std::string(10, '\xA5'));
+  EXPECT_EQ(Env::Default().GetAttributes(path) & kAttrReadOnly, kAttrReadOnly);
 }
 #endif
 

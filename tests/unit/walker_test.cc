@@ -11,6 +11,13 @@ namespace {
 
 using Events = std::vector<std::string>;
 
+// FolderStack holding the sentinel and the folders a user named.
+std::vector<PendingFolder> Stack(std::initializer_list<const wchar_t*> named) {
+  std::vector<PendingFolder> stack{PendingFolder()};
+  for (const wchar_t* path : named) stack.emplace_back(path);
+  return stack;
+}
+
 // Two named folders: B holds files around two subfolders, one of them nested.
 void AddTwoTrees(FakeEnv& env) {
   env.AddFolder(L"C:\\A");
@@ -31,7 +38,7 @@ void AddTwoTrees(FakeEnv& env) {
 TEST(WalkFolders, LastNamedFirstDepthFirstSiblingsInReverse) {
   FakeRun f;
   AddTwoTrees(f.env);
-  f.run.FolderStack = {L"", L"C:\\A", L"C:\\B"};
+  f.run.FolderStack = Stack({L"C:\\A", L"C:\\B"});
 
   WalkFolders(f.run);
 
@@ -45,13 +52,14 @@ TEST(WalkFolders, LastNamedFirstDepthFirstSiblingsInReverse) {
        {L"C:\\A", L"C:\\A\\sub", L"C:\\B", L"C:\\B\\s1", L"C:\\B\\s1\\deep", L"C:\\B\\s2"}) {
     EXPECT_TRUE(f.env.Exists(folder)) << Narrow(folder);
   }
-  EXPECT_EQ(f.run.FolderStack, std::vector<Text>{L""});
+  ASSERT_EQ(f.run.FolderStack.size(), 1u);
+  EXPECT_TRUE(f.run.FolderStack[0].path.empty());
 }
 
 TEST(WalkFolders, CancelStopsBeforeTheNextEntryAndAbandonsTheStack) {
   FakeRun f;
   AddTwoTrees(f.env);
-  f.run.FolderStack = {L"", L"C:\\A", L"C:\\B"};
+  f.run.FolderStack = Stack({L"C:\\A", L"C:\\B"});
   // Cancel is clicked while the first file is being overwritten.
   f.env.before = [&](const std::string& op, const Text&) {
     if (op == "write") f.window.check1 = 1;
@@ -61,44 +69,70 @@ TEST(WalkFolders, CancelStopsBeforeTheNextEntryAndAbandonsTheStack) {
 
   EXPECT_FALSE(f.env.Exists(L"C:\\B\\f1")) << "a file once begun is finished";
   EXPECT_EQ(EventsNamed(f.log, "enter"), Events{"C:\\B\\"});
-  EXPECT_EQ(EventsNamed(f.log, "attributes"), Events{"C:\\B\\f1"}) << "no entry looked at after it";
+  EXPECT_EQ(EventsNamed(f.log, "open"), Events{"C:\\B\\f1"}) << "no entry looked at after it";
   EXPECT_TRUE(f.env.Exists(L"C:\\B\\f2"));
   EXPECT_TRUE(f.env.Exists(L"C:\\A\\a.txt"));
 }
 
-TEST(WalkFolders, LinksAndUnreadableEntriesAreNeverOverwritten) {
+TEST(WalkFolders, LinksStayAndFilesThatCannotBeShreddedAreReported) {
   FakeRun f;
   f.env.AddFolder(L"C:\\T");
   f.env.AddFolder(L"C:\\T\\junction", kAttrReparsePoint);
   f.env.AddFile(L"C:\\T\\junction\\far.txt", "far away");
   f.env.AddFile(L"C:\\T\\file link", "target", kAttrReparsePoint);
-  f.env.AddFile(L"C:\\T\\unreadable", "secret");
+  f.env.AddFile(L"C:\\T\\placeholder", "in the cloud", kAttrReparsePoint);
+  f.env.At(L"C:\\T\\placeholder").reparse_tag = 0x9000001A;  // a cloud file: not a link
+  f.env.AddFile(L"C:\\T\\unopenable", "secret");
   f.env.AddFile(L"C:\\T\\last.txt", "z");
+  f.env.tick = 0.5;
   f.env.before = [](const std::string& op, const Text& path) {
-    if (op == "attributes" && path == L"C:\\T\\unreadable") throw Failure{-5, L"Denied"};
+    if (op == "open" && path == L"C:\\T\\unopenable") throw Failure{-5, L"Denied"};
   };
-  f.run.FolderStack = {L"", L"C:\\T"};
+  f.run.FolderStack = Stack({L"C:\\T"});
 
   WalkFolders(f.run);
 
-  // The unreadable entry is taken for a folder: entering it fails and the walk goes on.
-  EXPECT_EQ(EventsNamed(f.log, "enter"), (Events{"C:\\T\\", "C:\\T\\unreadable\\"}));
+  EXPECT_EQ(EventsNamed(f.log, "enter"), Events{"C:\\T\\"}) << "no link is entered";
   EXPECT_EQ(EventsNamed(f.log, "remove"), Events{"C:\\T\\last.txt"});
-  EXPECT_EQ(EventsNamed(f.log, "open"), Events{"C:\\T\\last.txt"});
-  EXPECT_EQ(f.env.At(L"C:\\T\\unreadable").data, "secret");
+  EXPECT_EQ(EventsNamed(f.log, "open"), (Events{"C:\\T\\unopenable", "C:\\T\\last.txt"}));
+  EXPECT_EQ(f.env.At(L"C:\\T\\unopenable").data, "secret");
+  EXPECT_EQ(f.env.At(L"C:\\T\\placeholder").data, "in the cloud");
   EXPECT_EQ(f.env.At(L"C:\\T\\file link").data, "target");
   EXPECT_TRUE(f.env.Exists(L"C:\\T\\junction\\far.txt"));
+  // Nothing is left in silence: the placeholder and the unopenable file are reported.
+  EXPECT_EQ(EventsNamed(f.log, "message"),
+            (Events{"1002: " + Narrow(StoredElsewhere().description), "-5: Denied"}));
 }
 
-TEST(WalkFolders, FoldersThatCannotBeEnteredOrListedAreSkippedSilently) {
+TEST(WalkFolders, AFolderSwappedForALinkAfterItsListingIsNeverEntered) {
   FakeRun f;
   AddTwoTrees(f.env);
-  // s1 vanished after it was pushed; s2 may be entered but not listed; C:\Gone never existed.
-  f.env.before = [](const std::string& op, const Text& path) {
-    if (op == "enter" && path == L"C:\\B\\s1\\") throw FileNotFound();
-    if (op == "list" && path == L"C:\\B\\s2\\") throw AccessRefused();
+  f.env.AddFolder(L"C:\\Outside");
+  f.env.AddFile(L"C:\\Outside\\precious.txt", "precious");
+  f.env.before = [&](const std::string& op, const Text& path) {
+    // After B was listed, while its files are shredded, before s1 is entered.
+    if (op == "open" && path == L"C:\\B\\f2") f.env.ReplaceWithLink(L"C:\\B\\s1");
   };
-  f.run.FolderStack = {L"", L"C:\\A", L"C:\\Gone", L"C:\\B"};
+  f.run.FolderStack = Stack({L"C:\\B"});
+
+  WalkFolders(f.run);
+
+  EXPECT_EQ(EventsNamed(f.log, "remove"), (Events{"C:\\B\\f1", "C:\\B\\f2", "C:\\B\\s2\\k"}));
+  EXPECT_EQ(f.env.At(L"C:\\Outside\\precious.txt").data, "precious");
+  EXPECT_EQ(EventsNamed(f.log, "enter"), (Events{"C:\\B\\", "C:\\B\\s2\\", "C:\\B\\s1\\"}));
+  EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "label2 shown"), 0);
+}
+
+TEST(WalkFolders, VanishedFoldersAreSkippedSilentlyRefusedOnesAreReported) {
+  FakeRun f;
+  AddTwoTrees(f.env);
+  f.env.tick = 0.5;
+  // s1 vanished after it was listed; s2 may be entered but not listed; C:\Gone never existed.
+  f.env.before = [](const std::string& op, const Text& path) {
+    if (op == "enter" && path == L"C:\\B\\s1") throw FileNotFound();
+    if (op == "list" && path == L"C:\\B\\s2") throw AccessRefused();
+  };
+  f.run.FolderStack = Stack({L"C:\\A", L"C:\\Gone", L"C:\\B"});
 
   WalkFolders(f.run);
 
@@ -107,7 +141,10 @@ TEST(WalkFolders, FoldersThatCannotBeEnteredOrListedAreSkippedSilently) {
   EXPECT_TRUE(f.env.Exists(L"C:\\B\\s1\\deep\\h")) << "the subtree goes with its folder";
   EXPECT_TRUE(f.env.Exists(L"C:\\B\\s2\\k"));
   EXPECT_TRUE(f.env.messages.empty());
-  EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "label2 shown"), 0) << "nothing is reported";
+  // The one folder that is there but could not be walked is shown with its status.
+  EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "label2 shown"), 1);
+  EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "label2 Processing folder"), 1);
+  EXPECT_NE(std::find(f.log.begin(), f.log.end(), "text1 ...C:\\B\\s2\\"), f.log.end());
 }
 
 TEST(WalkFolders, TrailingBackslashKeptOthersGetOneBlankEntriesSkipped) {
@@ -116,7 +153,7 @@ TEST(WalkFolders, TrailingBackslashKeptOthersGetOneBlankEntriesSkipped) {
   f.env.AddFile(L"C:\\root.txt", "r");
   f.env.AddFolder(L"D:\\sp ");
   f.env.AddFile(L"D:\\sp \\in.txt", "i");
-  f.run.FolderStack = {L"", L"C:\\", L"D:\\sp ", L"D:\\x\\  ", L"   "};
+  f.run.FolderStack = Stack({L"C:\\", L"D:\\sp ", L"D:\\x\\  ", L"   "});
 
   WalkFolders(f.run);
 

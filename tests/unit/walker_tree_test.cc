@@ -25,9 +25,9 @@ TEST(WalkRealTree, EveryFileAtEveryDepthGoesEveryFolderStays) {
   const Text hidden = ToText(r.tree.File("a/hidden.txt", "h"));
   const Text system = ToText(r.tree.File("a/b/system.sys", "y"));
   const Text read_only = ToText(r.tree.File("a/b/read-only.txt", "r"));
-  r.env.SetAttributes(hidden, kAttrHidden);
-  r.env.SetAttributes(system, kAttrSystem | kAttrHidden);
-  r.env.SetAttributes(read_only, kAttrReadOnly);
+  Env::Default().OpenNamedFile(hidden)->SetAttributes(kAttrHidden);
+  Env::Default().OpenNamedFile(system)->SetAttributes(kAttrSystem | kAttrHidden);
+  Env::Default().OpenNamedFile(read_only)->SetAttributes(kAttrReadOnly);
   ASSERT_TRUE(r.env.GetAttributes(read_only) & kAttrReadOnly);
 #ifdef _WIN32
   ASSERT_TRUE(r.env.GetAttributes(hidden) & kAttrHidden);
@@ -66,8 +66,8 @@ TEST(WalkRealTree, NamedFilesGoFirstThenTheLastNamedFolder) {
   EXPECT_TRUE(fs::is_directory(a) && fs::is_directory(b / "sub"));
 }
 
-// The walk moves the current directory; a folder named relative to it must still be the one
-// emptied, never one beside or above it.
+// A folder named relative to the current directory is the one emptied, never one beside or above
+// it.
 TEST(WalkRealTree, RelativeFolderIsTheOneEmptied) {
   RealRun r;
   const fs::path outside = r.tree.File("outside.txt", "keep me");
