@@ -20,8 +20,8 @@ using ArgumentList = std::vector<Text>;
 // never through a path that could lead elsewhere by then.
 struct PendingFolder {
   PendingFolder(Text folder_path = Text()) : path(std::move(folder_path)) {}
-  PendingFolder(Text folder_path, std::shared_ptr<Folder> in, FolderEntry as)
-      : path(std::move(folder_path)), parent(std::move(in)), entry(std::move(as)) {}
+  PendingFolder(const Text& folder_path, std::shared_ptr<Folder> in, const FolderEntry& as)
+      : path(folder_path), parent(std::move(in)), entry(as) {}
 
   Text path;
   std::shared_ptr<Folder> parent;  // null for a folder the user named

@@ -52,7 +52,7 @@ void WalkFolders(Engine& run) {
       continue;
     }
 
-    for (FolderEntry& entry : entries) {
+    for (const FolderEntry& entry : entries) {
       if (run.frmMain.Check1() == 1) return;  // the folders still stacked are abandoned
       Text path = folder + entry.name;
       // A link or junction leads out of what the user dropped: neither follow, overwrite nor
@@ -61,7 +61,7 @@ void WalkFolders(Engine& run) {
           (entry.attributes & kAttrReparsePoint) && IsNameSurrogate(entry.reparse_tag);
       if (link) continue;
       if (entry.attributes & kAttrDirectory) {
-        run.FolderStack.emplace_back(std::move(path), open, std::move(entry));
+        run.FolderStack.emplace_back(path, open, entry);
       } else {
         ShredFile(run, path, *open, entry);
       }

@@ -151,16 +151,11 @@ ScopedHandle OpenEntry(HANDLE folder, const FolderEntry& entry, ACCESS_MASK acce
   return handle;
 }
 
-// Whether a final path may not give this name as it is: Wine drops trailing dots and spaces.
-bool FinalPathMayAlter(const Text& name) {
-  return !name.empty() && (name.back() == L'.' || name.back() == L' ');
-}
-
 class WindowsFile : public OpenFile {
  public:
-  // `name`: the name the file was reached by, the last of its path.
-  WindowsFile(ScopedHandle attributes, const Text& name)
-      : attributes_(std::move(attributes)), checkable_(!FinalPathMayAlter(name)) {}
+  // `path`: the file's whole path as it was reached, every name exactly as listed.
+  WindowsFile(ScopedHandle attributes, Text path)
+      : attributes_(std::move(attributes)), path_(std::move(path)) {}
 
   FileInfo Info() override {
     const BY_HANDLE_FILE_INFORMATION info = HandleInfo(attributes_.get());
@@ -206,9 +201,7 @@ class WindowsFile : public OpenFile {
   }
 
   void Delete() override {
-    // Wine deletes by the path the file was opened by, even after a folder on it was renamed and
-    // something else put there: make sure it still leads here, wherever the final path says so.
-    if (checkable_) EnsureNameLeadsHere();
+    EnsurePathLeadsHere();
     FILE_DISPOSITION_INFO disposition{TRUE};
     if (!::SetFileInformationByHandle(data_.get(), FileDispositionInfo, &disposition,
                                       sizeof disposition)) {
@@ -218,27 +211,33 @@ class WindowsFile : public OpenFile {
   }
 
  private:
-  void EnsureNameLeadsHere() {
+  // Wine deletes by the path a file was opened by, even after a folder on it was renamed and
+  // something else put in its place: make sure that path still leads to this very file.
+  void EnsurePathLeadsHere() {
+    const ScopedHandle there(
+        ::CreateFileW(path_.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    // A name Windows forbids (reached by its short name) cannot be checked this way.
+    if (!there.valid() && ::GetLastError() == ERROR_INVALID_NAME) return;
+    if (!there.valid()) throw LastFailure();
     const BY_HANDLE_FILE_INFORMATION mine = HandleInfo(data_.get());
-    const ScopedHandle named(::CreateFileW(
-        FinalPath(data_.get()).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!named.valid()) throw LastFailure();
-    const BY_HANDLE_FILE_INFORMATION there = HandleInfo(named.get());
-    if (there.dwVolumeSerialNumber != mine.dwVolumeSerialNumber ||
-        there.nFileIndexHigh != mine.nFileIndexHigh || there.nFileIndexLow != mine.nFileIndexLow) {
+    const BY_HANDLE_FILE_INFORMATION found = HandleInfo(there.get());
+    if (found.dwVolumeSerialNumber != mine.dwVolumeSerialNumber ||
+        found.nFileIndexHigh != mine.nFileIndexHigh || found.nFileIndexLow != mine.nFileIndexLow) {
       throw FailureFromWin32(ERROR_FILE_INVALID);
     }
   }
 
   ScopedHandle attributes_;
   ScopedHandle data_;
-  bool checkable_;
+  Text path_;
 };
 
 class WindowsFolder : public Folder {
  public:
-  explicit WindowsFolder(ScopedHandle handle) : handle_(std::move(handle)) {}
+  // `path`: the folder's whole path as it was reached, extended-length, every name as listed.
+  WindowsFolder(ScopedHandle handle, Text path)
+      : handle_(std::move(handle)), path_(std::move(path)) {}
 
   std::vector<FolderEntry> List() override {
     std::vector<FolderEntry> entries;
@@ -269,18 +268,23 @@ class WindowsFolder : public Folder {
   std::unique_ptr<Folder> OpenSubfolder(const FolderEntry& entry) override {
     ScopedHandle handle = OpenEntry(handle_.get(), entry, kFolderAccess, FILE_DIRECTORY_FILE);
     if (!handle.valid()) return nullptr;
-    return std::make_unique<WindowsFolder>(std::move(handle));
+    return std::make_unique<WindowsFolder>(std::move(handle), PathOf(entry));
   }
 
   std::unique_ptr<OpenFile> OpenFileEntry(const FolderEntry& entry) override {
     ScopedHandle handle =
         OpenEntry(handle_.get(), entry, kAttributeAccess, FILE_NON_DIRECTORY_FILE);
     if (!handle.valid()) return nullptr;
-    return std::make_unique<WindowsFile>(std::move(handle), entry.name);
+    return std::make_unique<WindowsFile>(std::move(handle), PathOf(entry));
   }
 
  private:
+  Text PathOf(const FolderEntry& entry) const {
+    return path_ + (path_.back() == L'\\' ? L"" : L"\\") + entry.name;
+  }
+
   ScopedHandle handle_;
+  Text path_;
 };
 
 class WindowsEnv : public Env {
@@ -318,17 +322,18 @@ class WindowsEnv : public Env {
         (HandleInfo(file.get()).dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
       throw AccessRefused();
     }
-    return std::make_unique<WindowsFile>(std::move(file), full.substr(full.rfind(L'\\') + 1));
+    return std::make_unique<WindowsFile>(std::move(file), full);
   }
 
   std::unique_ptr<Folder> OpenNamedFolder(const Text& path) override {
-    ScopedHandle folder(::CreateFileW(SystemPath(path).c_str(), kFolderAccess, kShareAll, nullptr,
+    const Text full = SystemPath(path);
+    ScopedHandle folder(::CreateFileW(full.c_str(), kFolderAccess, kShareAll, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!folder.valid()) throw LastFailure();
     if (!(HandleInfo(folder.get()).dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
       throw FailureFromWin32(ERROR_DIRECTORY);
     }
-    return std::make_unique<WindowsFolder>(std::move(folder));
+    return std::make_unique<WindowsFolder>(std::move(folder), full);
   }
 
   Text FullPath(const Text& path) override {

@@ -129,6 +129,28 @@ click_child() {
   click_rect "$(field "$line" rect)"
 }
 
+# Clicks "OK" on every message box until PID ends or SECONDS pass, appending each box's title and
+# text to FILE. Returns 1 when PID is still running at the end.
+dismiss_message_boxes() {
+  local pid=$1 seconds=$2 file=$3 i line title hwnd last=
+  for ((i = 0; i < seconds * 10; i++)); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    line=$(inspect --class '#32770' | grep '^window .* visible=1')
+    hwnd=$(field "$line" hwnd)
+    if [ -n "$line" ]; then
+      title=$(field "$line" title)
+      # A box still closing is not counted twice.
+      [ "$hwnd" != "$last" ] && echo "$title: $(inspect "$title" | grep '^child .*class="Static"' |
+        while IFS= read -r c; do field "$c" text; done | tr '\n' ' ')" >>"$file"
+      last=$hwnd
+      click_child "$title" OK
+      sleep 0.5
+    fi
+    sleep 0.1
+  done
+  ! kill -0 "$pid" 2>/dev/null
+}
+
 # Saves a screenshot of the whole virtual screen as $ARTIFACTS/NAME.png.
 screenshot() { import -window root "$ARTIFACTS/$1.png" 2>/dev/null; }
 

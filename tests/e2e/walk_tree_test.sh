@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Folders dropped on the real morvenit.exe: every file at every depth goes, every folder stays,
-# and nothing a link points at outside the dropped folders is touched.
+# and nothing a link points at outside the dropped folders is touched. Then the same as a hostile
+# or unlucky user would try it: links and hard links inside, folders swapped for links during the
+# walk, names Windows forbids, a file held open, odd relative paths: nothing that was not named
+# is touched, and nothing named is left without a word.
 # Names outside ASCII inside the tree reach Wine intact only from a UTF-8 locale.
 export LC_ALL=C.UTF-8
 source "$(dirname "$0")/lib.sh"
@@ -50,5 +53,120 @@ check_eq "every folder stands" "$(cat "$WORK/folders-before")" "$(cd "$WORK" && 
 check "the link to a folder outside stays a link" test -L "$TREE/a b/link to far"
 check "the dangling link stays" test -L "$TREE/dangling link"
 check_eq "the folder the link points at is intact" "far away" "$(cat "$OUTSIDE/far/secret.txt")"
+
+# ---- Never what was not named, never a named file left in silence ---------------------------
+
+PATTERN="................ ................ ................ ................ "
+
+# hostile_run FOLDER SIZE: the run in FOLDER (its file system named by $FS), the large file SIZE.
+hostile_run() {
+  SAFE="$1/dropped"
+  NOT_NAMED="$1/not named"
+  mkdir -p "$SAFE/sub" "$NOT_NAMED"
+  # Links to files outside, absolute and relative: Wine shows them as ordinary files.
+  printf 'target' >"$NOT_NAMED/target.txt"
+  ln -s "$NOT_NAMED/target.txt" "$SAFE/absolute link"
+  ln -s "../not named/target.txt" "$SAFE/sub/relative link"
+  # A file with a second name outside: its data belongs to that name too.
+  printf 'both names' >"$NOT_NAMED/other name.txt"
+  ln "$NOT_NAMED/other name.txt" "$SAFE/sub/hard link.txt"
+  # Names Windows forbids: one reached by its short name, two that nothing reaches.
+  printf 'star' >"$SAFE/sub/star*quest?.txt"
+  printf 'tab' >"$SAFE/sub/tab	name"
+  printf 'newline' >"$SAFE/sub/"$'new\nline'
+  # A read-only file another program holds open for the whole run: reported, kept as it was.
+  printf 'held' >"$SAFE/sub/held.txt"
+  chmod 444 "$SAFE/sub/held.txt"
+  local held_mode
+  held_mode=$(stat -c %a "$SAFE/sub/held.txt")  # ntfs-3g keeps no modes: 777 whatever is set
+  # Twelve folders that a hostile program swaps for links to folders outside, while the first,
+  # large file is overwritten (the names sort it first, as Wine lists them).
+  for i in $(seq 10 21); do
+    mkdir -p "$SAFE/s$i" "$NOT_NAMED/o$i"
+    printf "precious $i" >"$NOT_NAMED/o$i/precious.txt"
+    printf 'mine' >"$SAFE/s$i/mine.txt"
+  done
+  head -c "$2" /dev/zero | tr '\0' 'x' >"$SAFE/0 large first.bin"
+  not_named() { (cd "$NOT_NAMED" && find . -type f -print0 | sort -z | xargs -0 md5sum); }
+  not_named >"$1/not-named-before"
+
+  wine "$WINTOOL" hold "$(winpath "$SAFE/sub/held.txt")" 120 >"$ARTIFACTS/hold-$FS.txt" 2>&1 &
+  local holder=$!
+  BACKGROUND_PIDS+=("$holder")
+  for _ in $(seq 100); do grep -qs holding "$ARTIFACTS/hold-$FS.txt" && break; sleep 0.1; done
+  morvenit_start "$SAFE"
+  swapped=0
+  for _ in $(seq 600); do
+    # Once the large file is being overwritten, its folder has been listed.
+    if [ "$(head -c 68 "$SAFE/0 large first.bin" 2>/dev/null)" = "$PATTERN" ]; then
+      for i in $(seq 10 21); do
+        mv "$SAFE/s$i" "$SAFE/moved away $i" && ln -s "$NOT_NAMED/o$i" "$SAFE/s$i" &&
+          swapped=$((swapped + 1))
+      done
+      break
+    fi
+    sleep 0.05
+  done
+  check "$FS: the folders were swapped while the large file was overwritten" \
+    test "$swapped" -eq 12 -a -e "$SAFE/0 large first.bin"
+  : >"$ARTIFACTS/boxes-$FS.txt"
+  dismiss_message_boxes "$MORVENIT_PID" 120 "$ARTIFACTS/boxes-$FS.txt" || fail "$FS: the hostile run did not end"
+  wait_exit "$MORVENIT_PID" 10
+  kill "$holder" 2>/dev/null
+  wait "$holder" 2>/dev/null
+  cat "$ARTIFACTS/boxes-$FS.txt"
+
+  check_eq "$FS: nothing outside the dropped folder changed" "$(cat "$1/not-named-before")" "$(not_named)"
+  check "$FS: the links stay links" test -L "$SAFE/absolute link" -a -L "$SAFE/sub/relative link" \
+    -a -L "$SAFE/s15"
+  check_eq "$FS: the hard-linked file keeps both names and its data" "both names" \
+    "$(cat "$SAFE/sub/hard link.txt")"
+  check "$FS: the file reached by its short name is gone" test ! -e "$SAFE/sub/star*quest?.txt"
+  check "$FS: the large file is gone" test ! -e "$SAFE/0 large first.bin"
+  check_eq "$FS: the held read-only file is kept whole and read-only" "held $held_mode" \
+    "$(cat "$SAFE/sub/held.txt") $(stat -c %a "$SAFE/sub/held.txt")"
+  check_eq "$FS: the files nothing reaches are kept" "tab newline" \
+    "$(cat "$SAFE/sub/tab	name") $(cat "$SAFE/sub/"$'new\nline')"
+  check_eq "$FS: every file left was reported in a box" "1001 1003 1003" \
+    "$(cut -d: -f1 "$ARTIFACTS/boxes-$FS.txt" | sort | tr '\n' ' ' | sed 's/ $//')"
+}
+
+FS=ext4
+hostile_run "$WORK" 1G
+# NTFS keeps links and hard links its own way; ntfs-3g shows them to Wine as ext4 does.
+trap 'umount "$WORK/ntfs" 2>/dev/null; e2e_cleanup' EXIT
+if [ "$(id -u)" -eq 0 ] && [ -e /dev/fuse ] && command -v mkfs.ntfs >/dev/null &&
+  truncate -s 700M "$WORK/ntfs.img" && mkfs.ntfs -q -F -f "$WORK/ntfs.img" >/dev/null 2>&1 &&
+  mkdir -p "$WORK/ntfs" && ntfs-3g "$WORK/ntfs.img" "$WORK/ntfs"; then
+  FS=ntfs
+  hostile_run "$WORK/ntfs" 300M
+  for _ in $(seq 50); do umount "$WORK/ntfs" 2>/dev/null && break; sleep 0.2; done
+else
+  echo "NTFS part skipped: it needs root, /dev/fuse and ntfs-3g"
+fi
+
+# Relative and unusual paths name exactly the file given, never a neighbour without the trailing
+# dot or space that the classic resolution would drop.
+REL="$WORK/relative"
+mkdir -p "$REL/inner" "$REL/dir" "$REL/dir."
+for name in notes notes. up up. fwd fwd. trail "trail "; do printf "$name" >"$REL/$name"; done
+printf 'in dir' >"$REL/dir/f.txt"
+printf 'in dir.' >"$REL/dir./f.txt"
+fwd=$(winpath "$REL" | tr '\\' /)
+(cd "$REL/inner" && exec wine "$MORVENIT_EXE" ../notes. ../dir. "..\\up." "$fwd/fwd." "$REL/trail ") \
+  >"$ARTIFACTS/relative.txt" 2>&1 &
+MORVENIT_PID=$!
+BACKGROUND_PIDS+=("$MORVENIT_PID")
+if wait_exit "$MORVENIT_PID" 60; then
+  check_eq "the relative run ends by itself" 0 "$EXIT_CODE"
+else
+  fail "the relative run did not end"
+  screenshot relative-did-not-end
+fi
+check_eq "only the names given are gone" "notes up fwd trail" \
+  "$(cd "$REL" && for n in notes notes. up up. fwd fwd. trail "trail "; do
+    [ -e "$n" ] && printf '%s ' "$n"; done | sed 's/ $//')"
+check_eq "\"dir.\" is emptied, \"dir\" is not" "in dir|" \
+  "$(cat "$REL/dir/f.txt")|$(cat "$REL/dir./f.txt" 2>/dev/null)"
 
 finish

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/fakes/fake_env.h"
+
 namespace morvenit {
 namespace {
 
@@ -36,6 +38,65 @@ TEST(ExtendedLengthPath, EverythingElseIsLeftForTheSystemToResolve) {
         Text(L"C:\\a/b"), Text(L"C:\\a\\\\b"), Text(L"\\rooted\\a"), Text(L"")}) {
     EXPECT_FALSE(IsPlainAbsolute(path)) << path.size();
     EXPECT_EQ(ExtendedLengthPath(path), path) << path.size();
+  }
+}
+
+// The current directory is C:\work\here; D: was last left in D:\d\cur.
+Text Resolve(const Text& path, const Text& current = L"C:\\work\\here") {
+  return ResolvePath(path, current,
+                     [](wchar_t drive) { return drive == L'D' ? Text(L"D:\\d\\cur") : Text(); });
+}
+
+TEST(ResolvePath, EveryNameIsKeptExactlyAsGiven) {
+  struct Case {
+    Text given, resolved;
+  } cases[] = {
+      // The classic resolution would name another file: "notes" for "notes.", "dir" for "dir.".
+      {L"notes.", L"C:\\work\\here\\notes."},
+      {L"dir.", L"C:\\work\\here\\dir."},
+      {L"trail ", L"C:\\work\\here\\trail "},
+      {L"..\\notes.", L"C:\\work\\notes."},
+      {L"nul", L"C:\\work\\here\\nul"},
+      {L"...", L"C:\\work\\here\\..."},
+      // "." and ".." are taken away, never above the root; repeated separators count once.
+      {L".", L"C:\\work\\here"},
+      {L"..", L"C:\\work"},
+      {L"..\\..\\..\\..", L"C:\\"},
+      {L"a\\.\\b\\..\\c\\\\d\\", L"C:\\work\\here\\a\\c\\d"},
+      // Forward slashes are separators, Linux-style paths are rooted on the current drive.
+      {L"Z:/home/user/w/notes.", L"Z:\\home\\user\\w\\notes."},
+      {L"/home/user/w/trail ", L"C:\\home\\user\\w\\trail "},
+      {L"\\top\\x", L"C:\\top\\x"},
+      // A drive on its own, or with a relative name, means that drive's current directory.
+      {L"c:name.", L"C:\\work\\here\\name."},
+      {L"D:name", L"D:\\d\\cur\\name"},
+      {L"D:", L"D:\\d\\cur"},
+      {L"E:..\\x", L"E:\\x"},
+      // Absolute paths, drive and network, keep every name.
+      {L"C:\\a\\b. ", L"C:\\a\\b. "},
+      {L"\\\\srv\\share\\a\\..\\b.", L"\\\\srv\\share\\b."},
+      {L"\\\\?\\C:\\a\\..\\b", L"\\\\?\\C:\\a\\..\\b"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Resolve(c.given), c.resolved) << Narrow(c.given);
+}
+
+TEST(ResolvePath, RelativeToANetworkOrExtendedLengthCurrentDirectory) {
+  EXPECT_EQ(Resolve(L"x.", L"\\\\srv\\share\\dir"), L"\\\\srv\\share\\dir\\x.");
+  EXPECT_EQ(Resolve(L"\\x", L"\\\\srv\\share\\dir"), L"\\\\srv\\share\\x");
+  EXPECT_EQ(Resolve(L"..\\..\\..", L"\\\\srv\\share\\dir"), L"\\\\srv\\share\\");
+  EXPECT_EQ(Resolve(L"x", L"\\\\?\\C:\\deep"), L"C:\\deep\\x");
+  EXPECT_EQ(Resolve(L"x", L"\\\\?\\UNC\\srv\\share"), L"\\\\srv\\share\\x");
+}
+
+TEST(ResolvePath, DevicesAndEmptyPathsNameNoFile) {
+  for (const Text& path :
+       {Text(L""), Text(L"\\\\.\\PhysicalDrive0"), Text(L"//./C:"), Text(L"//?/C:/x")}) {
+    try {
+      Resolve(path);
+      ADD_FAILURE() << Narrow(path);
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.number, kFailFileNotFound) << Narrow(path);
+    }
   }
 }
 

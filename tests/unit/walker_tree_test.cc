@@ -2,6 +2,8 @@
 // build under Wine, against the Win32 one.
 #include <gtest/gtest.h>
 
+#include <iostream>
+
 #include "tests/unit/real_tree.h"
 
 namespace morvenit {
@@ -81,6 +83,61 @@ TEST(WalkRealTree, RelativeFolderIsTheOneEmptied) {
   EXPECT_EQ(ReadAll(outside), "keep me");
   EXPECT_FALSE(fs::exists(r.tree.root() / "dir/inside.txt"));
   EXPECT_FALSE(fs::exists(r.tree.root() / "dir/sub/deep.txt"));
+}
+
+// A hostile program with write access to the dropped folder swaps each subfolder, after its
+// parent was listed and before it is entered, for a link to a folder outside. Nothing outside is
+// touched: the subfolders are entered through their parent, and a link is never entered.
+TEST(WalkRealTree, FoldersSwappedForLinksDuringTheWalkLeadNowhere) {
+  RealRun r;
+  TempTree outside;
+  std::vector<fs::path> precious;
+  for (int i = 0; i < 12; ++i) {
+    const std::string n = std::to_string(10 + i);
+    r.tree.File("dropped/s" + n + "/mine.txt", "mine");
+    precious.push_back(outside.File("o" + n + "/precious.txt", "precious " + n));
+  }
+  int swapped = 0;
+  r.env.before_enter = [&](const Text& path) {
+    const fs::path folder = ToPath(path);
+    const std::string n = folder.filename().string().substr(1);
+    fs::rename(folder, folder.parent_path() / ("moved away " + n));
+    try {
+      fs::create_directory_symlink(outside.root() / ("o" + n), folder);
+    } catch (const fs::filesystem_error&) {
+      return;  // this system makes no links: the folder is simply gone
+    }
+    ++swapped;
+  };
+
+  r.run.FolderStack.push_back(ToText(r.tree.root() / "dropped"));
+  WalkFolders(r.run);
+
+  for (size_t i = 0; i < precious.size(); ++i) {
+    EXPECT_EQ(ReadAll(precious[i]), "precious " + std::to_string(10 + i));
+  }
+  EXPECT_EQ(r.env.Paths("enter").size(), 13u) << "each folder is tried once";
+  EXPECT_FALSE(r.AnyFileFailed());
+  std::cout << swapped << " of 12 folders were swapped for links\n";
+}
+
+// A file that also has a name outside the dropped folder keeps its data for that name.
+TEST(WalkRealTree, AFileWithASecondNameIsLeftWholeAndReported) {
+  RealRun r;
+  TempTree outside;
+  const fs::path kept = outside.File("kept.txt", "kept data");
+  const fs::path linked = r.tree.root() / "linked.txt";
+  fs::create_hard_link(kept, linked);
+  r.tree.File("plain.txt", "plain");
+
+  r.run.FolderStack.push_back(r.tree.text());
+  WalkFolders(r.run);
+
+  EXPECT_EQ(ReadAll(kept), "kept data");
+  EXPECT_EQ(ReadAll(linked), "kept data");
+  EXPECT_FALSE(fs::exists(r.tree.root() / "plain.txt"));
+  ASSERT_EQ(r.env.messages.size(), 1u);
+  EXPECT_EQ(r.env.messages[0].substr(0, 6), L"1001: ");
 }
 
 TEST(WalkRealTree, TreeDeeperThanTheClassicLimitIsEmptied) {

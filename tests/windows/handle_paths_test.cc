@@ -1,0 +1,41 @@
+// What only the Win32 side can get wrong: Wine deletes an open file by the path it was opened by,
+// and a call can fail without saying why.
+#include <gtest/gtest.h>
+
+#include "platform/win32.h"
+#include "tests/unit/real_tree.h"
+
+namespace morvenit {
+namespace {
+
+// A folder on the file's path is renamed while the file is open, and another folder with a file of
+// the same name is put in its place: that other file must not be what the delete removes.
+TEST(DeleteThroughAFolder, NeverRemovesWhatTheOldPathLeadsToNow) {
+  TempTree tree;
+  tree.File("walked/victim.txt", "mine");
+  const std::unique_ptr<Folder> folder = Env::Default().OpenNamedFolder(tree.text() + L"\\walked");
+  const std::vector<FolderEntry> entries = folder->List();
+  ASSERT_EQ(entries.size(), 1u);
+  std::unique_ptr<OpenFile> file = folder->OpenFileEntry(entries[0]);
+  ASSERT_TRUE(file);
+  file->BeginWriting();
+  std::error_code refused;
+  fs::rename(tree.root() / "walked", tree.root() / "renamed", refused);
+  if (refused) GTEST_SKIP() << "this system refuses to rename a folder holding an open file";
+  tree.File("walked/victim.txt", "someone else's");
+
+  EXPECT_THROW(file->Delete(), Failure);
+  file.reset();
+  EXPECT_EQ(ReadAll(tree.root() / "walked/victim.txt"), "someone else's");
+  EXPECT_EQ(ReadAll(tree.root() / "renamed/victim.txt"), "mine");
+}
+
+TEST(LastFailure, AFailureWithoutAReasonStillReadsAsOne) {
+  ::SetLastError(ERROR_SUCCESS);
+  const Failure failure = LastFailure();
+  EXPECT_NE(failure.number, 0);
+  EXPECT_EQ(failure.description.find(L"success"), Text::npos) << Narrow(failure.description);
+}
+
+}  // namespace
+}  // namespace morvenit
