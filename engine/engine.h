@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/in_flight.h"
 #include "engine/progress.h"
 #include "platform/env.h"
 
@@ -30,6 +31,13 @@ struct PendingFolder {
 
 // What one removal run works with.
 struct Engine {
+  Engine(Env& platform, Progress& window, Text start_folder,
+         std::vector<PendingFolder> folders = {PendingFolder()})
+      : env(platform),
+        frmMain(window),
+        StartFolder(std::move(start_folder)),
+        FolderStack(std::move(folders)) {}
+
   Env& env;
   Progress& frmMain;
   Text StartFolder;
@@ -38,6 +46,8 @@ struct Engine {
   // When the shredder last pumped the window's messages (Env::NowMicros), across files: pumping
   // after every small file would cost more than overwriting it.
   uint64_t last_pump_micros = 0;
+  // Files written and waiting for their flush and delete.
+  InFlight in_flight;
 };
 
 // Runs one removal run over `items`: named files are shredded as they are met, named folders are
@@ -53,6 +63,10 @@ void CancellableWait(Engine& run, int32_t milliseconds);
 // the user named; the second a file found in a walked folder, reached through that folder.
 void ShredFile(Engine& run, Text path);
 void ShredFile(Engine& run, const Text& path, Folder& folder, const FolderEntry& entry);
+
+// Waits, keeping the window alive, until every file in flight is flushed and deleted, or
+// reported. Raises EndProgram after the last when Cancel cut a report short.
+void FinishInFlight(Engine& run);
 
 // Shows why `path` was left: its tail in the file display, the failure on the status line (with a
 // message box for a failure the status line has no words for), for three seconds. Raises only

@@ -5,7 +5,11 @@
 
 namespace morvenit {
 
-void ProcessItems(Engine& run, const ArgumentList& items) {
+namespace {
+
+// The run up to the closing pause; returns false when it was cancelled. Files still in flight are
+// left to the caller.
+bool DispatchAndWalk(Engine& run, const ArgumentList& items) {
   run.FolderStack.assign(1, PendingFolder());
   run.frmMain.SetVisible(true);
   run.env.PumpMessages();
@@ -13,7 +17,7 @@ void ProcessItems(Engine& run, const ArgumentList& items) {
 
   // Files are shredded as they are met; folders wait until every item has been dispatched.
   for (const Text& item : items) {
-    if (run.frmMain.Check1() == 1) return;
+    if (run.frmMain.Check1() == 1) return false;
     if (run.env.GetAttributes(item) & kAttrDirectory) {
       // Pinned down now against the current directory, every name kept exactly as given: the
       // folder walked is the one named, "dir." no less than "..".
@@ -25,6 +29,26 @@ void ProcessItems(Engine& run, const ArgumentList& items) {
   }
 
   if (run.FolderStack.size() > 1) WalkFolders(run);
+  return true;
+}
+
+}  // namespace
+
+void ProcessItems(Engine& run, const ArgumentList& items) {
+  bool finished;
+  try {
+    finished = DispatchAndWalk(run, items);
+  } catch (...) {
+    // However the run ends, nothing written is left undeleted or unreported.
+    try {
+      FinishInFlight(run);
+    } catch (const EndProgram&) {
+    }
+    throw;
+  }
+  FinishInFlight(run);
+  if (!finished) return;
+
   run.env.SetCurrentFolder(run.StartFolder);
   run.frmMain.SetCaption(Text());
   run.env.PumpMessages();

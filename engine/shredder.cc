@@ -2,6 +2,7 @@
 // storage device, then deletes the file. It holds the program's only handler of file failures.
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,18 +21,12 @@ static_assert(FillPattern.size() == 68);
 constexpr size_t kBlockBytes = FillPattern.size() * 16384;
 
 // The window must never go 50 ms without its messages: pump whenever this much time has passed,
-// and keep each write and each flush well below the rest.
+// and keep each write well below the rest.
 constexpr uint64_t kPumpEveryMicros = 10'000;
-constexpr uint64_t kFlushTargetMicros = 25'000;
-// Never leave more than this in the cache, however fast the device seems (60 writes, 64 MiB).
-constexpr uint64_t kMaxUnflushedBytes = 60 * kBlockBytes;
 
-#ifdef MORVENIT_TEST_WITHOUT_FLUSH
-// A build for the forensic test only, proving that it catches a pattern left in the cache.
-constexpr bool kFlushToDevice = false;
-#else
-constexpr bool kFlushToDevice = true;
-#endif
+// Files written and waiting for their flush and delete. Enough for the file system to commit many
+// flushes together, few enough that the open handles stay bounded.
+constexpr size_t kMaxInFlight = 256;
 
 const std::string& PatternBlock() {
   static const std::string block = [] {
@@ -56,17 +51,15 @@ Text FileDisplay(const Text& path) {
   return L"..." + path.substr(start);
 }
 
-// Writes the pattern from the first byte over `length` rounded up to whole patterns, and returns
-// once all of it is on the device. What waits in the cache is bounded by time: each flush is sized
-// from the speed the last one showed, so no single flush freezes the window.
-void OverwriteToDevice(Engine& run, OpenFile& file, uint64_t length) {
+// Writes the pattern from the first byte over `length` rounded up to whole patterns. The flush to
+// the device comes after the last write, on a worker: flushing as it goes would stop the writes
+// each time until the device caught up.
+void Overwrite(Engine& run, OpenFile& file, uint64_t length) {
   const std::string& block = PatternBlock();
   const uint64_t pattern = FillPattern.size();
   const uint64_t end = (length + pattern - 1) / pattern * pattern;
 
-  uint64_t position = 0, unflushed = 0;
-  uint64_t flush_at = kBlockBytes;  // learns the device's speed from the first flush
-  while (position < end) {
+  for (uint64_t position = 0; position < end;) {
     // The old contents are covered before the file grows. NTFS moves a small file out of its file
     // record when it grows, and would leave the old bytes behind in the record.
     const uint64_t stop = position < length ? length : end;
@@ -75,17 +68,6 @@ void OverwriteToDevice(Engine& run, OpenFile& file, uint64_t length) {
         static_cast<size_t>(std::min<uint64_t>(stop - position, block.size() - phase));
     file.Write(block.data() + phase, size);
     position += size;
-    unflushed += size;
-    if (kFlushToDevice && (unflushed >= flush_at || position == end)) {
-      const uint64_t start = run.env.NowMicros();
-      file.Flush();
-      const uint64_t took = std::max<uint64_t>(run.env.NowMicros() - start, 1);
-      // In whole writes, so that the full writes meet it exactly.
-      flush_at = std::clamp<uint64_t>(unflushed * kFlushTargetMicros / took, kBlockBytes,
-                                      kMaxUnflushedBytes) /
-                 kBlockBytes * kBlockBytes;
-      unflushed = 0;
-    }
     // By time, not by count: a folder of small files pumps every few files, a large file after
     // every few writes.
     if (run.env.NowMicros() - run.last_pump_micros >= kPumpEveryMicros) {
@@ -115,6 +97,18 @@ void BeginWriting(Engine& run, OpenFile& file) {
   }
 }
 
+// Gives a file that stays the attributes it had, and closes it; errors change nothing now.
+void Leave(OpenFile& file, const FileInfo& original, bool cleared) {
+  try {
+    if (cleared) file.SetAttributes(original.attributes);
+  } catch (const Failure&) {
+  }
+  try {
+    file.Close();
+  } catch (const Failure&) {
+  }
+}
+
 // The failure path after the file display already shows the file.
 void ReportShown(Engine& run, const Failure& failure) {
   run.frmMain.ShowLabel2(true);
@@ -132,9 +126,31 @@ void ReportShown(Engine& run, const Failure& failure) {
 
 // Shreds the file that `open` opens (null: what stands there now is a link, not ours to touch),
 // showing `path`. A file that is left keeps the attributes it had.
+// Takes back the files in flight that are done, reporting each that failed, in the order they
+// were written; waits, keeping the window alive, while more than `keep` are left.
+void Settle(Engine& run, size_t keep) {
+  for (;;) {
+    if (std::optional<InFlight::File> done = run.in_flight.TakeDone()) {
+      if (done->failure) {
+        Leave(*done->file, done->original, done->cleared);
+        done->file.reset();
+        ReportFailure(run, done->path, *done->failure);
+      }
+      continue;
+    }
+    if (run.in_flight.Size() <= keep) return;
+    run.env.PumpMessages();
+    run.last_pump_micros = run.env.NowMicros();
+    run.in_flight.WaitForOldest(10);
+  }
+}
+
+// Shreds the file that `open` opens (null: what stands there now is a link, not ours to touch),
+// showing `path`. A file that is left keeps the attributes it had.
 template <typename Opener>
 void Shred(Engine& run, const Text& path, Opener open) {
   if (run.frmMain.Check1() == 1) return;
+  Settle(run, kMaxInFlight - 1);
 
   std::unique_ptr<OpenFile> file;
   FileInfo info;
@@ -147,28 +163,21 @@ void Shred(Engine& run, const Text& path, Opener open) {
     info = file->Info();
     // Its data belongs to names nobody gave too.
     if (info.names > 1) throw ManyNames(info.names);
-    if (info.attributes != kAttrNormal) {
+    // Only read-only refuses the write and the delete; the file goes, so the others may stay.
+    if (info.attributes & kAttrReadOnly) {
       file->SetAttributes(kAttrNormal);
       cleared = true;
     }
     BeginWriting(run, *file);
-    OverwriteToDevice(run, *file, info.length);
-    file->Delete();
+    Overwrite(run, *file, info.length);
   } catch (const Failure& failure) {
     // The file stays: not deleted, nothing undone, whatever was written stays written.
-    if (file) {
-      try {
-        if (cleared) file->SetAttributes(info.attributes);
-      } catch (const Failure&) {
-      }
-      try {
-        file->Close();
-      } catch (const Failure&) {
-      }
-      file.reset();
-    }
+    if (file) Leave(*file, info, cleared);
+    file.reset();
     ReportShown(run, failure);
+    return;
   }
+  run.in_flight.Add({path, std::move(file), info, cleared, std::nullopt});
 }
 
 }  // namespace
@@ -185,6 +194,20 @@ void ShredFile(Engine& run, const Text& path, Folder& folder, const FolderEntry&
     if (entry.attributes & kAttrReparsePoint) throw StoredElsewhere();
     return folder.OpenFileEntry(entry);
   });
+}
+
+void FinishInFlight(Engine& run) {
+  // A cancel cuts the reports' waits short, but every file in flight is still seen to the end.
+  bool cancelled = false;
+  for (;;) {
+    try {
+      Settle(run, 0);
+      break;
+    } catch (const EndProgram&) {
+      cancelled = true;
+    }
+  }
+  if (cancelled) throw EndProgram{};
 }
 
 void ReportFailure(Engine& run, const Text& path, const Failure& failure) {

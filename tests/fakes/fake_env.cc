@@ -1,11 +1,19 @@
 #include "tests/fakes/fake_env.h"
 
 #include <algorithm>
+#include <mutex>
 #include <stdexcept>
 
 namespace morvenit {
 
 namespace {
+
+// Files are flushed and deleted on worker threads: every fake serializes on this.
+std::recursive_mutex& FakeLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+using Guard = std::lock_guard<std::recursive_mutex>;
 
 Text Key(const Text& path) {
   Text key = path;
@@ -25,19 +33,23 @@ class FakeFile : public OpenFile {
     if (open_) env_->Log("close " + Narrow(path_) + " (discarded)");
   }
   FileInfo Info() override {
+    Guard guard(FakeLock());
     env_->Log("info " + Narrow(path_));
     const FakeEnv::Node& node = env_->Find("info", path_);
     return {node.attributes, node.data.size(), node.names};
   }
   void SetAttributes(uint32_t attributes) override {
+    Guard guard(FakeLock());
     env_->Log("set-attributes " + Narrow(path_) + " " + std::to_string(attributes));
     env_->Find("set-attributes", path_).attributes = attributes;
   }
   void BeginWriting() override {
+    Guard guard(FakeLock());
     env_->Log("reopen " + Narrow(path_));
     env_->Find("reopen", path_);
   }
   void Write(const char* data, size_t size) override {
+    Guard guard(FakeLock());
     FakeEnv::Node& node = env_->Find("write", path_);
     env_->Log("write " + Narrow(path_) + " " + std::to_string(size));
     const size_t fits = static_cast<size_t>(std::min<uint64_t>(size, env_->disk_free));
@@ -48,16 +60,20 @@ class FakeFile : public OpenFile {
     if (fits < size) throw Failure{-2147024784, L"There is not enough space on the disk."};
   }
   void Flush() override {
+    if (env_->during_flush) env_->during_flush(path_);
+    Guard guard(FakeLock());
     env_->Find("flush", path_);
     env_->Log("flush " + Narrow(path_));
   }
   void Close() override {
+    Guard guard(FakeLock());
     if (!open_) return;
     open_ = false;
     env_->Log("close " + Narrow(path_));
     env_->Find("close", path_);
   }
   void Delete() override {
+    Guard guard(FakeLock());
     env_->Log("remove " + Narrow(path_));
     env_->Find("remove", path_);
     env_->Remove(path_);
@@ -128,11 +144,17 @@ void FakeEnv::AddFile(const Text& path, std::string data, uint32_t attributes) {
   order_.push_back(Key(path));
 }
 
+void FakeEnv::Log(const std::string& event) {
+  Guard guard(FakeLock());
+  log_->push_back(event);
+}
+
 bool FakeEnv::Exists(const Text& path) const { return nodes_.count(Key(path)) > 0; }
 
 const FakeEnv::Node& FakeEnv::At(const Text& path) const { return nodes_.at(Key(path)); }
 
 FakeEnv::Node& FakeEnv::Find(const std::string& op, const Text& path) {
+  Guard guard(FakeLock());
   if (before) before(op, path);
   const auto it = nodes_.find(Key(path));
   if (path.empty() || it == nodes_.end()) throw FileNotFound();
@@ -222,32 +244,38 @@ void FakeEnv::ShowMessage(const Text& text, const Text& title) {
 }
 
 int FakeProgress::Check1() {
+  Guard guard(FakeLock());
   ++check1_reads;
   if (on_check1) on_check1();
   return check1;
 }
 
 void FakeProgress::SetText1(const Text& text) {
+  Guard guard(FakeLock());
   log_->push_back("text1 " + Narrow(text));
   text1 = text;
 }
 
 void FakeProgress::SetLabel2(const Text& caption) {
+  Guard guard(FakeLock());
   log_->push_back("label2 " + Narrow(caption));
   label2 = caption;
 }
 
 void FakeProgress::ShowLabel2(bool shown) {
+  Guard guard(FakeLock());
   log_->push_back(shown ? "label2 shown" : "label2 hidden");
   label2_visible = shown;
 }
 
 void FakeProgress::SetCaption(const Text& text) {
+  Guard guard(FakeLock());
   log_->push_back("caption " + Narrow(text));
   caption = text;
 }
 
 void FakeProgress::SetVisible(bool shown) {
+  Guard guard(FakeLock());
   log_->push_back(shown ? "window shown" : "window hidden");
   visible = shown;
 }

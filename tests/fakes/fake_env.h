@@ -79,6 +79,9 @@ class FakeEnv : public Env {
   // "set-attributes", "reopen", "write", "flush", "close", "remove", "list", "enter") and path;
   // throw a Failure from it to inject one.
   std::function<void(const std::string& op, const Text& path)> before;
+  // Called by every flush, on the worker thread that flushes, outside the fakes' lock: where a
+  // test makes a flush take time, wait for others, or fail.
+  std::function<void(const Text& path)> during_flush;
   // Called by every PumpMessages, after it is logged: where a test clicks Cancel or moves time.
   std::function<void()> on_pump;
   // Bytes that still fit on the disk; a write past them raises the disk-full failure after
@@ -107,7 +110,7 @@ class FakeEnv : public Env {
   void WaitForMessages(int max_ms) override;
   void ShowMessage(const Text& text, const Text& title) override;
 
-  void Log(const std::string& event) { log_->push_back(event); }
+  void Log(const std::string& event);
   Node& Find(const std::string& op, const Text& path);
   void Remove(const Text& path);
   // The entries of a folder, in creation order.

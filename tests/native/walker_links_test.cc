@@ -30,6 +30,7 @@ TEST(WalkLinks, LinksInsideTheTreeStayAndSoDoTheirTargets) {
 
   r.run.FolderStack.push_back(r.tree.text());
   WalkFolders(r.run);
+  FinishInFlight(r.run);
 
   EXPECT_FALSE(fs::exists(r.tree.root() / "sub/ordinary.txt"));
   for (const fs::path& link : {to_folder, to_file, dangling}) {
@@ -51,6 +52,7 @@ TEST(WalkLinks, ALinkTheUserNamedIsWalkedButNotTheLinksInside) {
 
   r.run.FolderStack.push_back(ToText(named));
   WalkFolders(r.run);
+  FinishInFlight(r.run);
 
   EXPECT_FALSE(fs::exists(mine));
   EXPECT_TRUE(fs::is_directory(outside.root() / "mine"));

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -145,7 +146,11 @@ class RecordingEnv : public EnvWrapper {
     }
     return out;
   }
-  void Record(const char* op, const Text& path) { calls.push_back({op, path}); }
+  // Deletes are recorded on a worker thread.
+  void Record(const char* op, const Text& path) {
+    std::lock_guard lock(mutex_);
+    calls.push_back({op, path});
+  }
 
   uint32_t GetAttributes(const Text& path) override {
     Record("attributes", path);
@@ -160,6 +165,9 @@ class RecordingEnv : public EnvWrapper {
   void ShowMessage(const Text& text, const Text& title) override {
     messages.push_back(title + L": " + text);
   }
+
+ private:
+  std::mutex mutex_;
 };
 
 class RecordingFile : public OpenFile {

@@ -42,6 +42,8 @@ TEST(WalkFolders, LastNamedFirstDepthFirstSiblingsInReverse) {
 
   WalkFolders(f.run);
 
+  FinishInFlight(f.run);
+
   // B's own files go before any subfolder is opened; s2, pushed last, is walked first.
   EXPECT_EQ(EventsNamed(f.log, "enter"), (Events{"C:\\B\\", "C:\\B\\s2\\", "C:\\B\\s1\\",
                                                  "C:\\B\\s1\\deep\\", "C:\\A\\", "C:\\A\\sub\\"}));
@@ -66,6 +68,8 @@ TEST(WalkFolders, CancelStopsBeforeTheNextEntryAndAbandonsTheStack) {
   };
 
   WalkFolders(f.run);
+
+  FinishInFlight(f.run);
 
   EXPECT_FALSE(f.env.Exists(L"C:\\B\\f1")) << "a file once begun is finished";
   EXPECT_EQ(EventsNamed(f.log, "enter"), Events{"C:\\B\\"});
@@ -92,6 +96,8 @@ TEST(WalkFolders, LinksStayAndFilesThatCannotBeShreddedAreReported) {
 
   WalkFolders(f.run);
 
+  FinishInFlight(f.run);
+
   EXPECT_EQ(EventsNamed(f.log, "enter"), Events{"C:\\T\\"}) << "no link is entered";
   EXPECT_EQ(EventsNamed(f.log, "remove"), Events{"C:\\T\\last.txt"});
   EXPECT_EQ(EventsNamed(f.log, "open"), (Events{"C:\\T\\unopenable", "C:\\T\\last.txt"}));
@@ -117,6 +123,8 @@ TEST(WalkFolders, AFolderSwappedForALinkAfterItsListingIsNeverEntered) {
 
   WalkFolders(f.run);
 
+  FinishInFlight(f.run);
+
   EXPECT_EQ(EventsNamed(f.log, "remove"), (Events{"C:\\B\\f1", "C:\\B\\f2", "C:\\B\\s2\\k"}));
   EXPECT_EQ(f.env.At(L"C:\\Outside\\precious.txt").data, "precious");
   EXPECT_EQ(EventsNamed(f.log, "enter"), (Events{"C:\\B\\", "C:\\B\\s2\\", "C:\\B\\s1\\"}));
@@ -135,6 +143,8 @@ TEST(WalkFolders, VanishedFoldersAreSkippedSilentlyRefusedOnesAreReported) {
   f.run.FolderStack = Stack({L"C:\\A", L"C:\\Gone", L"C:\\B"});
 
   WalkFolders(f.run);
+
+  FinishInFlight(f.run);
 
   EXPECT_EQ(EventsNamed(f.log, "remove"),
             (Events{"C:\\B\\f1", "C:\\B\\f2", "C:\\A\\a.txt", "C:\\A\\sub\\x.txt"}));
@@ -156,6 +166,8 @@ TEST(WalkFolders, TrailingBackslashKeptOthersGetOneBlankEntriesSkipped) {
   f.run.FolderStack = Stack({L"C:\\", L"D:\\sp ", L"D:\\x\\  ", L"   "});
 
   WalkFolders(f.run);
+
+  FinishInFlight(f.run);
 
   // The test looks past trailing spaces, but they stay in the path that is entered.
   EXPECT_EQ(EventsNamed(f.log, "enter"), (Events{"D:\\x\\  ", "D:\\sp \\", "C:\\"}));

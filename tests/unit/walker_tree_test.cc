@@ -40,6 +40,7 @@ TEST(WalkRealTree, EveryFileAtEveryDepthGoesEveryFolderStays) {
 
   r.run.FolderStack.push_back(r.tree.text());
   WalkFolders(r.run);
+  FinishInFlight(r.run);
 
   const Inventory after = Take(r.tree.root());
   EXPECT_TRUE(after.files.empty()) << "left:" << Listed(after.files);
@@ -112,6 +113,7 @@ TEST(WalkRealTree, FoldersSwappedForLinksDuringTheWalkLeadNowhere) {
 
   r.run.FolderStack.push_back(ToText(r.tree.root() / "dropped"));
   WalkFolders(r.run);
+  FinishInFlight(r.run);
 
   for (size_t i = 0; i < precious.size(); ++i) {
     EXPECT_EQ(ReadAll(precious[i]), "precious " + std::to_string(10 + i));
@@ -132,6 +134,7 @@ TEST(WalkRealTree, AFileWithASecondNameIsLeftWholeAndReported) {
 
   r.run.FolderStack.push_back(r.tree.text());
   WalkFolders(r.run);
+  FinishInFlight(r.run);
 
   EXPECT_EQ(ReadAll(kept), "kept data");
   EXPECT_EQ(ReadAll(linked), "kept data");
@@ -159,6 +162,7 @@ TEST(WalkRealTree, TreeDeeperThanTheClassicLimitIsEmptied) {
 
   r.run.FolderStack.push_back(r.tree.text());
   WalkFolders(r.run);
+  FinishInFlight(r.run);
 
   for (const fs::path& file : files) EXPECT_FALSE(fs::exists(file)) << file;
   for (const fs::path& folder : folders) EXPECT_TRUE(fs::is_directory(folder)) << folder;

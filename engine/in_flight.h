@@ -1,0 +1,74 @@
+// Files whose pattern is written and that wait for the storage device. Each is flushed on a worker
+// thread, many at once (a file system commits concurrent flushes together), and then deleted by
+// one more worker in the order the files were written, and only once its own flush has succeeded.
+// The window's thread hands the files over and takes them back when they are done, in the same
+// order, to report the ones that failed; no window is ever touched from a worker.
+#ifndef MORVENIT_ENGINE_IN_FLIGHT_H_
+#define MORVENIT_ENGINE_IN_FLIGHT_H_
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "platform/env.h"
+
+namespace morvenit {
+
+class InFlight {
+ public:
+  // A file handed over, and what became of it.
+  struct File {
+    Text path;                       // as the file display shows it
+    std::unique_ptr<OpenFile> file;  // written, not yet flushed
+    FileInfo original;               // the attributes to give back if the file stays
+    bool cleared = false;            // whether they were changed
+    std::optional<Failure> failure;  // why it stays, once done
+  };
+
+  InFlight() = default;
+  InFlight(const InFlight&) = delete;
+  InFlight& operator=(const InFlight&) = delete;
+  // Waits for the workers to flush and delete every file handed over.
+  ~InFlight();
+
+  // Hands over a written file: it is flushed and deleted in the background.
+  void Add(File file);
+  // How many files were handed over and not yet taken back.
+  size_t Size();
+  // Returns the oldest file once it is done (deleted, or failed), or nothing without waiting.
+  std::optional<File> TakeDone();
+  // Waits up to `milliseconds` for the oldest file to be done.
+  void WaitForOldest(int milliseconds);
+
+ private:
+  struct Entry {
+    uint64_t number;
+    File file;
+    bool flushed = false;  // its flush has returned (successfully unless `failure` is set)
+  };
+
+  void Flusher();
+  void Deleter();
+  bool OldestDone() const { return !entries_.empty() && entries_.front()->number < next_delete_; }
+  Entry* Numbered(uint64_t number);
+
+  std::mutex mutex_;
+  std::condition_variable work_;                // a file to flush or to delete, or the end
+  std::condition_variable done_;                // the oldest file may be done
+  std::deque<std::shared_ptr<Entry>> entries_;  // in the order handed over
+  std::deque<Entry*> to_flush_;
+  uint64_t next_number_ = 0;
+  uint64_t next_delete_ = 0;  // every file numbered below it is done
+  size_t idle_flushers_ = 0;
+  bool stopping_ = false;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace morvenit
+
+#endif  // MORVENIT_ENGINE_IN_FLIGHT_H_

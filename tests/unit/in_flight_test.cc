@@ -1,0 +1,150 @@
+// Files in flight: flushed at once on workers, deleted in the order written and only after their
+// own flush, failures reported in that order, and nothing written left behind however a run ends.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "tests/fakes/fake_env.h"
+
+namespace morvenit {
+namespace {
+
+using Events = std::vector<std::string>;
+using namespace std::chrono_literals;
+
+// A folder of `count` small files, f0 ... f{count-1}, in that listing order.
+struct Folder10 : FakeRun {
+  std::vector<Text> files;
+  explicit Folder10(int count = 10) {
+    env.AddFolder(L"C:\\F");
+    for (int i = 0; i < count; ++i) {
+      files.push_back(L"C:\\F\\f" + std::to_wstring(i));
+      env.AddFile(files.back(), "secret " + std::to_string(i));
+    }
+    env.tick = 0.5;  // failure waits pass quickly
+  }
+  Events Written() const {
+    Events out;
+    for (const Text& file : files) out.push_back(Narrow(file));
+    return out;
+  }
+  size_t Index(const std::string& event) const {
+    return static_cast<size_t>(std::find(log.begin(), log.end(), event) - log.begin());
+  }
+};
+
+TEST(InFlight, FlushesOverlapAndDeletesFollowTheWritingOrder) {
+  Folder10 f;
+  // Each flush waits until four are under way at once (or a second has passed), and the later
+  // files' flushes return first.
+  std::mutex mutex;
+  std::condition_variable changed;
+  int running = 0, most = 0;
+  f.env.during_flush = [&](const Text& path) {
+    std::unique_lock lock(mutex);
+    most = std::max(most, ++running);
+    changed.notify_all();
+    changed.wait_for(lock, 1s, [&] { return most >= 4; });
+    lock.unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20 - 2 * (path.back() - L'0')));
+    lock.lock();
+    --running;
+  };
+  f.run.FolderStack.emplace_back(L"C:\\F");
+  WalkFolders(f.run);
+  FinishInFlight(f.run);
+
+  EXPECT_GE(most, 4) << "flushes ran one at a time";
+  EXPECT_EQ(EventsNamed(f.log, "remove"), f.Written());
+  for (const std::string& file : f.Written()) {
+    EXPECT_LT(f.Index("flush " + file), f.Index("remove " + file)) << file;
+  }
+  EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "label2 shown"), 0);
+}
+
+TEST(InFlight, AFailedFlushLeavesItsFileAsItWasAndIsReportedInItsTurn) {
+  Folder10 f(4);
+  f.env.At(L"C:\\F\\f1").attributes = kAttrReadOnly;
+  f.env.during_flush = [](const Text& path) {
+    if (path == L"C:\\F\\f1") throw Failure{-2147024873, L"Data error (cyclic redundancy check)."};
+  };
+  f.run.FolderStack.emplace_back(L"C:\\F");
+  WalkFolders(f.run);
+  FinishInFlight(f.run);
+
+  EXPECT_EQ(EventsNamed(f.log, "remove"), (Events{"C:\\F\\f0", "C:\\F\\f2", "C:\\F\\f3"}));
+  ASSERT_TRUE(f.env.Exists(L"C:\\F\\f1"));
+  EXPECT_EQ(f.env.At(L"C:\\F\\f1").data.substr(0, 16), "................");
+  EXPECT_EQ(f.env.At(L"C:\\F\\f1").attributes, kAttrReadOnly);
+  // Its own display, its status and its box, after the file written before it went.
+  ASSERT_EQ(f.env.messages.size(), 1u);
+  EXPECT_EQ(f.env.messages[0].second, L"-2147024873");
+  const size_t shown = f.Index("label2 shown");
+  ASSERT_LT(shown, f.log.size());
+  // (Workers log their flushes and deletes in between.)
+  const auto display = std::find_if(f.log.rbegin() + (f.log.size() - shown), f.log.rend(),
+                                    [](const std::string& e) { return e.rfind("text1", 0) == 0; });
+  ASSERT_NE(display, f.log.rend());
+  EXPECT_EQ(*display, "text1 ...C:\\F\\f1");
+  const auto status = std::find_if(f.log.begin() + shown, f.log.end(), [](const std::string& e) {
+    return e.rfind("label2 ", 0) == 0 && e != "label2 shown";
+  });
+  ASSERT_NE(status, f.log.end());
+  EXPECT_EQ(*status, "label2 Unexpected file error");
+}
+
+TEST(InFlight, CancelFinishesTheFilesWrittenAndStartsNoOther) {
+  Folder10 f;
+  std::atomic<int> flushed{0};
+  f.env.during_flush = [&](const Text&) {
+    std::this_thread::sleep_for(50ms);  // still in flight when the walk stops
+    ++flushed;
+  };
+  f.env.before = [&](const std::string& op, const Text& path) {
+    if (op == "write" && path == L"C:\\F\\f2") f.window.check1 = 1;
+  };
+  // As ever, the walk stops at its next entry and the closing pause ends the program.
+  EXPECT_THROW(ProcessItems(f.run, {L"C:\\F"}), EndProgram);
+
+  EXPECT_EQ(EventsNamed(f.log, "remove"), (Events{"C:\\F\\f0", "C:\\F\\f1", "C:\\F\\f2"}));
+  EXPECT_EQ(flushed, 3);
+  for (int i = 3; i < 10; ++i) EXPECT_EQ(f.env.At(f.files[i]).data, "secret " + std::to_string(i));
+  EXPECT_EQ(EventsNamed(f.log, "open").size(), 3u) << "nothing after the cancel was opened";
+}
+
+TEST(InFlight, EveryWayARunEndsSeesTheFilesInFlightToTheEnd) {
+  // A failure that ends the program: the item after the folder does not exist.
+  {
+    Folder10 f(3);
+    f.env.during_flush = [](const Text&) { std::this_thread::sleep_for(30ms); };
+    EXPECT_THROW(ProcessItems(f.run, {L"C:\\F\\f0", L"C:\\F\\f1", L"C:\\missing"}), Failure);
+    EXPECT_EQ(EventsNamed(f.log, "remove"), (Events{"C:\\F\\f0", "C:\\F\\f1"}));
+  }
+  // A cancel while a failure is shown: the files written after it still go.
+  {
+    Folder10 f(4);
+    // The first file's flush fails once all four are written.
+    f.env.during_flush = [](const Text& path) {
+      std::this_thread::sleep_for(path == L"C:\\F\\f0" ? 300ms : 30ms);
+      if (path == L"C:\\F\\f0") throw Failure{-1, L"Bad flush"};
+    };
+    f.env.on_pump = [&] {
+      if (f.window.label2_visible) f.window.check1 = 1;
+    };
+    f.run.FolderStack.emplace_back(L"C:\\F");
+    try {
+      ProcessItems(f.run, {L"C:\\F"});
+      ADD_FAILURE() << "the cancel did not end the run";
+    } catch (const EndProgram&) {
+    }
+    EXPECT_EQ(EventsNamed(f.log, "remove"), (Events{"C:\\F\\f1", "C:\\F\\f2", "C:\\F\\f3"}));
+    EXPECT_TRUE(f.env.Exists(L"C:\\F\\f0"));
+  }
+}
+
+}  // namespace
+}  // namespace morvenit
