@@ -66,7 +66,7 @@ struct Element {
 constexpr Element kElements[] = {
     {kPicture1, kPictureClass, WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPCHILDREN, 120, 120, 2250,
      1500, L"", false},
-    {kLabel3, L"STATIC", kLabelStyle | SS_LEFT, 0, 0, 735, 255, L"Ver 2.0b", true},
+    {kLabel3, L"STATIC", kLabelStyle | SS_LEFT, 0, 0, 735, 255, kVersionLabel, true},
     {kCommand1, L"BUTTON", kButtonStyle | BS_OWNERDRAW, 5160, 0, 255, 255, L"X", false},
     {kCommand4, L"BUTTON", kButtonStyle | BS_PUSHBUTTON, 4440, 5520, 735, 255, L"OK", false},
     {kCommand3, L"BUTTON", kButtonStyle | BS_OWNERDRAW, 4680, 0, 375, 255, L"?", false},
