@@ -124,6 +124,9 @@ check_eq "morvenit.exe: description and file name" \
   'FileDescription="Morvenit: destroys the contents of files"|OriginalFilename="morvenit.exe"' \
   "$(version "$DEFAULT_DIR/morvenit.exe" | grep -E '^(FileDescription|OriginalFilename)=' |
     paste -sd'|')"
+# Wine lays out every program at its density, aware or not, so only the declaration can be seen.
+check "the installed program declares itself per-monitor DPI aware" \
+  grep -aq '<dpiAwareness[^>]*>PerMonitorV2' "$DEFAULT_DIR/morvenit.exe"
 program_icon=$(icon "$MORVENIT_EXE")
 check "the program has its 48 x 48 icon" grep -q '^48x48 ' <<<"$program_icon"
 check_eq "the installer carries the program's icon" "$program_icon" "$(icon "$MORVENIT_SETUP")"
@@ -176,7 +179,32 @@ check "uninstall: no file, shortcut or registry value of ours is left" \
 install " /D=$(winpath "$CUSTOM_DIR")"
 check "chosen folder: installed there" cmp -s "$MORVENIT_EXE" "$CUSTOM_DIR/morvenit.exe"
 echo "older version" >"$CUSTOM_DIR/morvenit.exe"
-install
+# This time with its pages, as a user sees them: the folder (offering the one chosen before),
+# then the copying. Nothing else: no welcome, no licence.
+SETUP_TITLE="Morvenit 2.0b Setup"
+wine "$MORVENIT_SETUP" >/dev/null 2>&1 &
+SETUP_PID=$!
+BACKGROUND_PIDS+=("$SETUP_PID")
+if wait_for_window "$SETUP_TITLE" 20; then
+  page=$(inspect "$SETUP_TITLE")
+  check_eq "pages: the first asks for the folder, offering the one chosen before" \
+    "$SETUP_TITLE: Installation Folder|$(winpath "$CUSTOM_DIR")" \
+    "$(field "$(grep '^window' <<<"$page")" title)|$(field "$(grep '^child .* class="Edit"' <<<"$page" |
+      head -1)" text | sed 's/\\\\/\\/g; s/\\$//')"
+  screenshot "setup-folder-page"
+  click_child "$SETUP_TITLE" "&Install"
+  for _ in $(seq 80); do
+    [ -n "$(child_with_text "$SETUP_TITLE" "&Close")" ] && break
+    sleep 0.25
+  done
+  check_eq "pages: the second copies, then offers Close" "$SETUP_TITLE: Completed" \
+    "$(field "$(inspect "$SETUP_TITLE" | grep '^window')" title)"
+  screenshot "setup-completed-page"
+  click_child "$SETUP_TITLE" "&Close"
+  wait_exit "$SETUP_PID" 20 || fail "pages: the installer did not close"
+else
+  fail "pages: no installer window"
+fi
 check "chosen folder: a second install without /D upgrades it there" \
   cmp -s "$MORVENIT_EXE" "$CUSTOM_DIR/morvenit.exe"
 check_eq "chosen folder: nothing went to the default folder" "" "$(ls_programs)"
