@@ -81,7 +81,6 @@ struct ProgressWindow::Form {
   // The frames at the window's density when it is not 96 dpi (or they could not be made).
   std::array<ScopedBitmap, kAnimationFrames> scaled;
   SIZE image = {};
-  int dpi = kDesignDpi;
   ScopedFont font;
   int shown = 1;  // the frame `pic` shows: the first, before the first tick
   uint8_t AnimationFrame = 1;
@@ -89,7 +88,7 @@ struct ProgressWindow::Form {
   HBITMAP Frame(int n) const {
     return scaled[n - 1].valid() ? scaled[n - 1].get() : Picture1[n - 1].get();
   }
-  void LayOut(int new_dpi);
+  void LayOut(int dpi);
 
   static void RegisterClasses(HINSTANCE instance);
   static LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
@@ -257,10 +256,9 @@ ProgressWindow::Form& ProgressWindow::Load() {
   return *form_;
 }
 
-// Sizes the window, its elements, its font and its frames for a screen of `new_dpi`, keeping the
+// Sizes the window, its elements, its font and its frames for a screen of `dpi`, keeping the
 // window's top-left corner. At 96 dpi the frames are shown as they are.
-void ProgressWindow::Form::LayOut(int new_dpi) {
-  dpi = new_dpi;
+void ProgressWindow::Form::LayOut(int dpi) {
   for (int i = 0; i < kAnimationFrames; ++i) {
     scaled[i] = dpi == kDesignDpi ? ScopedBitmap() : ScaleBitmapForDpi(Picture1[i].get(), dpi);
   }
