@@ -184,7 +184,7 @@ else
   fail "close box: the progress window never appeared"
 fi
 
-# --- At 120 and 144 dpi: the 96-dpi window, larger; the frames enlarged smoothly fill `pic` ----
+# --- At 120, 144 and 192 dpi: the 96-dpi window, larger; the frames enlarged to fill `pic` ----
 # The image as the client area shows it (controls blacked out) against every frame enlarged by
 # ImageMagick, bilinearly (Triangle) and by repeating pixels (Point): the best match of each.
 best_rmse() { # best_rmse SHOT FILTER W H CROP MASK...
@@ -198,7 +198,7 @@ best_rmse() { # best_rmse SHOT FILTER W H CROP MASK...
   done
   echo "$best"
 }
-for dpi in 120 144; do
+for dpi in 120 144 192; do
   set_dpi $dpi
   twips() { mul_div "$1" $dpi 1440; }
   random_file "$WORK/held.bin"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The information window end to end: morvenit.exe started with no arguments, driven with the real
 # mouse and keyboard. Geometry is written in twips and checked in pixels at Wine's 96 dpi, then
-# at 120 and 144 dpi, where the logo and the pointing hand are enlarged smoothly.
+# at 120, 144 and 192 dpi, where the logo and the pointing hand are enlarged smoothly.
 source "$(dirname "$0")/lib.sh"
 CLASS=MorvenitSplash
 FRAME=3 # Wine keeps the dialog frame at 3 pixels at every density
@@ -181,8 +181,8 @@ xdotool key shift+Tab space
 check_eq "Shift+Tab and space: \"?\" unfolds" "$(px 6000)" "$(height_after "$(px 6000)")"
 close_with_x "\"X\" unfolded"
 
-# --- At 120 and 144 dpi: the same window, larger; the logo and the hand enlarged smoothly. ---
-for dpi in 120 144; do
+# --- At 120, 144 and 192 dpi: the same window, larger; logo and hand enlarged smoothly. ---
+for dpi in 120 144 192; do
   set_dpi $dpi
   at_dpi $dpi
   start
