@@ -1,5 +1,5 @@
 ; The Morvenit installer: per user, no administrator rights. Built by CMake (target "installer"):
-;   makensis -DSOURCE_DIR=<repo> -DPROGRAM=<morvenit.exe> -DOUTFILE=<morvenit-setup.exe> morvenit.nsi
+;   makensis -DSOURCE_DIR=<repo> -DPROGRAM=<morvenit.exe> -DOUTFILE=<setup.exe> morvenit.nsi
 ; It puts morvenit.exe under the user's local programs folder, a "Morvenit" shortcut on the desktop
 ; (files dropped on it are processed), in Send To and in the Start menu, and an entry in the
 ; installed-programs list. /S installs silently, /D=FOLDER (last) chooses the folder. The

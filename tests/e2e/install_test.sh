@@ -58,8 +58,11 @@ wineserver -w
 # names us: what must look the same after an uninstall as before. Left out: the copy of itself
 # that an NSIS uninstaller runs from the temporary folder and cannot delete while it runs.
 profile_state() {
-  (cd "$PROFILE" && find . -path './Temp/~nsu*.tmp' -prune -o -print0 | sort -z |
-    xargs -0 -I{} sh -c 'if [ -f "$1" ]; then printf "%s %s\n" "$1" "$(md5sum <"$1")"; else echo "$1"; fi' _ {})
+  local entry
+  (cd "$PROFILE" && find . -path './Temp/~nsu*.tmp' -prune -o -print | sort |
+    while IFS= read -r entry; do
+      if [ -f "$entry" ]; then echo "$entry $(md5sum <"$entry")"; else echo "$entry"; fi
+    done)
   wine regedit /E "$WORK/hkcu.reg" HKEY_CURRENT_USER >/dev/null 2>&1
   iconv -f UTF-16 -t UTF-8 "$WORK/hkcu.reg" 2>/dev/null | grep -i morvenit
 }
@@ -67,7 +70,9 @@ reg_value() { # reg_value NAME: the data of one value of the uninstall key
   wine reg query "$KEY" /v "$1" 2>/dev/null | tr -d '\r' |
     sed -n "s/^ *$1 \{4\}REG_[A-Z_]* \{4\}\(.*\)$/\1/p"
 }
-shortcut() { wine "$WINTOOL" shortcut "$(winpath "$1")" 2>/dev/null | tr -d '\r' | sed 's/\\\\/\\/g'; }
+shortcut() { # the shortcut's fields, backslashes unescaped
+  wine "$WINTOOL" shortcut "$(winpath "$1")" 2>/dev/null | tr -d '\r' | sed 's/\\\\/\\/g'
+}
 version() { wine "$WINTOOL" version "$(winpath "$1")" 2>/dev/null | tr -d '\r'; }
 icon() { wine "$WINTOOL" icon "$(winpath "$1")" 2>/dev/null | tr -d '\r'; }
 # NSIS wants /D= last and unquoted, spaces and all, so the command line is passed as it is.
@@ -187,10 +192,10 @@ SETUP_PID=$!
 BACKGROUND_PIDS+=("$SETUP_PID")
 if wait_for_window "$SETUP_TITLE" 20; then
   page=$(inspect "$SETUP_TITLE")
+  folder=$(field "$(grep -m1 '^child .* class="Edit"' <<<"$page")" text | sed 's/\\\\/\\/g; s/\\$//')
   check_eq "pages: the first asks for the folder, offering the one chosen before" \
     "$SETUP_TITLE: Installation Folder|$(winpath "$CUSTOM_DIR")" \
-    "$(field "$(grep '^window' <<<"$page")" title)|$(field "$(grep '^child .* class="Edit"' <<<"$page" |
-      head -1)" text | sed 's/\\\\/\\/g; s/\\$//')"
+    "$(field "$(grep '^window' <<<"$page")" title)|$folder"
   screenshot "setup-folder-page"
   click_child "$SETUP_TITLE" "&Install"
   # The page's "Close" button is there from the start, but enabled only once it is done.

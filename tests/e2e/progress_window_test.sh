@@ -242,7 +242,7 @@ for dpi in 120 144 192; do
     -fill black "${mask[@]}" "$WORK/shown.png"
   smooth=$(best_rmse "$WORK/shown.png" Triangle $fw $fh "$crop" -fill black "${mask[@]}")
   blocky=$(best_rmse "$WORK/shown.png" Point $fw $fh "$crop" -fill black "${mask[@]}")
-  echo "$dpi dpi: difference from the frames enlarged bilinearly $smooth, by repeating pixels $blocky"
+  echo "$dpi dpi: difference from the frames enlarged bilinearly $smooth, repeating $blocky"
   check "$dpi dpi: pic shows a frame enlarged to fill it ($smooth)" \
     awk -v r="$smooth" 'BEGIN { exit !(r < 0.02) }'
   check "$dpi dpi: enlarged smoothly, not by repeating pixels" \

@@ -188,8 +188,9 @@ for dpi in 120 144 192; do
   start
   snap=$(snapshot)
   win=$(grep '^window' <<<"$snap")
+  outer="$((X0 - FRAME)),$((Y0 - FRAME)),$OUTER_W,$(px 1830)"
   check_eq "$dpi dpi: outer rectangle|client rectangle" \
-    "$((X0 - FRAME)),$((Y0 - FRAME)),$OUTER_W,$(px 1830)|$X0,$Y0,$(px 5460),$(($(px 1830) - 2 * FRAME))" \
+    "$outer|$X0,$Y0,$(px 5460),$(($(px 1830) - 2 * FRAME))" \
     "$(field "$win" rect)|$(field "$win" client)"
   check_elements "$snap"
   screenshot "folded-${dpi}dpi"
@@ -221,7 +222,8 @@ for dpi in 120 144 192; do
   xdotool click 1
   check_eq "$dpi dpi: \"?\": outer height" "$(px 6000)" "$(height_after "$(px 6000)")"
   IFS=, read -r _ t _ h <<<"$(rect_of 114)"
-  check "$dpi dpi: \"?\": \"OK\" comes into view" test $((t + h)) -le $((Y0 + $(px 6000) - 2 * FRAME))
+  check "$dpi dpi: \"?\": \"OK\" comes into view" \
+    test $((t + h)) -le $((Y0 + $(px 6000) - 2 * FRAME))
   screenshot "unfolded-${dpi}dpi"
   convert "$ARTIFACTS/unfolded-${dpi}dpi.png" \
     -crop "${OUTER_W}x$(px 6000)+$((X0 - FRAME))+$((Y0 - FRAME))" +repage \
