@@ -46,8 +46,8 @@ else
   failed=$((failed + 1))
 fi
 
-echo "== windows: build, unit tests under Wine, end-to-end tests"
-if build windows; then
+echo "== windows: build, installer, unit tests under Wine, end-to-end tests"
+if build windows && cmake --build --preset windows --target installer; then
   source tools/wine-session.sh
   trap wine_session_stop EXIT
   if xvfb_start; then

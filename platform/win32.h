@@ -57,6 +57,7 @@ inline void DeleteGdiObject(HGDIOBJ h) { ::DeleteObject(h); }
 inline void DeleteMemoryDc(HDC h) { ::DeleteDC(h); }
 inline void DestroyWindowHandle(HWND h) { ::DestroyWindow(h); }
 inline void DestroyIconHandle(HICON h) { ::DestroyIcon(h); }
+inline void DestroyCursorHandle(HCURSOR h) { ::DestroyCursor(h); }
 inline void ReleaseScreenDc(HDC h) { ::ReleaseDC(nullptr, h); }
 
 using ScopedHandle = Scoped<HANDLE, CloseHandleIgnoringErrors, intptr_t{-1}>;  // files
@@ -67,7 +68,8 @@ using ScopedBrush = Scoped<HBRUSH, DeleteGdiObject, intptr_t{0}>;
 using ScopedDc = Scoped<HDC, DeleteMemoryDc, intptr_t{0}>;
 using ScopedWindow = Scoped<HWND, DestroyWindowHandle, intptr_t{0}>;
 using ScopedIcon = Scoped<HICON, DestroyIconHandle, intptr_t{0}>;
-using ScopedScreenDc = Scoped<HDC, ReleaseScreenDc, intptr_t{0}>;  // GetDC(nullptr)
+using ScopedCursor = Scoped<HCURSOR, DestroyCursorHandle, intptr_t{0}>;  // CreateIconIndirect's
+using ScopedScreenDc = Scoped<HDC, ReleaseScreenDc, intptr_t{0}>;        // GetDC(nullptr)
 
 template <typename T>
 void ReleaseComObject(T* object) {

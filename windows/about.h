@@ -3,11 +3,14 @@
 #ifndef MORVENIT_WINDOWS_ABOUT_H_
 #define MORVENIT_WINDOWS_ABOUT_H_
 
+#include "windows/version.h"
+
 namespace morvenit {
 
 // The notice fits the 129-pixel label of the information window in 8-point MS Sans Serif only
 // with the one-character sign: "(C)" would wrap it onto a second, hidden line.
-inline constexpr wchar_t kCopyrightNotice[] = L"Copyright \u00A9 2026 Morvenit";
+inline constexpr wchar_t kCopyrightNotice[] = MORVENIT_COPYRIGHT_NOTICE;
+inline constexpr wchar_t kVersionLabel[] = L"Ver " MORVENIT_VERSION;
 inline constexpr wchar_t kWebAddress[] = L"www.example.com";
 inline constexpr wchar_t kSupportAddress[] = L"support@example.com";
 

@@ -8,6 +8,8 @@
 
 #include "windows/about.h"
 #include "windows/animation.h"
+#include "windows/dpi.h"
+#include "windows/image_scale.h"
 #include "windows/resource.h"
 
 namespace morvenit {
@@ -29,6 +31,7 @@ enum : int { kPicId = 100, kText1Id, kCheck1Id, kLabel2Id };
 static_assert(IDB_FRAME8 == IDB_FRAME1 + kAnimationFrames - 1, "frames are numbered in a row");
 
 // The layout is in twips, 1440 to the inch: 15 to the pixel at 96 dpi, fewer on denser screens.
+// The frames are drawn for 96 dpi and enlarged to the same scale, so they always fill `pic`.
 constexpr int kTwipsPerInch = 1440;
 struct Twips {
   int left, top, width, height;
@@ -41,31 +44,27 @@ constexpr Twips kCheck1 = {4920, 840, 615, 255};
 constexpr Twips kLabel2 = {1560, 600, 3855, 255};
 constexpr int kFontHeight = 165;  // 8.25 points
 
-// Converts twips into pixels of the screen, rounding to the nearest.
-class Scale {
- public:
-  Scale() {
-    ScopedScreenDc screen(::GetDC(nullptr));
-    dpi_x_ = ::GetDeviceCaps(screen.get(), LOGPIXELSX);
-    dpi_y_ = ::GetDeviceCaps(screen.get(), LOGPIXELSY);
-  }
-  int X(int twips) const { return ::MulDiv(twips, dpi_x_, kTwipsPerInch); }
-  int Y(int twips) const { return ::MulDiv(twips, dpi_y_, kTwipsPerInch); }
+// Twips in pixels of a screen of `dpi`, rounded to the nearest.
+int TwipsToPixels(int twips, int dpi) { return ::MulDiv(twips, dpi, kTwipsPerInch); }
+RECT Place(const Twips& twips, int dpi) {
+  const int left = TwipsToPixels(twips.left, dpi), top = TwipsToPixels(twips.top, dpi);
+  return RECT{left, top, left + TwipsToPixels(twips.width, dpi),
+              top + TwipsToPixels(twips.height, dpi)};
+}
 
- private:
-  int dpi_x_;
-  int dpi_y_;
-};
-
+// Children are created empty; the layout places them and gives them their font.
 HWND CreateChild(DWORD ex_style, const wchar_t* class_name, const wchar_t* text, DWORD style,
-                 const RECT& rect, HWND parent, int id, HFONT font) {
-  const HWND child = ::CreateWindowExW(ex_style, class_name, text, WS_CHILD | style, rect.left,
-                                       rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                 HWND parent, int id) {
+  const HWND child = ::CreateWindowExW(ex_style, class_name, text, WS_CHILD | style, 0, 0, 0, 0,
                                        parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                        ::GetModuleHandleW(nullptr), nullptr);
   if (!child) throw LastFailure();
-  ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   return child;
+}
+
+void MoveChild(HWND child, const RECT& rect) {
+  ::SetWindowPos(child, nullptr, rect.left, rect.top, rect.right - rect.left,
+                 rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 }  // namespace
@@ -79,10 +78,17 @@ struct ProgressWindow::Form {
   HWND Label2 = nullptr;
   // Picture1: the animation frames, decoded once per window; frame n is at index n - 1.
   std::array<ScopedBitmap, kAnimationFrames> Picture1;
+  // The frames at the window's density when it is not 96 dpi (or they could not be made).
+  std::array<ScopedBitmap, kAnimationFrames> scaled;
   SIZE image = {};
   ScopedFont font;
   int shown = 1;  // the frame `pic` shows: the first, before the first tick
   uint8_t AnimationFrame = 1;
+
+  HBITMAP Frame(int n) const {
+    return scaled[n - 1].valid() ? scaled[n - 1].get() : Picture1[n - 1].get();
+  }
+  void LayOut(int dpi);
 
   static void RegisterClasses(HINSTANCE instance);
   static LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
@@ -143,6 +149,14 @@ LRESULT CALLBACK ProgressWindow::Form::FormProc(HWND hwnd, UINT msg, WPARAM wpar
       return reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH));
     }
 
+    case WM_DPICHANGED: {  // moved to a screen of another density
+      form->LayOut(HIWORD(wparam));
+      const auto* suggested = reinterpret_cast<const RECT*>(lparam);
+      ::SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+      return 0;
+    }
+
     case WM_DESTROY:  // unloaded through the close box: the run goes on without a window
       ::KillTimer(hwnd, kTimer1);
       break;
@@ -170,7 +184,7 @@ LRESULT CALLBACK ProgressWindow::Form::PicProc(HWND hwnd, UINT msg, WPARAM wpara
           reinterpret_cast<const Form*>(::GetWindowLongPtrW(::GetParent(hwnd), GWLP_USERDATA));
       if (!form) return 0;
       ScopedDc memory(::CreateCompatibleDC(paint.dc()));
-      ScopedSelect frame(memory.get(), form->Picture1[form->shown - 1].get());
+      ScopedSelect frame(memory.get(), form->Frame(form->shown));
       ::BitBlt(paint.dc(), 0, 0, form->image.cx, form->image.cy, memory.get(), 0, 0, SRCCOPY);
       return 0;
     }
@@ -208,21 +222,11 @@ ProgressWindow::Form& ProgressWindow::Load() {
         instance, MAKEINTRESOURCEW(IDB_FRAME1 + i), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
     if (!form->Picture1[i].valid()) throw LastFailure();
   }
-  BITMAP bitmap = {};
-  ::GetObjectW(form->Picture1[0].get(), sizeof bitmap, &bitmap);
-  form->image = {bitmap.bmWidth, bitmap.bmHeight};
 
-  const Scale scale;
-  auto place = [&scale](const Twips& twips) {
-    const int left = scale.X(twips.left), top = scale.Y(twips.top);
-    return RECT{left, top, left + scale.X(twips.width), top + scale.Y(twips.height)};
-  };
-  form->font.Reset(::CreateFontW(-scale.Y(kFontHeight), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                                 DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                 DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif"));
-
-  RECT outer = place(kClient);
-  ::AdjustWindowRectEx(&outer, kFormStyle, FALSE, kFormExStyle);
+  // Placed at the primary screen's density, then laid out at that of the screen it is on.
+  const int system_dpi = SystemDpi();
+  RECT outer = Place(kClient, system_dpi);
+  AdjustWindowRectForDpi(outer, kFormStyle, kFormExStyle, system_dpi);
   const Text title = Text(L"Morvenit") + Text(19, L' ') + kCopyrightNotice;
   ScopedWindow window(::CreateWindowExW(kFormExStyle, kFormClass, title.c_str(), kFormStyle,
                                         outer.left, outer.top, outer.right - outer.left,
@@ -231,22 +235,18 @@ ProgressWindow::Form& ProgressWindow::Load() {
   if (!window.valid()) throw LastFailure();
   form->hwnd = window.get();
 
-  // `pic` takes the size of its image, border included, wherever it starts.
-  RECT pic = {0, 0, form->image.cx, form->image.cy};
-  ::AdjustWindowRectEx(&pic, kPicStyle, FALSE, kPicExStyle);
-  ::OffsetRect(&pic, scale.X(kPic.left) - pic.left, scale.Y(kPic.top) - pic.top);
-  const HFONT font = form->font.get();
-  form->pic = CreateChild(kPicExStyle, kPicClass, L"", kPicStyle, pic, form->hwnd, kPicId, font);
+  form->pic = CreateChild(kPicExStyle, kPicClass, L"", kPicStyle, form->hwnd, kPicId);
   // Created in this order, the label lies beneath the two controls where they meet.
-  form->Text1 = CreateChild(WS_EX_CLIENTEDGE, L"EDIT", L"",
-                            WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP | ES_AUTOHSCROLL,
-                            place(kText1), form->pic, kText1Id, font);
+  form->Text1 =
+      CreateChild(WS_EX_CLIENTEDGE, L"EDIT", L"",
+                  WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP | ES_AUTOHSCROLL, form->pic, kText1Id);
   form->Check1 =
       CreateChild(0, L"BUTTON", L"Cancel",
                   WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP | BS_AUTOCHECKBOX | BS_PUSHLIKE,
-                  place(kCheck1), form->pic, kCheck1Id, font);
-  form->Label2 = CreateChild(0, L"STATIC", L"", WS_CLIPSIBLINGS | SS_LEFT | SS_NOPREFIX,
-                             place(kLabel2), form->pic, kLabel2Id, font);
+                  form->pic, kCheck1Id);
+  form->Label2 =
+      CreateChild(0, L"STATIC", L"", WS_CLIPSIBLINGS | SS_LEFT | SS_NOPREFIX, form->pic, kLabel2Id);
+  form->LayOut(WindowDpi(form->hwnd));
 
   // Load: the animation starts, its first tick showing the frame `pic` already shows.
   if (!::SetTimer(form->hwnd, kTimer1, kTimer1Interval, nullptr)) throw LastFailure();
@@ -254,6 +254,41 @@ ProgressWindow::Form& ProgressWindow::Load() {
   window.release();
   form_ = std::move(form);
   return *form_;
+}
+
+// Sizes the window, its elements, its font and its frames for a screen of `dpi`, keeping the
+// window's top-left corner. At 96 dpi the frames are shown as they are.
+void ProgressWindow::Form::LayOut(int dpi) {
+  for (int i = 0; i < kAnimationFrames; ++i) {
+    scaled[i] = dpi == kDesignDpi ? ScopedBitmap() : ScaleBitmapForDpi(Picture1[i].get(), dpi);
+  }
+  BITMAP bitmap = {};
+  ::GetObjectW(Frame(1), sizeof bitmap, &bitmap);
+  image = {bitmap.bmWidth, bitmap.bmHeight};
+
+  ScopedFont new_font(::CreateFontW(-TwipsToPixels(kFontHeight, dpi), 0, 0, 0, FW_NORMAL, FALSE,
+                                    FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                    DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif"));
+  for (const HWND child : {pic, Text1, Check1, Label2}) {
+    ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(new_font.get()), TRUE);
+  }
+  font = std::move(new_font);  // the old one only now, when nothing uses it any more
+
+  RECT outer = Place({0, 0, kClient.width, kClient.height}, dpi);
+  AdjustWindowRectForDpi(outer, kFormStyle, kFormExStyle, dpi);
+  ::SetWindowPos(hwnd, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  // `pic` takes the size of its image, border included, wherever it starts.
+  RECT picture = {0, 0, image.cx, image.cy};
+  AdjustWindowRectForDpi(picture, kPicStyle, kPicExStyle, dpi);
+  ::OffsetRect(&picture, TwipsToPixels(kPic.left, dpi) - picture.left,
+               TwipsToPixels(kPic.top, dpi) - picture.top);
+  MoveChild(pic, picture);
+  MoveChild(Text1, Place(kText1, dpi));
+  MoveChild(Check1, Place(kCheck1, dpi));
+  MoveChild(Label2, Place(kLabel2, dpi));
+  ::InvalidateRect(hwnd, nullptr, TRUE);
 }
 
 int ProgressWindow::Check1() {

@@ -10,6 +10,8 @@
 #include <iterator>
 
 #include "windows/about.h"
+#include "windows/dpi.h"
+#include "windows/image_scale.h"
 #include "windows/resource.h"
 #include "windows/usage_text.h"
 
@@ -31,7 +33,8 @@ enum : int {
   kCommand4 = 114,
 };
 
-// Geometry in twips, 1440 to the inch; converted to pixels at the system's dots per inch.
+// Geometry in twips, 1440 to the inch; converted to pixels at the window's dots per inch. The
+// logo and the pointing hand are drawn for 96 dpi and enlarged to the same scale.
 constexpr int kClientLeft = 7050;
 constexpr int kClientTop = 6615;
 constexpr int kClientWidth = 5460;
@@ -66,7 +69,7 @@ struct Element {
 constexpr Element kElements[] = {
     {kPicture1, kPictureClass, WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPCHILDREN, 120, 120, 2250,
      1500, L"", false},
-    {kLabel3, L"STATIC", kLabelStyle | SS_LEFT, 0, 0, 735, 255, L"Ver 2.0b", true},
+    {kLabel3, L"STATIC", kLabelStyle | SS_LEFT, 0, 0, 735, 255, kVersionLabel, true},
     {kCommand1, L"BUTTON", kButtonStyle | BS_OWNERDRAW, 5160, 0, 255, 255, L"X", false},
     {kCommand4, L"BUTTON", kButtonStyle | BS_PUSHBUTTON, 4440, 5520, 735, 255, L"OK", false},
     {kCommand3, L"BUTTON", kButtonStyle | BS_OWNERDRAW, 4680, 0, 375, 255, L"?", false},
@@ -77,22 +80,26 @@ constexpr Element kElements[] = {
 };
 
 struct Splash {
-  int dpi_x = 96;
-  int dpi_y = 96;
+  int dpi = kDesignDpi;
+  int height = kHeightAtLoad;  // the outer height in twips: folded or unfolded
   ScopedFont font;
   ScopedFont bold_font;
   ScopedBitmap logo;
-  ScopedBrush logo_brush;  // Label3's background: the logo itself, so it shows through
+  ScopedBitmap scaled_logo;  // at the window's density when that is not 96 dpi
+  ScopedBrush logo_brush;    // Label3's background: the logo itself, so it shows through
   ScopedBrush white;
   ScopedBrush help_face;
   ScopedBrush close_face;
   HCURSOR hand = nullptr;  // a resource cursor, shared, never destroyed
-  HWND focus = nullptr;    // the control to give the focus back to on reactivation
-  ScopedWindow owner;      // hidden; owning the window keeps it off the taskbar
-  ScopedWindow window;     // last, so it goes before the objects it draws with
+  ScopedCursor scaled_hand;
+  HWND focus = nullptr;  // the control to give the focus back to on reactivation
+  ScopedWindow owner;    // hidden; owning the window keeps it off the taskbar
+  ScopedWindow window;   // last, so it goes before the objects it draws with
 
-  int X(int twips) const { return ::MulDiv(twips, dpi_x, 1440); }
-  int Y(int twips) const { return ::MulDiv(twips, dpi_y, 1440); }
+  int X(int twips) const { return ::MulDiv(twips, dpi, 1440); }
+  int Y(int twips) const { return ::MulDiv(twips, dpi, 1440); }
+  HBITMAP Logo() const { return scaled_logo.valid() ? scaled_logo.get() : logo.get(); }
+  HCURSOR Hand() const { return scaled_hand.valid() ? scaled_hand.get() : hand; }
 };
 
 Splash* FromWindow(HWND hwnd) {
@@ -134,16 +141,17 @@ ScopedBitmap LoadLogo(HINSTANCE instance) {
       static_cast<HBITMAP>(::CopyImage(bitmap, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
 }
 
-ScopedFont CreateSansSerif(int dpi_y, int weight) {
+ScopedFont CreateSansSerif(int dpi, int weight) {
   // 8.25 points: 11 pixels at 96 dots per inch.
-  return ScopedFont(::CreateFontW(-::MulDiv(825, dpi_y, 7200), 0, 0, 0, weight, FALSE, FALSE, FALSE,
+  return ScopedFont(::CreateFontW(-::MulDiv(825, dpi, 7200), 0, 0, 0, weight, FALSE, FALSE, FALSE,
                                   ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                   DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif"));
 }
 
 // The frame is outside the client area, so the outer height keeps the top edge where it is and
 // moves only the bottom.
-void SetOuterHeight(const Splash& splash, int twips) {
+void SetOuterHeight(Splash& splash, int twips) {
+  splash.height = twips;
   RECT outer;
   ::GetWindowRect(splash.window.get(), &outer);
   ::SetWindowPos(splash.window.get(), nullptr, 0, 0, outer.right - outer.left, splash.Y(twips),
@@ -160,26 +168,64 @@ LRESULT CALLBACK NeverDefaultProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
   return ::DefSubclassProc(hwnd, msg, wparam, lparam);
 }
 
+// The elements are created empty; LayOut places them and gives them their fonts.
 void CreateElements(const Splash& splash) {
   const HWND hwnd = splash.window.get();
   HWND picture = nullptr;
   for (const Element& e : kElements) {
     const HWND control = ::CreateWindowExW(
-        0, e.window_class, e.text, e.style, splash.X(e.left), splash.Y(e.top), splash.X(e.width),
-        splash.Y(e.height), e.in_picture ? picture : hwnd,
+        0, e.window_class, e.text, e.style, 0, 0, 0, 0, e.in_picture ? picture : hwnd,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(e.id)), ::GetModuleHandleW(nullptr), nullptr);
     if (!control) throw LastFailure();
-    const ScopedFont& font = e.id == kCommand3 ? splash.bold_font : splash.font;
-    ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
     if (e.id == kCommand4) ::SetWindowSubclass(control, NeverDefaultProc, 0, 0);
-    if (e.id != kPicture1) continue;
-    picture = control;
-    BITMAP logo{};
-    if (splash.logo.valid() && ::GetObjectW(splash.logo.get(), sizeof logo, &logo)) {
-      ::SetWindowPos(control, nullptr, 0, 0, logo.bmWidth, logo.bmHeight,
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
+    if (e.id == kPicture1) picture = control;
   }
+}
+
+// Sizes the window, its elements, fonts, logo and cursor for a screen of `dpi`, keeping the
+// window's top-left corner and its folded or unfolded height. At 96 dpi the images are shown as
+// they are.
+void LayOut(Splash& splash, int dpi) {
+  splash.dpi = dpi;
+  const HWND hwnd = splash.window.get();
+  const bool design = dpi == kDesignDpi;
+  splash.scaled_logo =
+      design || !splash.logo.valid() ? ScopedBitmap() : ScaleBitmapForDpi(splash.logo.get(), dpi);
+  splash.logo_brush.Reset(splash.Logo() ? ::CreatePatternBrush(splash.Logo()) : nullptr);
+  if (design) {
+    splash.scaled_hand.Reset();
+  } else {
+    // As drawn: LoadCursor would give it at the system's cursor size, already stretched.
+    const ScopedCursor drawn(static_cast<HCURSOR>(::LoadImageW(
+        ::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDC_POINTING_HAND), IMAGE_CURSOR, 0, 0, 0)));
+    splash.scaled_hand = drawn.valid() ? ScaleCursorForDpi(drawn.get(), dpi) : ScopedCursor();
+  }
+
+  ScopedFont font = CreateSansSerif(dpi, FW_NORMAL);
+  ScopedFont bold_font = CreateSansSerif(dpi, FW_BOLD);
+  const HWND picture = ::GetDlgItem(hwnd, kPicture1);
+  for (const Element& e : kElements) {
+    const HWND control = ::GetDlgItem(e.in_picture ? picture : hwnd, e.id);
+    const ScopedFont& own = e.id == kCommand3 ? bold_font : font;
+    ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(own.get()), TRUE);
+    int width = splash.X(e.width), height = splash.Y(e.height);
+    BITMAP logo{};
+    if (e.id == kPicture1 && splash.Logo() && ::GetObjectW(splash.Logo(), sizeof logo, &logo)) {
+      width = logo.bmWidth;  // Picture1 takes the logo's size
+      height = logo.bmHeight;
+    }
+    ::SetWindowPos(control, nullptr, splash.X(e.left), splash.Y(e.top), width, height,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  // The old fonts go only now, when no element uses them any more.
+  splash.font = std::move(font);
+  splash.bold_font = std::move(bold_font);
+
+  RECT outer = {0, 0, splash.X(kClientWidth), 0};
+  AdjustWindowRectForDpi(outer, kWindowStyle, 0, dpi);
+  ::SetWindowPos(hwnd, nullptr, 0, 0, outer.right - outer.left, splash.Y(splash.height),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  ::InvalidateRect(hwnd, nullptr, TRUE);
 }
 
 // A push button with a face colour of its own: the standard button cannot be given one.
@@ -241,7 +287,7 @@ LRESULT ColourLabel(const Splash& splash, HDC dc, HWND label) {
   return reinterpret_cast<LRESULT>(splash.white.get());
 }
 
-void OnClick(const Splash& splash, int id) {
+void OnClick(Splash& splash, int id) {
   switch (id) {
     case kCommand3:
       ::SetDlgItemTextW(splash.window.get(), kLabel5, BuildUsageText().c_str());
@@ -284,11 +330,18 @@ LRESULT CALLBACK SplashProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     }
     case WM_SETCURSOR:
       if (reinterpret_cast<HWND>(wparam) == ::GetDlgItem(hwnd, kCommand3) &&
-          LOWORD(lparam) == HTCLIENT && splash->hand) {
-        ::SetCursor(splash->hand);
+          LOWORD(lparam) == HTCLIENT && splash->Hand()) {
+        ::SetCursor(splash->Hand());
         return TRUE;
       }
       break;
+    case WM_DPICHANGED: {  // moved to a screen of another density
+      LayOut(*splash, HIWORD(wparam));
+      const auto* suggested = reinterpret_cast<const RECT*>(lparam);
+      ::SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+      return 0;
+    }
     case WM_ACTIVATE:
       // An ordinary window forgets its focused control when it loses activation; a dialog
       // would not, so do what a dialog does.
@@ -318,12 +371,11 @@ LRESULT CALLBACK PictureProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) 
       PaintScope paint(hwnd);
       const Splash* splash = FromWindow(::GetParent(hwnd));
       BITMAP logo{};
-      if (!splash || !splash->logo.valid() ||
-          !::GetObjectW(splash->logo.get(), sizeof logo, &logo)) {
+      if (!splash || !splash->Logo() || !::GetObjectW(splash->Logo(), sizeof logo, &logo)) {
         return 0;
       }
       ScopedDc memory(::CreateCompatibleDC(paint.dc()));
-      ScopedSelect select_logo(memory.get(), splash->logo.get());
+      ScopedSelect select_logo(memory.get(), splash->Logo());
       ::BitBlt(paint.dc(), 0, 0, logo.bmWidth, logo.bmHeight, memory.get(), 0, 0, SRCCOPY);
       return 0;
     }
@@ -356,24 +408,18 @@ void ShowSplashModal() {
   RegisterClasses(instance);
 
   Splash splash;
-  {
-    ScopedDc screen(::CreateCompatibleDC(nullptr));
-    splash.dpi_x = ::GetDeviceCaps(screen.get(), LOGPIXELSX);
-    splash.dpi_y = ::GetDeviceCaps(screen.get(), LOGPIXELSY);
-  }
-  splash.font = CreateSansSerif(splash.dpi_y, FW_NORMAL);
-  splash.bold_font = CreateSansSerif(splash.dpi_y, FW_BOLD);
   splash.logo = LoadLogo(instance);
-  if (splash.logo.valid()) splash.logo_brush.Reset(::CreatePatternBrush(splash.logo.get()));
   splash.white.Reset(::CreateSolidBrush(kWhite));
   splash.help_face.Reset(::CreateSolidBrush(kHelpFace));
   splash.close_face.Reset(::CreateSolidBrush(kCloseFace));
   splash.hand = ::LoadCursorW(instance, MAKEINTRESOURCEW(IDC_POINTING_HAND));
 
-  // The client area's top-left corner is fixed on the screen; the frame goes around it.
+  // The client area's top-left corner is fixed on the screen; the frame goes around it. Placed at
+  // the primary screen's density, then laid out at that of the screen it is on.
+  splash.dpi = SystemDpi();
   RECT outer = {splash.X(kClientLeft), splash.Y(kClientTop), splash.X(kClientLeft + kClientWidth),
                 splash.Y(kClientTop)};
-  ::AdjustWindowRectEx(&outer, kWindowStyle, FALSE, 0);
+  AdjustWindowRectForDpi(outer, kWindowStyle, 0, splash.dpi);
   splash.owner.Reset(::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                        instance, nullptr));
   if (!splash.owner.valid()) throw LastFailure();
@@ -382,6 +428,7 @@ void ShowSplashModal() {
                                         splash.owner.get(), nullptr, instance, &splash));
   if (!splash.window.valid()) throw LastFailure();
   CreateElements(splash);
+  LayOut(splash, WindowDpi(splash.window.get()));
 
   const HWND hwnd = splash.window.get();
   splash.focus = ::GetDlgItem(hwnd, kPicture1);

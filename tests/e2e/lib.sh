@@ -20,6 +20,7 @@ FAILED=0
 BACKGROUND_PIDS=()
 
 e2e_cleanup() {
+  restore_dpi
   local pid
   for pid in "${BACKGROUND_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
   chmod -R u+w "$WORK" 2>/dev/null
@@ -33,6 +34,37 @@ if [ "${MORVENIT_TEST_SESSION:-0}" != 1 ]; then
   xvfb_start || exit 1
   wine_prefix_ready "${MORVENIT_TEST_PREFIX:-$E2E_ROOT/build/wine-prefix}"
 fi
+
+# The screen density Wine reports to every program started from now on (HKCU\Control Panel\Desktop
+# LogPixels). The tests share one prefix, so the prefix's own value comes back when the test
+# ends, however it ends.
+DPI_KEY='HKCU\Control Panel\Desktop'
+DPI_SAVED=
+set_dpi() {
+  if [ -z "$DPI_SAVED" ]; then
+    DPI_SAVED=$(wine reg query "$DPI_KEY" /v LogPixels 2>/dev/null | tr -d '\r' |
+      sed -n 's/.*REG_DWORD *0x\([0-9a-fA-F]*\).*/\1/p')
+    DPI_SAVED=${DPI_SAVED:-none}
+  fi
+  wine reg add "$DPI_KEY" /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+}
+restore_dpi() {
+  case "$DPI_SAVED" in
+    "") return 0 ;;
+    none) wine reg delete "$DPI_KEY" /v LogPixels /f >/dev/null 2>&1 ;;
+    *) wine reg add "$DPI_KEY" /v LogPixels /t REG_DWORD /d $((16#$DPI_SAVED)) /f >/dev/null 2>&1 ;;
+  esac
+  DPI_SAVED=
+}
+
+# MulDiv: A * B / C rounded to the nearest, halves away from zero (twips to pixels, for one).
+mul_div() {
+  local n=$(($1 * $2)) c=$3
+  if [ "$n" -ge 0 ]; then echo $(((2 * n + c) / (2 * c))); else echo $(((2 * n - c) / (2 * c))); fi
+}
+
+# The normalised root-mean-square difference of two images of one size (0 equal, 1 opposite).
+rmse() { compare -metric RMSE "$1" "$2" null: 2>&1 | sed -n 's/.*(\([0-9.e-]*\)).*/\1/p'; }
 
 # The Windows form of a Linux path.
 winpath() { winepath -w "$1" 2>/dev/null; }

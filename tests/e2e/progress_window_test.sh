@@ -184,6 +184,74 @@ else
   fail "close box: the progress window never appeared"
 fi
 
+# --- At 120, 144 and 192 dpi: the 96-dpi window, larger; the frames enlarged to fill `pic` ----
+# The image as the client area shows it (controls blacked out) against every frame enlarged by
+# ImageMagick, bilinearly (Triangle) and by repeating pixels (Point): the best match of each.
+best_rmse() { # best_rmse SHOT FILTER W H CROP MASK...
+  local shot=$1 filter=$2 w=$3 h=$4 crop=$5 n best=1 r
+  shift 5
+  for n in 1 2 3 4 5 6 7 8; do
+    convert "$E2E_ROOT/assets/frame$n.bmp" -filter "$filter" -resize "${w}x$h!" -crop "$crop" \
+      +repage "$@" "$WORK/expected.png"
+    r=$(rmse "$shot" "$WORK/expected.png")
+    if awk -v r="$r" -v b="$best" 'BEGIN { exit !(r < b) }'; then best=$r; fi
+  done
+  echo "$best"
+}
+for dpi in 120 144 192; do
+  set_dpi $dpi
+  twips() { mul_div "$1" $dpi 1440; }
+  random_file "$WORK/held.bin"
+  hold "$WORK/held.bin" # keeps the window up for three seconds at least
+  morvenit_start "$WORK/held.bin"
+  if ! wait_shown; then
+    fail "$dpi dpi: the progress window never appeared"
+    release
+    continue
+  fi
+  cl=$(twips 6720) ct=$(twips 9345)
+  fw=$(mul_div 390 $dpi 96) fh=$(mul_div 80 $dpi 96) # the frames, drawn 390 x 80 for 96 dpi
+  pl=$((cl + $(twips -50)))
+  ix=$((pl + 2)) iy=$((ct + 2)) # inside pic's 2-pixel sunken border
+  in_pic() { echo "$((ix + $(twips $1))),$((iy + $(twips $2))),$(twips $3),$(twips $4)"; }
+  check_eq "$dpi dpi: client area" "$cl,$ct,$(twips 5640),$(twips 1245)" \
+    "$(field "$(window_line "$SEEN")" client)"
+  check_eq "$dpi dpi: pic holds the enlarged frame; Text1, Check1, Label2 in proportion" \
+    "$pl,$ct,$((fw + 4)),$((fh + 4)) $(in_pic 1080 840 3735 285) $(in_pic 4920 840 615 255)\
+ $(in_pic 1560 600 3855 255)" \
+    "$(for id in $PIC $TEXT1 $CHECK1 $LABEL2; do child "$SEEN" $id rect; done | xargs)"
+  spill=""
+  for id in $TEXT1 $CHECK1 $LABEL2; do
+    IFS=, read -r l t w h <<<"$(child "$SEEN" $id rect)"
+    [ "$l" -ge $ix ] && [ "$t" -ge $iy ] && [ $((l + w)) -le $((ix + fw)) ] &&
+      [ $((t + h)) -le $((iy + fh)) ] || spill+=" $id"
+  done
+  check_eq "$dpi dpi: no control spills past the image in pic" "" "$spill"
+  screenshot "run-${dpi}dpi"
+  IFS=, read -r l t w h <<<"$(field "$(window_line "$SEEN")" rect)"
+  convert "$ARTIFACTS/run-${dpi}dpi.png" -crop "${w}x$h+$l+$t" +repage \
+    "$ARTIFACTS/progress-window-${dpi}dpi.png"
+  # pic reaches past the client area on the left and right, as at 96 dpi: only what shows.
+  crop="$(twips 5640)x$((ct + $(twips 1245) - iy))+$((cl - ix))+0"
+  mask=()
+  for id in $TEXT1 $CHECK1 $LABEL2; do
+    IFS=, read -r l t w h <<<"$(child "$SEEN" $id rect)"
+    mask+=(-draw "rectangle $((l - cl)),$((t - iy)) $((l - cl + w)),$((t - iy + h))")
+  done
+  convert "$ARTIFACTS/run-${dpi}dpi.png" -crop "${fw}x$fh+$ix+$iy" +repage -crop "$crop" +repage \
+    -fill black "${mask[@]}" "$WORK/shown.png"
+  smooth=$(best_rmse "$WORK/shown.png" Triangle $fw $fh "$crop" -fill black "${mask[@]}")
+  blocky=$(best_rmse "$WORK/shown.png" Point $fw $fh "$crop" -fill black "${mask[@]}")
+  echo "$dpi dpi: difference from the frames enlarged bilinearly $smooth, repeating $blocky"
+  check "$dpi dpi: pic shows a frame enlarged to fill it ($smooth)" \
+    awk -v r="$smooth" 'BEGIN { exit !(r < 0.02) }'
+  check "$dpi dpi: enlarged smoothly, not by repeating pixels" \
+    awk -v s="$smooth" -v b="$blocky" 'BEGIN { exit !(s < b) }'
+  wait_exit "$MORVENIT_PID" 60 || fail "$dpi dpi: the run did not end"
+  release
+done
+restore_dpi
+
 # --- No taskbar entry, in Wine's default (managed) mode, where the X window carries the hint --
 MANAGED_KEY='HKCU\Software\Wine\AppDefaults\morvenit.exe'
 trap 'wine reg delete "$MANAGED_KEY" /f >/dev/null 2>&1; e2e_cleanup' EXIT

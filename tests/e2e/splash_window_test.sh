@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
 # The information window end to end: morvenit.exe started with no arguments, driven with the real
-# mouse and keyboard. Geometry is written in twips and checked in pixels at Wine's 96 dpi.
+# mouse and keyboard. Geometry is written in twips and checked in pixels at Wine's 96 dpi, then
+# at 120, 144 and 192 dpi, where the logo and the pointing hand are enlarged smoothly.
 source "$(dirname "$0")/lib.sh"
 CLASS=MorvenitSplash
-FRAME=3
-px() { echo $(($1 / 15)); }
-X0=$(px 7050) Y0=$(px 6615) # the client area's top-left corner on the screen
-OUTER_W=$(($(px 5460) + 2 * FRAME))
+FRAME=3 # Wine keeps the dialog frame at 3 pixels at every density
+DPI=96
+px() { mul_div "$1" $DPI 1440; }
+at_dpi() { # the density for the next windows, and where they go
+  DPI=$1
+  X0=$(px 7050) Y0=$(px 6615) # the client area's top-left corner on the screen
+  OUTER_W=$(($(px 5460) + 2 * FRAME))
+}
+at_dpi 96
 # Screen rectangle of an element from its client position and size in twips.
 at() { echo "$((X0 + $(px $1))),$((Y0 + $(px $2))),$(px $3),$(px $4)"; }
 
@@ -75,14 +81,17 @@ check_eq "load: focus on Picture1" 100 "$(focused_id)"
 check "no control has id 1 or 2 (Enter, Escape)" test -z "$(grep -E ' id=(1|2) ' <<<"$snap")"
 # id class text(_ for a space, - for none) left top width height style-mask style. Label3 sits in
 # Picture1 at 120,120. Buttons: 11 owner-drawn, 0 plain; labels: 2 right-aligned, 0 left.
-while read -r id class text l t w h mask bits; do
-  line=$(grep "^child .* id=$id " <<<"$snap")
-  [ "$text" = - ] && text=
-  check_eq "element $id: class|text|rectangle|visible|style" \
-    "$class|$text|$(at $l $t $w $h)|1|$bits" \
-    "$(field "$line" class)|$(field "$line" text | tr ' ' _)|$(field "$line" rect)|$(
-      field "$line" visible)|$(($(field "$line" style) & mask))"
-done <<'EOF'
+# Picture1's 2250 x 1500 twips are the logo's 150 x 100 pixels at any density.
+check_elements() { # check_elements INSPECTION
+  local id class text l t w h mask bits line
+  while read -r id class text l t w h mask bits; do
+    line=$(grep "^child .* id=$id " <<<"$1")
+    [ "$text" = - ] && text=
+    check_eq "$DPI dpi: element $id: class|text|rectangle|visible|style" \
+      "$class|$text|$(at $l $t $w $h)|1|$bits" \
+      "$(field "$line" class)|$(field "$line" text | tr ' ' _)|$(field "$line" rect)|$(
+        field "$line" visible)|$(($(field "$line" style) & mask))"
+  done <<'EOF'
 100 MorvenitSplashPicture - 120 120 2250 1500 0 0
 103 Static Ver_2.0b 120 120 735 255 31 0
 101 Static Copyright_©_2026_Morvenit 3240 480 1935 255 31 2
@@ -93,6 +102,8 @@ done <<'EOF'
 105 Static Label5 240 1800 4935 3615 31 0
 114 Button OK 4440 5520 735 255 15 0
 EOF
+}
+check_elements "$snap"
 check_eq "Label3 lies inside Picture1" "$(field "$(child 100)" hwnd)" "$(field "$(child 103)" parent)"
 
 screenshot folded
@@ -169,5 +180,56 @@ check_eq "Tab 4: back to Picture1" 100 "$(focused_id)"
 xdotool key shift+Tab space
 check_eq "Shift+Tab and space: \"?\" unfolds" "$(px 6000)" "$(height_after "$(px 6000)")"
 close_with_x "\"X\" unfolded"
+
+# --- At 120, 144 and 192 dpi: the same window, larger; logo and hand enlarged smoothly. ---
+for dpi in 120 144 192; do
+  set_dpi $dpi
+  at_dpi $dpi
+  start
+  snap=$(snapshot)
+  win=$(grep '^window' <<<"$snap")
+  outer="$((X0 - FRAME)),$((Y0 - FRAME)),$OUTER_W,$(px 1830)"
+  check_eq "$dpi dpi: outer rectangle|client rectangle" \
+    "$outer|$X0,$Y0,$(px 5460),$(($(px 1830) - 2 * FRAME))" \
+    "$(field "$win" rect)|$(field "$win" client)"
+  check_elements "$snap"
+  screenshot "folded-${dpi}dpi"
+  convert "$ARTIFACTS/folded-${dpi}dpi.png" \
+    -crop "${OUTER_W}x$(px 1830)+$((X0 - FRAME))+$((Y0 - FRAME))" +repage \
+    "$ARTIFACTS/information-window-folded-${dpi}dpi.png"
+  # The logo on screen, Label3's corner blacked out, against the logo enlarged by ImageMagick
+  # bilinearly (Triangle) and by repeating pixels (Point).
+  IFS=, read -r l t w h <<<"$(rect_of 100)"
+  IFS=, read -r _ _ lw lh <<<"$(rect_of 103)"
+  mask=(-fill black -draw "rectangle 0,0 $((lw - 1)),$((lh - 1))")
+  convert "$ARTIFACTS/folded-${dpi}dpi.png" -crop "${w}x$h+$l+$t" +repage -alpha off "${mask[@]}" \
+    "$WORK/logo-shown.png"
+  for filter in Triangle Point; do
+    convert "$MORVENIT_SOURCE_DIR/assets/logo.gif" -alpha off -filter $filter -resize "${w}x$h!" \
+      "${mask[@]}" "$WORK/logo-$filter.png"
+  done
+  smooth=$(rmse "$WORK/logo-shown.png" "$WORK/logo-Triangle.png")
+  blocky=$(rmse "$WORK/logo-shown.png" "$WORK/logo-Point.png")
+  echo "$dpi dpi: difference from the logo enlarged bilinearly $smooth, by repeating pixels $blocky"
+  check "$dpi dpi: Picture1 shows the whole logo, enlarged to fill it ($smooth)" \
+    awk -v r="$smooth" 'BEGIN { exit !(r < 0.02) }'
+  check "$dpi dpi: the logo is enlarged smoothly, not by repeating pixels" \
+    awk -v s="$smooth" -v b="$blocky" 'BEGIN { exit !(s < b) }'
+  move_to 113
+  check_eq "$dpi dpi: the pointing hand, enlarged, its hot spot with it" \
+    "$(mul_div 32 $dpi 96)x$(mul_div 32 $dpi 96)@$(mul_div 12 $dpi 96),$(mul_div 1 $dpi 96)" \
+    "$(cursor 2>/dev/null)"
+  xdotool click 1
+  check_eq "$dpi dpi: \"?\": outer height" "$(px 6000)" "$(height_after "$(px 6000)")"
+  IFS=, read -r _ t _ h <<<"$(rect_of 114)"
+  check "$dpi dpi: \"?\": \"OK\" comes into view" \
+    test $((t + h)) -le $((Y0 + $(px 6000) - 2 * FRAME))
+  screenshot "unfolded-${dpi}dpi"
+  convert "$ARTIFACTS/unfolded-${dpi}dpi.png" \
+    -crop "${OUTER_W}x$(px 6000)+$((X0 - FRAME))+$((Y0 - FRAME))" +repage \
+    "$ARTIFACTS/information-window-unfolded-${dpi}dpi.png"
+  close_with_x "$dpi dpi: \"X\""
+done
+restore_dpi
 
 finish

@@ -1,11 +1,15 @@
 // A test helper run under Wine beside morvenit.exe. It reads any window's geometry, styles, texts,
-// check states and focus, starts a program with an exact command line, and holds a file open.
+// check states and focus, starts a program with an exact command line, holds a file open, and
+// reads what an installer leaves: shortcuts and version resources.
 //
 //   wintool list                         every top-level window: hwnd, visibility, class, title
 //   wintool inspect [--class C] [TITLE]  the first top-level window whose title starts with TITLE
 //                                        (visible ones first) or whose class is C, and its children
 //   wintool launch EXE RAW               runs `"EXE" RAW` exactly; exits with its exit code
 //   wintool hold FILE SECONDS            keeps FILE open without sharing for SECONDS
+//   wintool shortcut LNK                 a shortcut's target, arguments, folder and icon
+//   wintool version FILE                 a program's fixed versions and version strings
+//   wintool icon FILE                    size and checksum of each image of a program's first icon
 //
 // Rectangles are screen coordinates: left,top,width,height. Texts are UTF-8, quoted, with \r, \n,
 // \" and \\ escaped. Exit code 3 means the window was not found.
@@ -16,6 +20,10 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// After <windows.h>: the shell link object and the version API.
+#include <objbase.h>
+#include <shlobj.h>
+#include <winver.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -213,6 +221,121 @@ int Hold(const std::wstring& file, int seconds) {
   return 0;
 }
 
+// Reads a .lnk file through the shell's own link object, as Explorer would follow it.
+int Shortcut(const std::wstring& file) {
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+  IShellLinkW* link = nullptr;
+  IPersistFile* persist = nullptr;
+  int result = 1;
+  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                 reinterpret_cast<void**>(&link))) &&
+      SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist))) &&
+      SUCCEEDED(persist->Load(file.c_str(), STGM_READ))) {
+    wchar_t target[MAX_PATH] = {}, arguments[1024] = {}, folder[MAX_PATH] = {}, icon[MAX_PATH] = {};
+    int icon_index = -1;
+    link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
+    link->GetArguments(arguments, 1024);
+    link->GetWorkingDirectory(folder, MAX_PATH);
+    link->GetIconLocation(icon, MAX_PATH, &icon_index);
+    std::printf("target=%s\narguments=%s\nfolder=%s\nicon=%s,%d\n", Quoted(target).c_str(),
+                Quoted(arguments).c_str(), Quoted(folder).c_str(), Quoted(icon).c_str(),
+                icon_index);
+    result = 0;
+  } else {
+    std::fprintf(stderr, "cannot read the shortcut\n");
+  }
+  if (persist) persist->Release();
+  if (link) link->Release();
+  CoUninitialize();
+  return result;
+}
+
+std::string VersionNumber(DWORD high, DWORD low) {
+  return std::to_string(HIWORD(high)) + "." + std::to_string(LOWORD(high)) + "." +
+         std::to_string(HIWORD(low)) + "." + std::to_string(LOWORD(low));
+}
+
+// Prints the fixed file and product versions and every usual string of the first translation.
+int Version(const std::wstring& file) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
+  std::vector<unsigned char> data(size);
+  if (!size || !GetFileVersionInfoW(file.c_str(), 0, size, data.data())) {
+    std::fprintf(stderr, "no version resource: error %lu\n", GetLastError());
+    return 1;
+  }
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || !fixed) {
+    return 1;
+  }
+  std::printf("FixedFileVersion=%s\nFixedProductVersion=%s\n",
+              VersionNumber(fixed->dwFileVersionMS, fixed->dwFileVersionLS).c_str(),
+              VersionNumber(fixed->dwProductVersionMS, fixed->dwProductVersionLS).c_str());
+  struct Translation {
+    WORD language, code_page;
+  }* translations = nullptr;
+  if (!VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation",
+                      reinterpret_cast<void**>(&translations), &length) ||
+      length < sizeof(Translation)) {
+    return 1;
+  }
+  wchar_t block[64];
+  std::swprintf(block, 64, L"\\StringFileInfo\\%04x%04x\\", translations->language,
+                translations->code_page);
+  for (const wchar_t* key : {L"CompanyName", L"FileDescription", L"FileVersion", L"LegalCopyright",
+                             L"OriginalFilename", L"ProductName", L"ProductVersion"}) {
+    wchar_t* value = nullptr;
+    const std::wstring path = std::wstring(block) + key;
+    if (VerQueryValueW(data.data(), path.c_str(), reinterpret_cast<void**>(&value), &length) &&
+        value) {
+      std::printf("%s=%s\n", Utf8(key).c_str(), Quoted(value).c_str());
+    }
+  }
+  return 0;
+}
+
+// The images of a program's first icon group, as the shell would pick from them: their size and
+// an FNV-1a checksum of their bytes, so that two programs' icons can be compared.
+int Icon(const std::wstring& file) {
+  const HMODULE module = LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (!module) return 1;
+  std::wstring group;
+  EnumResourceNamesW(
+      module, RT_GROUP_ICON,
+      [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR out) {
+        auto& first = *reinterpret_cast<std::wstring*>(out);
+        first = IS_INTRESOURCE(name) ? L"#" + std::to_wstring(reinterpret_cast<uintptr_t>(name))
+                                     : std::wstring(name);
+        return FALSE;
+      },
+      reinterpret_cast<LONG_PTR>(&group));
+  int result = 1;
+  const HRSRC directory =
+      group.empty() ? nullptr : FindResourceW(module, group.c_str(), RT_GROUP_ICON);
+  const auto* data =
+      directory ? static_cast<const BYTE*>(LockResource(LoadResource(module, directory))) : nullptr;
+  if (data) {
+    // GRPICONDIR: reserved, type, count; then 14-byte entries ending in the RT_ICON id.
+    const WORD count = *reinterpret_cast<const WORD*>(data + 4);
+    for (WORD i = 0; i < count; ++i) {
+      const BYTE* entry = data + 6 + 14 * i;
+      const WORD id = *reinterpret_cast<const WORD*>(entry + 12);
+      const HRSRC image = FindResourceW(module, MAKEINTRESOURCEW(id), RT_ICON);
+      if (!image) continue;
+      const auto* bytes = static_cast<const BYTE*>(LockResource(LoadResource(module, image)));
+      const DWORD size = SizeofResource(module, image);
+      uint32_t hash = 2166136261u;
+      for (DWORD b = 0; b < size; ++b) hash = (hash ^ bytes[b]) * 16777619u;
+      std::printf("%dx%d bytes=%lu fnv=%08x\n", entry[0] ? entry[0] : 256,
+                  entry[1] ? entry[1] : 256, size, hash);
+      result = 0;
+    }
+  }
+  FreeLibrary(module);
+  return result;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -224,8 +347,11 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (verb == L"launch" && argc == 4) return Launch(argv[2], argv[3]);
   if (verb == L"hold" && argc == 4) return Hold(argv[2], _wtoi(argv[3]));
+  if (verb == L"shortcut" && argc == 3) return Shortcut(argv[2]);
+  if (verb == L"version" && argc == 3) return Version(argv[2]);
+  if (verb == L"icon" && argc == 3) return Icon(argv[2]);
   std::fprintf(stderr,
                "usage: wintool list | inspect [--class CLASS] [TITLE] | launch EXE RAW | "
-               "hold FILE SECONDS\n");
+               "hold FILE SECONDS | shortcut LNK | version FILE | icon FILE\n");
   return 2;
 }
