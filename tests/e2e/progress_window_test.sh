@@ -89,6 +89,11 @@ check_eq "Label2 hidden and empty at creation" "0 ''" \
   "$(child "$SEEN" $LABEL2 visible) '$(child "$SEEN" $LABEL2 text)'"
 check "the focus is not on Check1" test "$(field "$window" focus)" != "$(child "$SEEN" $CHECK1 hwnd)"
 screenshot "run-long-file"
+# The benchmark's probe of the window's silences, from another process: it must find the live
+# window and get its replies (a window gone quiet for 5 s would count as a time-out).
+wine "$WINTOOL" silence --class "$CLASS" 2 >"$ARTIFACTS/silence.txt" 2>&1 &
+SILENCE_PID=$!
+BACKGROUND_PIDS+=("$SILENCE_PID")
 
 # The animation as the screen shows it, until the loop has wrapped round and five different
 # frames have been seen.
@@ -127,6 +132,13 @@ else
 fi
 wait_exit "$MORVENIT_PID" 60 || fail "the run did not end"
 release
+wait "$SILENCE_PID"
+silence=$(tr -d '\r' <"$ARTIFACTS/silence.txt")
+echo "$silence"
+check "silence probe: replies from the live window, no time-out" \
+  test "$(field " $silence" probes)" -gt 0 -a "$(field " $silence" timeouts)" = 0
+wine "$WINTOOL" silence --class "$CLASS" 1 >/dev/null 2>&1
+check_eq "silence probe: no window, no figures (exit code 3)" 3 $?
 check_eq "run: exit code" 0 "${EXIT_CODE:-}"
 check "run: the long file and the one after the held file are gone" \
   test ! -e "$WORK/long.bin" -a ! -e "$WORK/after.bin"

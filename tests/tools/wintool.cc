@@ -1,6 +1,7 @@
 // A test helper run under Wine beside morvenit.exe. It reads any window's geometry, styles, texts,
-// check states and focus, starts a program with an exact command line, holds a file open, and
-// reads what an installer leaves: shortcuts and version resources.
+// check states and focus, starts a program with an exact command line, holds a file open,
+// reads what an installer leaves (shortcuts and version resources), and measures how long a
+// window's thread goes without answering its messages.
 //
 //   wintool list                         every top-level window: hwnd, visibility, class, title
 //   wintool inspect [--class C] [TITLE]  the first top-level window whose title starts with TITLE
@@ -10,6 +11,9 @@
 //   wintool shortcut LNK                 a shortcut's target, arguments, folder and icon
 //   wintool version FILE                 a program's fixed versions and version strings
 //   wintool icon FILE                    size and checksum of each image of a program's first icon
+//   wintool silence --class C SECONDS    waits for a window of class C, then sends it WM_NULL
+//                                        over and over (a millisecond apart) and times each
+//                                        reply, for SECONDS or until the window is gone
 //
 // Rectangles are screen coordinates: left,top,width,height. Texts are UTF-8, quoted, with \r, \n,
 // \" and \\ escaped. Exit code 3 means the window was not found.
@@ -25,6 +29,7 @@
 #include <shlobj.h>
 #include <winver.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -336,6 +341,66 @@ int Icon(const std::wstring& file) {
   return result;
 }
 
+double Milliseconds(LONGLONG ticks) {
+  static const LONGLONG frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f.QuadPart;
+  }();
+  return 1000.0 * static_cast<double>(ticks) / static_cast<double>(frequency);
+}
+
+LONGLONG Now() {
+  LARGE_INTEGER t;
+  QueryPerformanceCounter(&t);
+  return t.QuadPart;
+}
+
+// A window's thread answers a sent message only when it next takes its messages, so the longest
+// reply is the longest time it went without them, give or take the millisecond between probes.
+// Prints: probes, longest and 99th-percentile and median reply in ms, when (seconds after the
+// first reply) the longest one was sent, and probes that got no reply within 5 s.
+int Silence(const std::wstring& window_class, double seconds) {
+  const LONGLONG start = Now();
+  auto elapsed_ms = [&] { return Milliseconds(Now() - start); };
+  HWND window = nullptr;
+  while (!(window = FindWindowW(window_class.c_str(), nullptr))) {
+    if (elapsed_ms() > seconds * 1000) return 3;
+    Sleep(1);
+  }
+  constexpr UINT kTimeoutMs = 5000;
+  std::vector<double> replies;
+  double longest = 0, longest_at = 0, first_reply = -1;
+  int timeouts = 0;
+  while (elapsed_ms() < seconds * 1000) {
+    const LONGLONG sent = Now();
+    DWORD_PTR result = 0;
+    const LRESULT answered =
+        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, kTimeoutMs, &result);
+    const DWORD error = answered ? 0 : GetLastError();
+    const double reply = Milliseconds(Now() - sent);
+    if (!answered && (error != ERROR_TIMEOUT || !IsWindow(window))) break;  // the window is gone
+    if (!answered) ++timeouts;
+    if (first_reply < 0) first_reply = Milliseconds(sent - start);
+    if (reply > longest) {
+      longest = reply;
+      longest_at = Milliseconds(sent - start) - first_reply;
+    }
+    replies.push_back(reply);
+    Sleep(1);
+  }
+  if (replies.empty()) return 3;
+  std::sort(replies.begin(), replies.end());
+  const auto at = [&](double q) {
+    return replies[std::min(replies.size() - 1, static_cast<size_t>(q * replies.size()))];
+  };
+  std::printf(
+      "silence probes=%zu longest_ms=%.3f p99_ms=%.3f median_ms=%.3f longest_at_s=%.3f "
+      "timeouts=%d\n",
+      replies.size(), longest, at(0.99), at(0.5), longest_at / 1000, timeouts);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -350,8 +415,12 @@ int wmain(int argc, wchar_t** argv) {
   if (verb == L"shortcut" && argc == 3) return Shortcut(argv[2]);
   if (verb == L"version" && argc == 3) return Version(argv[2]);
   if (verb == L"icon" && argc == 3) return Icon(argv[2]);
+  if (verb == L"silence" && argc == 5 && std::wstring(argv[2]) == L"--class") {
+    return Silence(argv[3], _wtof(argv[4]));
+  }
   std::fprintf(stderr,
                "usage: wintool list | inspect [--class CLASS] [TITLE] | launch EXE RAW | "
-               "hold FILE SECONDS | shortcut LNK | version FILE | icon FILE\n");
+               "hold FILE SECONDS | shortcut LNK | version FILE | icon FILE | "
+               "silence --class CLASS SECONDS\n");
   return 2;
 }

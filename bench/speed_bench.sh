@@ -1,0 +1,195 @@
+#!/usr/bin/env bash
+# On demand, not a test: morvenit.exe under Wine against the device's limit and against other
+# shredders, side by side on one fresh ext4 file system (a loop-mounted image), in alternating
+# rounds, each contender on fresh files already on the disk:
+#
+#  - one large file: morvenit; `dd if=/dev/zero conv=notrunc,fsync` over it, then `rm` (the
+#    overwrite made durable, then the delete: the limit for a shredder); `shred -n 1 -u`;
+#  - many small files of 4 KiB, 100 to a folder: morvenit on the top folder; `find -type f -exec
+#    shred -n 1 -u {} +`; `srm -r -l -l -z` on the folders (secure-delete's cheapest single pass
+#    that still syncs); and `rm -rf`, which overwrites nothing, for scale;
+#  - in one more morvenit run on the large file per round, the longest time its window went
+#    without its messages, probed from another process (`wintool silence`). That run is not
+#    timed: the probe's own traffic would weigh on it.
+#
+# Every timing lasts until the writes are durable: a sync of the image follows each contender on
+# the clock. Morvenit's raw time includes Wine starting it and its closing pause of one second;
+# both are measured in every round, as a run on an empty file (or an empty folder) right after
+# it, and taken out of that round's run for the net figure.
+#
+#   bench/speed_bench.sh [ROUNDS] [MIB] [FILES]     defaults: 3 rounds, 2048 MiB, 5000 files
+#   MORVENIT_EXE (default build/windows/morvenit.exe), WINTOOL (default: beside it),
+#   BENCH_PREFIX (default build/wine-prefix), BENCH_DIR (default /var/tmp; holds the image)
+#
+# Needs root for the loop mount; installs secure-delete when srm is missing.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+rounds=${1:-3}
+mib=${2:-2048}
+files=${3:-5000}
+folders=$(((files + 99) / 100))
+source "$root/bench/lib.sh"
+
+if ! command -v srm >/dev/null; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get install -y -q secure-delete >/dev/null 2>&1 ||
+    { apt-get update -q >/dev/null && apt-get install -y -q secure-delete >/dev/null; }
+fi
+bench_start speed-bench
+bench_ext4 $((mib * 3 / 2 + 1024))
+echo "file system: ext4 image on $(df -T "$work" | awk 'NR == 2 { print $2 " " $1 }');" \
+  "$mib MiB file; $((folders * 100)) files of 4 KiB in $folders folders; $rounds rounds"
+
+# Everything the clock sees lives on $disk; its Windows form is worked out once, off the clock.
+big=$disk/big.bin
+tree=$disk/tree
+empty=$disk/empty
+win_disk=$(winepath -w "$disk" 2>/dev/null)
+head -c "${mib}M" /dev/urandom >"$work/big-template.bin" # outside the image
+
+make_big() {
+  cp "$work/big-template.bin" "$big"
+  sync
+}
+make_tree() {
+  local n
+  for n in $(seq -w 0 $((folders - 1))); do
+    mkdir -p "$tree/folder $n"
+    head -c $((100 * 4096)) /dev/urandom | split -b 4096 -d -a 2 - "$tree/folder $n/file "
+  done
+  sync
+}
+files_left() { if [ -e "$1" ]; then find "$1" -type f | wc -l; else echo 0; fi; }
+
+morvenit() { wine "$exe" "$win_disk\\$1" >/dev/null 2>&1; }
+
+# timed NAME COMMAND...: runs COMMAND, then syncs the image; the seconds both took go into
+# times[NAME] and are printed.
+declare -A times
+timed() {
+  local name=$1 start seconds
+  shift
+  start=$(date +%s.%N)
+  "$@"
+  sync -f "$disk"
+  seconds=$(seconds_since "$start")
+  times[$name]="${times[$name]:-} $seconds"
+  echo "round $round: $name ${seconds}s"
+}
+# net NAME: the last morvenit run less the empty run after it, into times[NAME-net].
+net() {
+  local raw=${times[$1-morvenit]##* } empty=${times[$1-startup]##* }
+  times[$1-net]="${times[$1-net]:-} $(awk -v a="$raw" -v b="$empty" 'BEGIN { printf "%.3f", a - b }')"
+}
+# probed: morvenit on the large file with wintool timing its window's replies; the longest and
+# the 99th percentile go into times[silence] and times[silence-p99], in ms.
+probed() {
+  local probe line
+  wine "$wintool" silence --class MorvenitProgress 3600 >"$work/silence.txt" 2>&1 &
+  probe=$!
+  morvenit big.bin
+  # The probe ends with the window; it never saw one if the program failed early.
+  for _ in $(seq 50); do
+    kill -0 "$probe" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill "$probe" 2>/dev/null || true
+  wait "$probe" || true
+  line=$(tr -d '\r' <"$work/silence.txt")
+  echo "round $round: window silence: ${line:-no window seen}"
+  times[silence]="${times[silence]:-} $(sed -n 's/.* longest_ms=\([0-9.]*\).*/\1/p' <<<"$line")"
+  times[silence-p99]="${times[silence-p99]:-} $(sed -n 's/.* p99_ms=\([0-9.]*\).*/\1/p' <<<"$line")"
+}
+check_gone() { # check_gone WHO PATH
+  local left
+  left=$(files_left "$2")
+  [ "$left" -eq 0 ] || echo "warning: $1 left $left files in round $round" >&2
+  rm -rf "$2"
+  sync
+}
+
+# Wine's first start in a session loads far more than any later one; keep it off the clock.
+round=0
+: >"$empty"
+morvenit empty
+
+for round in $(seq "$rounds"); do
+  # One large file.
+  make_big
+  timed big-morvenit morvenit big.bin
+  check_gone morvenit "$big"
+  : >"$empty"
+  sync
+  timed big-startup morvenit empty
+  net big
+  make_big
+  timed big-dd dd if=/dev/zero of="$big" bs=1M count="$mib" conv=notrunc,fsync status=none
+  timed big-rm rm "$big"
+  make_big
+  timed big-shred shred -n 1 -u "$big"
+  check_gone shred "$big"
+  make_big
+  probed
+  check_gone "morvenit (probed)" "$big"
+
+  # Many small files.
+  make_tree
+  timed small-morvenit morvenit tree
+  check_gone morvenit "$tree"
+  mkdir "$empty-folder"
+  sync
+  timed small-startup morvenit empty-folder
+  rm -rf "$empty-folder"
+  net small
+  make_tree
+  timed small-shred find "$tree" -type f -exec shred -n 1 -u {} +
+  check_gone shred "$tree"
+  make_tree
+  timed small-srm srm -r -l -l -z "$tree"/*
+  check_gone srm "$tree"
+  make_tree
+  timed small-rm rm -rf "$tree"
+done
+
+declare -A m
+for name in "${!times[@]}"; do m[$name]=$(median "${times[$name]}"); done
+limit=$(awk -v d="${m[big-dd]}" -v r="${m[big-rm]}" 'BEGIN { printf "%.3f", d + r }')
+worst=$(largest "${times[silence]}")
+
+echo
+echo "medians of $rounds rounds (seconds; each until the writes are durable):"
+printf '  %-52s %8s\n' \
+  "$mib MiB: morvenit.exe under Wine, raw" "${m[big-morvenit]}" \
+  "  Wine start-up + closing pause (an empty file)" "${m[big-startup]}" \
+  "  morvenit.exe, net (each round less its empty run)" "${m[big-net]}" \
+  "  dd conv=notrunc,fsync" "${m[big-dd]}" \
+  "  rm" "${m[big-rm]}" \
+  "  dd + rm (the limit)" "$limit" \
+  "  shred -n 1 -u" "${m[big-shred]}" \
+  "$((folders * 100)) x 4 KiB: morvenit.exe under Wine, raw" "${m[small-morvenit]}" \
+  "  Wine start-up + closing pause (an empty folder)" "${m[small-startup]}" \
+  "  morvenit.exe, net" "${m[small-net]}" \
+  "  find -type f -exec shred -n 1 -u {} +" "${m[small-shred]}" \
+  "  srm -r -l -l -z" "${m[small-srm]}" \
+  "  rm -rf (no overwrite)" "${m[small-rm]}"
+echo "window silence during the $mib MiB run (ms): longest: median ${m[silence]}, worst $worst;" \
+  "99th percentile: median ${m[silence-p99]}"
+
+# ratio LABEL VALUE TARGET: VALUE against its target (met when VALUE <= TARGET).
+ratio() {
+  awk -v l="$1" -v v="$2" -v t="$3" 'BEGIN {
+    printf "  %-40s %7.2f   target <= %-5s %s\n", l, v, t, (v <= t) ? "met" : "missed" }'
+}
+q() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", a / b }'; }
+echo
+echo "against the targets:"
+ratio "large file: morvenit net / (dd + rm)" "$(q "${m[big-net]}" "$limit")" 1.05
+ratio "small files: morvenit net / shred" "$(q "${m[small-net]}" "${m[small-shred]}")" 0.15
+ratio "small files: morvenit net / srm" "$(q "${m[small-net]}" "${m[small-srm]}")" 0.45
+if [ -n "$worst" ]; then
+  ratio "window silence, worst of $rounds runs (ms)" "$worst" 50
+else
+  echo "  window silence: no figure (the probe never saw the window)"
+fi
+echo "for scale: large file, morvenit net / shred $(q "${m[big-net]}" "${m[big-shred]}");" \
+  "small files, morvenit raw / shred $(q "${m[small-morvenit]}" "${m[small-shred]}")"
