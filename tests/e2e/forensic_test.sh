@@ -100,10 +100,10 @@ PY
 # listed_names IMAGE: the deleted entries The Sleuth Kit lists under one of the files' names.
 listed_names() { fls -r -d "$1" 2>/dev/null | grep -F -f <(printf '%s\n' "${NAMES[@]}"); }
 
-# The most UTF-16 copies of the names NTFS may keep after a run, by layout: measured with the
-# files of each folder renamed (to a name of the same length, then to the shortest free one) and
-# deleted only after all of them were renamed. The folder layout's 9 are 3 names in each folder's
-# own record, left there when the files were created; no rename reaches them.
+# The most UTF-16 copies of the names NTFS may keep after a run, by layout: measured with every
+# file of a folder renamed to a name of the same length, then every one to the shortest free name,
+# then all deleted (renamed and deleted one file at a time they leave 10 and 44). The folder
+# layout's 9 are 3 names in each folder's own record, left there when the files were created.
 declare -A NTFS_NAME_BOUND=([files]=0 [folder]=9)
 
 # markers_in IMAGE: how many times the run's token occurs anywhere in the raw image.
