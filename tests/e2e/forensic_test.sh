@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The product's promise, checked the way an undelete tool would look: files full of unique
 # markers on small ext4 and NTFS disk images are shredded by the real morvenit.exe, and then
-# neither a scan of the raw image nor The Sleuth Kit finds any marker. A build that skips the
-# flush to the device must be caught on ext4, or this test would prove nothing.
+# neither a scan of the raw image nor The Sleuth Kit finds any marker, nor more copies of the
+# files' names than the bound each file system sets. A build that skips the flush to the device
+# must be caught on ext4, or this test would prove nothing.
 
 skip() {
   echo "SKIPPED: $1"
@@ -84,6 +85,27 @@ populate() {
   for name in "${READ_ONLY[@]}"; do chmod a-w "$1/$name"; done
 }
 
+# name_copies IMAGE KIND: how many copies of the files' names the raw image holds, as NTFS stores
+# them (UTF-16LE) or as ext4 does (UTF-8).
+name_copies() {
+  local encoding=utf-8
+  [ "$2" = ntfs ] && encoding=utf-16-le
+  python3 - "$1" "$encoding" "${NAMES[@]}" <<'PY'
+import sys
+data = open(sys.argv[1], "rb").read()
+print(sum(data.count(name.encode(sys.argv[2])) for name in sys.argv[3:]))
+PY
+}
+
+# listed_names IMAGE: the deleted entries The Sleuth Kit lists under one of the files' names.
+listed_names() { fls -r -d "$1" 2>/dev/null | grep -F -f <(printf '%s\n' "${NAMES[@]}"); }
+
+# The most UTF-16 copies of the names NTFS may keep after a run, by layout: measured with every
+# file of a folder renamed to a name of the same length, then every one to the shortest free name,
+# then all deleted (renamed and deleted one file at a time they leave 10 and 44). The folder
+# layout's 9 are 3 names in each folder's own record, left there when the files were created.
+declare -A NTFS_NAME_BOUND=([files]=0 [folder]=9)
+
 # markers_in IMAGE: how many times the run's token occurs anywhere in the raw image.
 markers_in() { grep -a -o "$TOKEN" "$1" | wc -l; }
 
@@ -102,8 +124,9 @@ recovered_markers() {
 }
 
 # shred_image KIND EXE LABEL [folder]: a fresh image with the files, at its top or spread over the
-# nested subfolders of one folder; a cold cache; one run of EXE on every file, or on that folder
-# alone; then unmounted, so that only the image remains to be examined.
+# nested subfolders of one folder; a twin of the image as it was before the run (LABEL-twin.img);
+# a cold cache; one run of EXE on every file, or on that folder alone; then unmounted, so that only
+# the image remains to be examined.
 shred_image() {
   local kind=$1 exe=$2 label=$3 layout=${4:-files} image="$WORK/$3.img" dir="$WORK/$3"
   local paths=() name sub folders=
@@ -122,8 +145,11 @@ shred_image() {
   fi
   sync
   unmount "$dir" || return 1
-  # Before the run the markers are there to be found.
+  # Before the run the markers and the names are there to be found.
   check "$label: markers are on the image before the run" test "$(markers_in "$image")" -gt 0
+  check "$label: names are on the image before the run" test "$(name_copies "$image" "$kind")" -gt 0
+  # Its twin has the files removed by a plain delete: the names that leaves are the yardstick.
+  cp --sparse=always "$image" "$WORK/$label-twin.img"
   mount_image "$kind" "$image" "$dir" || return 1
 
   MORVENIT_EXE=$exe morvenit_start "${paths[@]}"
@@ -141,6 +167,45 @@ shred_image() {
   unmount "$dir"
 }
 
+# plain_delete_twin KIND LABEL LAYOUT: removes the twin's files with rm; PLAIN_COPIES is how many
+# copies of the names that leaves.
+plain_delete_twin() {
+  local twin="$WORK/$2-twin.img" dir="$WORK/$2-twin" name
+  mount_image "$1" "$twin" "$dir" || return 1
+  if [ "$3" = folder ]; then
+    find "$dir/dropped" -type f -delete
+  else
+    for name in "${NAMES[@]}"; do rm -f "$dir/$name"; done
+  fi
+  unmount "$dir" || return 1
+  PLAIN_COPIES=$(name_copies "$twin" "$1")
+}
+
+# check_names KIND LABEL LAYOUT: what of the shredded files' names is left to find. On NTFS no
+# undelete listing may show them and the raw image may keep no more than the bound; on ext4 each
+# journal commit while a folder still holds names copies them again, so a run may keep no more
+# than a plain delete of the same files does.
+check_names() {
+  local image="$WORK/$2.img" plain copies listed
+  plain_delete_twin "$1" "$2" "$3" || { fail "$2: the plain delete of the twin failed"; return; }
+  plain=$PLAIN_COPIES
+  copies=$(name_copies "$image" "$1")
+  echo "$2: $copies copies of the names on the raw image; a plain delete leaves $plain"
+  if [ "$1" = ntfs ]; then
+    listed=$(listed_names "$image")
+    [ -n "$listed" ] && head -n 3 <<<"$listed"
+    check_eq "$2: The Sleuth Kit lists none of the names" 0 "$(grep -c . <<<"$listed")"
+    check "$2: at most ${NTFS_NAME_BOUND[$3]} copies of the names (UTF-16), found $copies" \
+      test "$copies" -le "${NTFS_NAME_BOUND[$3]}"
+    # Or the bound would let a program that leaves the names as they were pass.
+    check "$2: a plain delete leaves more copies than the bound" \
+      test "$plain" -gt "${NTFS_NAME_BOUND[$3]}"
+  else
+    check "$2: no more copies of the names than a plain delete ($plain), found $copies" \
+      test "$copies" -le "$plain"
+  fi
+}
+
 # The real program on ext4 (a missing flush shows here) and on NTFS through ntfs-3g, on files
 # named one by one and on one dropped folder of nested subfolders.
 for kind in ext4 ntfs; do
@@ -153,6 +218,7 @@ for kind in ext4 ntfs; do
     entries=$(deleted_entries "$image" | wc -l)
     echo "$label: The Sleuth Kit lists $entries deleted entries"
     check_eq "$label: no marker recovered from any deleted entry" 0 "$(recovered_markers "$image")"
+    check_names "$kind" "$label" "$layout"
   done
 done
 # NTFS keeps its deleted entries whole, so the recovery above really looked at the shredded files.
