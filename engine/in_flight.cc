@@ -38,6 +38,14 @@ void InFlight::Add(File file) {
   work_.notify_all();
 }
 
+void InFlight::Release() {
+  {
+    std::lock_guard lock(mutex_);
+    release_ = next_number_;
+  }
+  work_.notify_all();
+}
+
 size_t InFlight::Size() {
   std::lock_guard lock(mutex_);
   return entries_.size();
@@ -66,11 +74,12 @@ void InFlight::Flusher() {
   std::unique_lock lock(mutex_);
   for (;;) {
     ++idle_flushers_;
-    work_.wait(lock, [this] { return stopping_ || !to_flush_.empty(); });
+    work_.wait(lock, [this] { return (stopping_ && to_flush_.empty()) || MayFlush(); });
     --idle_flushers_;
     if (to_flush_.empty()) return;  // stopping, and nothing left to flush
     Entry* entry = to_flush_.front();
     to_flush_.pop_front();
+    ++flushing_;
     lock.unlock();
     std::optional<Failure> failure;
     try {
@@ -79,6 +88,7 @@ void InFlight::Flusher() {
       failure = flush_failure;
     }
     lock.lock();
+    --flushing_;
     entry->file.failure = failure;
     entry->flushed = true;
     work_.notify_all();
@@ -88,26 +98,79 @@ void InFlight::Flusher() {
 void InFlight::Deleter() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    Entry* entry = nullptr;
+    // Stopping releases everything.
     work_.wait(lock, [&] {
-      entry = Numbered(next_delete_);
-      return (entry && entry->flushed) || (stopping_ && !entry);
+      const Entry* next = Numbered(next_delete_);
+      if (!next) return stopping_;
+      // The whole batch flushed first, or it would be split by the commits of the flushes left.
+      const bool flushes_left =
+          !to_flush_.empty() && (stopping_ || to_flush_.front()->number < release_);
+      return (next->number < release_ || stopping_) && next->flushed && flushing_ == 0 &&
+             !flushes_left;
     });
-    if (!entry) return;
-    // A file whose flush failed is not deleted: its pattern may not be on the disk.
-    if (!entry->file.failure) {
-      lock.unlock();
-      std::optional<Failure> failure;
-      try {
-        entry->file.file->Delete();
-      } catch (const Failure& delete_failure) {
-        failure = delete_failure;
-      }
-      lock.lock();
-      entry->file.failure = failure;
+    std::vector<Entry*> batch;
+    for (Entry* next; (next = Numbered(next_delete_ + batch.size())) && next->flushed &&
+                      (next->number < release_ || stopping_);) {
+      batch.push_back(next);
     }
-    ++next_delete_;
+    if (batch.empty()) return;
+    scrubbing_ = true;
+    lock.unlock();
+    Scrub(batch);
+    lock.lock();
+    scrubbing_ = false;
+    next_delete_ += batch.size();
     done_.notify_all();
+    work_.notify_all();
+  }
+}
+
+namespace {
+
+// A name for `file` made of `length` copies of `digit`, and the next ones to try when it is taken;
+// never replacing anything, a name taken only costs another try.
+bool RenameTo(OpenFile& file, size_t length) {
+  for (wchar_t digit = L'0'; digit <= L'9'; ++digit) {
+    try {
+      file.Rename(Text(length, digit));
+      return true;
+    } catch (const Failure&) {
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void InFlight::Scrub(const std::vector<Entry*>& batch) {
+  // A file whose flush failed stays, under its own name: its pattern may not be on the disk.
+  std::vector<Entry*> going;
+  for (Entry* entry : batch) {
+    if (!entry->file.failure) going.push_back(entry);
+  }
+  // First every name to one of the same length, which overwrites it where it stands; then every
+  // one to the shortest that is free. A rename that fails leaves the name it has.
+  std::vector<size_t> lengths;
+  for (Entry* entry : going) {
+    const Text& path = entry->file.path;
+    const size_t length = path.size() - path.find_last_of(L"\\/") - 1;
+    lengths.push_back(RenameTo(*entry->file.file, length) ? length : 0);
+  }
+  for (size_t i = 0; i < going.size(); ++i) {
+    if (lengths[i] != 1) RenameTo(*going[i]->file.file, 1);
+  }
+  for (Entry* entry : going) {
+    try {
+      entry->file.file->Delete();
+    } catch (const Failure& failure) {
+      entry->file.failure = failure;
+      // A file that stays is reported by its name: give it back if nothing took it meanwhile.
+      const Text& path = entry->file.path;
+      try {
+        entry->file.file->Rename(path.substr(path.find_last_of(L"\\/") + 1));
+      } catch (const Failure&) {
+      }
+    }
   }
 }
 

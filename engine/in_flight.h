@@ -1,6 +1,8 @@
 // Files whose pattern is written and that wait for the storage device. Each is flushed on a worker
-// thread, many at once (a file system commits concurrent flushes together), and then deleted by
-// one more worker in the order the files were written, and only once its own flush has succeeded.
+// thread, many at once (a file system commits concurrent flushes together), and then renamed and
+// deleted by one more worker in the order the files were written, and only once its own flush has
+// succeeded. The renames and deletes go a batch at a time while no flush runs: every journal
+// commit while a folder still holds names copies them once more.
 // The window's thread hands the files over and takes them back when they are done, in the same
 // order, to report the ones that failed; no window is ever touched from a worker.
 #ifndef MORVENIT_ENGINE_IN_FLIGHT_H_
@@ -38,6 +40,9 @@ class InFlight {
 
   // Hands over a written file: it is flushed and deleted in the background.
   void Add(File file);
+  // Lets the files handed over so far be renamed and deleted as one batch. Until then they are
+  // only flushed: names go a folder at a time, or when the window's thread has to wait.
+  void Release();
   // How many files were handed over and not yet taken back.
   size_t Size();
   // Returns the oldest file once it is done (deleted, or failed), or nothing without waiting.
@@ -54,7 +59,14 @@ class InFlight {
 
   void Flusher();
   void Deleter();
+  // Takes the names of the batch's files off the disk as far as renames can, then deletes them.
+  static void Scrub(const std::vector<Entry*>& batch);
   bool OldestDone() const { return !entries_.empty() && entries_.front()->number < next_delete_; }
+  // Whether a flush may start: not while a batch is scrubbed, nor one beyond a batch that waits.
+  bool MayFlush() const {
+    return !to_flush_.empty() && !scrubbing_ &&
+           (release_ <= next_delete_ || to_flush_.front()->number < release_);
+  }
   Entry* Numbered(uint64_t number);
 
   std::mutex mutex_;
@@ -64,7 +76,10 @@ class InFlight {
   std::deque<Entry*> to_flush_;
   uint64_t next_number_ = 0;
   uint64_t next_delete_ = 0;  // every file numbered below it is done
+  uint64_t release_ = 0;      // files numbered below it may be renamed and deleted
   size_t idle_flushers_ = 0;
+  size_t flushing_ = 0;     // flushes under way
+  bool scrubbing_ = false;  // a batch is being renamed and deleted: no flush starts
   bool stopping_ = false;
   std::vector<std::thread> threads_;
 };

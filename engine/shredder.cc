@@ -139,6 +139,7 @@ void Settle(Engine& run, size_t keep) {
       continue;
     }
     if (run.in_flight.Size() <= keep) return;
+    run.in_flight.Release();
     run.env.PumpMessages();
     run.last_pump_micros = run.env.NowMicros();
     run.in_flight.WaitForOldest(10);

@@ -95,7 +95,10 @@ class OpenFile {
   virtual void Flush() = 0;
   // Closes the file; raises Failure when the system reports an error. Later calls do nothing.
   virtual void Close() = 0;
-  // Deletes the file, still open for writing, under the name it was opened by, and closes it.
+  // Renames the file, open for writing, to `name` within its folder; never replaces anything.
+  // Raises Failure when the name is taken or the system refuses; the file keeps its name then.
+  virtual void Rename(const Text& name) = 0;
+  // Deletes the file, still open for writing, under the name it now has, and closes it.
   // Raises Failure when the system refuses or that name no longer leads to this file; the file
   // then stays.
   virtual void Delete() = 0;

@@ -2,6 +2,7 @@
 // real files. There is no window system here: pumping does nothing and message boxes print.
 #include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -183,6 +184,15 @@ class PosixFile : public OpenFile {
   void Close() override {
     const int fd = fd_.release();
     if (fd >= 0 && ::close(fd) != 0) throw FromErrno(errno);
+  }
+
+  void Rename(const Text& name) override {
+    const std::string to = ToBytes(name);
+    if (::renameat2(folder_->get(), name_.c_str(), folder_->get(), to.c_str(), RENAME_NOREPLACE) !=
+        0) {
+      throw FromErrno(errno);
+    }
+    name_ = to;
   }
 
   void Delete() override {

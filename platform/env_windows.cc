@@ -200,6 +200,23 @@ class WindowsFile : public OpenFile {
     if (!::CloseHandle(data_.release())) throw LastFailure();
   }
 
+  void Rename(const Text& name) override {
+    // A bare name would be taken relative to the current directory by Wine: give the whole path.
+    const Text target = path_.substr(0, path_.rfind(L'\\') + 1) + name;
+    const Text nt = L"\\??\\" + target.substr(4);
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + nt.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(nt.size() * sizeof(wchar_t));
+    std::copy(nt.begin(), nt.end(), rename->FileName);
+    if (!::SetFileInformationByHandle(data_.get(), FileRenameInfo, rename,
+                                      static_cast<DWORD>(buffer.size()))) {
+      throw LastFailure();
+    }
+    path_ = target;
+  }
+
   void Delete() override {
     EnsurePathLeadsHere();
     FILE_DISPOSITION_INFO disposition{TRUE};

@@ -28,7 +28,7 @@ Text Parent(const Text& key) {
 
 class FakeFile : public OpenFile {
  public:
-  FakeFile(FakeEnv* env, Text path) : env_(env), path_(std::move(path)) {}
+  FakeFile(FakeEnv* env, Text path) : env_(env), path_(path), opened_as_(std::move(path)) {}
   ~FakeFile() override {
     if (open_) env_->Log("close " + Narrow(path_) + " (discarded)");
   }
@@ -72,9 +72,21 @@ class FakeFile : public OpenFile {
     env_->Log("close " + Narrow(path_));
     env_->Find("close", path_);
   }
+  void Rename(const Text& name) override {
+    Guard guard(FakeLock());
+    const Text to = path_.substr(0, path_.rfind(L'\\') + 1) + name;
+    env_->Log("rename " + Narrow(path_) + " " + Narrow(name));
+    FakeEnv::Node node = env_->Find("rename", path_);
+    if (env_->Exists(to))
+      throw Failure{-2147024713, L"Cannot create a file when that file already exists."};
+    env_->Remove(path_);
+    env_->AddFile(to, node.data, node.attributes);
+    env_->At(to) = node;
+    path_ = to;
+  }
   void Delete() override {
     Guard guard(FakeLock());
-    env_->Log("remove " + Narrow(path_));
+    env_->Log("remove " + Narrow(opened_as_));
     env_->Find("remove", path_);
     env_->Remove(path_);
     open_ = false;
@@ -83,6 +95,7 @@ class FakeFile : public OpenFile {
  private:
   FakeEnv* env_;
   Text path_;
+  Text opened_as_;  // removals are logged by the name the test gave the file
   size_t position_ = 0;
   bool open_ = true;
 };
@@ -133,12 +146,14 @@ std::vector<std::string> EventsNamed(const EventLog& log, const std::string& op)
 }
 
 void FakeEnv::AddFolder(const Text& path, uint32_t attributes) {
+  Guard guard(FakeLock());
   const uint32_t tag = (attributes & kAttrReparsePoint) ? kReparseTagSymlink : 0;
   nodes_[Key(path)] = Node{true, attributes | kAttrDirectory, {}, 1, tag};
   order_.push_back(Key(path));
 }
 
 void FakeEnv::AddFile(const Text& path, std::string data, uint32_t attributes) {
+  Guard guard(FakeLock());
   const uint32_t tag = (attributes & kAttrReparsePoint) ? kReparseTagSymlink : 0;
   nodes_[Key(path)] = Node{false, attributes, std::move(data), 1, tag};
   order_.push_back(Key(path));
@@ -149,9 +164,15 @@ void FakeEnv::Log(const std::string& event) {
   log_->push_back(event);
 }
 
-bool FakeEnv::Exists(const Text& path) const { return nodes_.count(Key(path)) > 0; }
+bool FakeEnv::Exists(const Text& path) const {
+  Guard guard(FakeLock());
+  return nodes_.count(Key(path)) > 0;
+}
 
-const FakeEnv::Node& FakeEnv::At(const Text& path) const { return nodes_.at(Key(path)); }
+const FakeEnv::Node& FakeEnv::At(const Text& path) const {
+  Guard guard(FakeLock());
+  return nodes_.at(Key(path));
+}
 
 FakeEnv::Node& FakeEnv::Find(const std::string& op, const Text& path) {
   Guard guard(FakeLock());
@@ -161,14 +182,19 @@ FakeEnv::Node& FakeEnv::Find(const std::string& op, const Text& path) {
   return it->second;
 }
 
-FakeEnv::Node& FakeEnv::At(const Text& path) { return nodes_.at(Key(path)); }
+FakeEnv::Node& FakeEnv::At(const Text& path) {
+  Guard guard(FakeLock());
+  return nodes_.at(Key(path));
+}
 
 void FakeEnv::Remove(const Text& path) {
+  Guard guard(FakeLock());
   nodes_.erase(Key(path));
   order_.erase(std::find(order_.begin(), order_.end(), Key(path)));
 }
 
 void FakeEnv::ReplaceWithLink(const Text& path) {
+  Guard guard(FakeLock());
   const Text key = Key(path);
   for (const Text& inside : std::vector<Text>(order_)) {
     if (inside.rfind(key + L"\\", 0) == 0) Remove(inside);
@@ -177,6 +203,7 @@ void FakeEnv::ReplaceWithLink(const Text& path) {
 }
 
 std::vector<FolderEntry> FakeEnv::Entries(const Text& folder) {
+  Guard guard(FakeLock());
   Log("list " + Narrow(folder) + "\\");
   if (!Find("list", folder).folder) throw FileNotFound();
   std::vector<FolderEntry> entries;

@@ -180,6 +180,7 @@ class RecordingFile : public OpenFile {
   void Write(const char* data, size_t size) override { real_->Write(data, size); }
   void Flush() override { real_->Flush(); }
   void Close() override { real_->Close(); }
+  void Rename(const Text& name) override { real_->Rename(name); }
   void Delete() override {
     env_->Record("remove", path_);
     real_->Delete();

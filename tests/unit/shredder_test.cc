@@ -66,6 +66,8 @@ TEST(ShredFileTest, OverwritesFlushesClosesThenDeletes) {
                       "info C:\\data\\letter.txt", "set-attributes C:\\data\\letter.txt 128",
                       "reopen C:\\data\\letter.txt", "write C:\\data\\letter.txt 69",
                       "write C:\\data\\letter.txt 67", "flush C:\\data\\letter.txt",
+                      // The name goes too: one of the same length, then the shortest.
+                      "rename C:\\data\\letter.txt 0000000000", "rename C:\\data\\0000000000 0",
                       "remove C:\\data\\letter.txt"}));
   EXPECT_EQ(s.log[7], "pump");
 }
@@ -248,7 +250,7 @@ struct Device {
   Device(uint64_t length, uint64_t write_us) {
     s.env.AddFile(kFile, std::string(length, 'x'));
     s.env.on_pump = [this] { pumps.push_back(s.env.micros); };
-    s.env.before = [=, this](const std::string& op, const Text&) {
+    s.env.before = [=, this](const std::string& op, const Text& path) {
       for (; logged < s.log.size(); ++logged) {
         const std::string& event = s.log[logged];
         if (event.rfind("write ", 0) == 0) unflushed += std::stoull(event.substr(event.rfind(' ')));
@@ -259,7 +261,7 @@ struct Device {
         ++flushes;
         flushed = std::exchange(unflushed, 0);
       } else if (op == "remove") {
-        s.at_removal = s.env.At(kFile).data;
+        s.at_removal = s.env.At(path).data;
       }
     };
   }
@@ -323,6 +325,7 @@ TEST(ShredFilePacingTest, LengthsPastFourGiBAreOverwrittenWhole) {
         }
         void Flush() override {}
         void Close() override {}
+        void Rename(const Text&) override {}
         void Delete() override { env->Remove(path); }
       };
       return std::make_unique<Checking>(this, path);
@@ -372,16 +375,21 @@ class CatchingEnv : public EnvWrapper {
       void Write(const char* data, size_t size) override { real->Write(data, size); }
       void Flush() override { real->Flush(); }
       void Close() override { real->Close(); }
+      void Rename(const Text& name) override {
+        real->Rename(name);
+        now = (fs::path(now).parent_path() / fs::path(name)).wstring();
+      }
       void Delete() override {
         const uint32_t attributes = real->Info().attributes;
         real->Close();
-        env->removed[path] = {ReadAll(fs::path(path)), attributes};
-        fs::remove(fs::path(path));
+        env->removed[path] = {ReadAll(fs::path(now)), attributes};
+        fs::remove(fs::path(now));
       }
+      Text now;  // the name it has by now
     };
     auto file = std::make_unique<Catching>();
     file->env = this;
-    file->path = path;
+    file->path = file->now = path;
     file->real = EnvWrapper::OpenNamedFile(path);
     return file;
   }
