@@ -83,6 +83,10 @@ void InFlight::Flusher() {
     lock.unlock();
     std::optional<Failure> failure;
     try {
+      for (const std::unique_ptr<Writable>& stream : entry->file.streams) {
+        if (kFlushToDevice) stream->Flush();
+        stream->Close();
+      }
       if (kFlushToDevice) entry->file.file->Flush();
     } catch (const Failure& flush_failure) {
       failure = flush_failure;

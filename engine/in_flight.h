@@ -25,8 +25,9 @@ class InFlight {
  public:
   // A file handed over, and what became of it.
   struct File {
-    Text path;                       // as the file display shows it
-    std::unique_ptr<OpenFile> file;  // written, not yet flushed
+    Text path;                                       // as the file display shows it
+    std::unique_ptr<OpenFile> file;                  // written, not yet flushed
+    std::vector<std::unique_ptr<Writable>> streams;  // its named data streams, written too
     FileInfo original;               // the attributes to give back if the file stays
     bool cleared = false;            // whether they were changed
     std::optional<Failure> failure;  // why it stays, once done

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/engine.h"
 
@@ -54,7 +55,7 @@ Text FileDisplay(const Text& path) {
 // Writes the pattern from the first byte over `length` rounded up to whole patterns. The flush to
 // the device comes after the last write, on a worker: flushing as it goes would stop the writes
 // each time until the device caught up.
-void Overwrite(Engine& run, OpenFile& file, uint64_t length) {
+void Overwrite(Engine& run, Writable& file, uint64_t length) {
   const std::string& block = PatternBlock();
   const uint64_t pattern = FillPattern.size();
   const uint64_t end = (length + pattern - 1) / pattern * pattern;
@@ -154,6 +155,7 @@ void Shred(Engine& run, const Text& path, Opener open) {
   Settle(run, kMaxInFlight - 1);
 
   std::unique_ptr<OpenFile> file;
+  std::vector<std::unique_ptr<Writable>> streams;
   FileInfo info;
   bool cleared = false;
   try {
@@ -171,14 +173,20 @@ void Shred(Engine& run, const Text& path, Opener open) {
     }
     BeginWriting(run, *file);
     Overwrite(run, *file, info.length);
+    // Its named data streams too: they go with the file, and may hold as much as it does.
+    for (const StreamInfo& stream : file->Streams()) {
+      streams.push_back(file->OpenStream(stream.name));
+      Overwrite(run, *streams.back(), stream.length);
+    }
   } catch (const Failure& failure) {
     // The file stays: not deleted, nothing undone, whatever was written stays written.
+    streams.clear();
     if (file) Leave(*file, info, cleared);
     file.reset();
     ReportShown(run, failure);
     return;
   }
-  run.in_flight.Add({path, std::move(file), info, cleared, std::nullopt});
+  run.in_flight.Add({path, std::move(file), std::move(streams), info, cleared, std::nullopt});
 }
 
 }  // namespace

@@ -75,12 +75,30 @@ struct FileInfo {
   uint32_t names = 1;       // how many names (hard links) the file has
 };
 
+// Something open for writing from its first byte: a file, or one of its named data streams.
+// Destroying it closes it and ignores any error.
+class Writable {
+ public:
+  virtual ~Writable() = default;
+
+  // Writes all `size` bytes at the current position and advances it; raises Failure otherwise.
+  virtual void Write(const char* data, size_t size) = 0;
+  // Returns once everything written so far is on the storage device; raises Failure otherwise.
+  virtual void Flush() = 0;
+  // Closes it; raises Failure when the system reports an error. Later calls do nothing.
+  virtual void Close() = 0;
+};
+
+// A named data stream of a file (NTFS keeps, say, where a download came from in one).
+struct StreamInfo {
+  Text name;  // without the colons and the type: "Zone.Identifier"
+  uint64_t length = 0;
+};
+
 // A file opened to be shredded: first for its attributes only, then, by BeginWriting, for writing
 // by this program alone. Destroying it closes it and ignores any error; a file not deleted stays.
-class OpenFile {
+class OpenFile : public Writable {
  public:
-  virtual ~OpenFile() = default;
-
   // Returns the file's attributes, length and number of names. Raises Failure otherwise.
   virtual FileInfo Info() = 0;
   // Sets the file's attributes; kAttrNormal clears read-only, hidden, system and archive.
@@ -89,12 +107,12 @@ class OpenFile {
   // Opens the same file again for reading and writing at its first byte, shared with nobody.
   // Raises 75 when another program holds it open, another Failure otherwise.
   virtual void BeginWriting() = 0;
-  // Writes all `size` bytes at the current position and advances it; raises Failure otherwise.
-  virtual void Write(const char* data, size_t size) = 0;
-  // Returns once everything written so far is on the storage device; raises Failure otherwise.
-  virtual void Flush() = 0;
-  // Closes the file; raises Failure when the system reports an error. Later calls do nothing.
-  virtual void Close() = 0;
+  // Returns the file's named data streams; none where the system keeps or shows none. Raises
+  // Failure when it cannot tell.
+  virtual std::vector<StreamInfo> Streams() = 0;
+  // Opens the named data stream `name` of the file, open for writing, at its first byte, shared
+  // with nobody. Raises Failure otherwise.
+  virtual std::unique_ptr<Writable> OpenStream(const Text& name) = 0;
   // Renames the file, open for writing, to `name` within its folder; never replaces anything.
   // Raises Failure when the name is taken or the system refuses; the file keeps its name then.
   virtual void Rename(const Text& name) = 0;

@@ -186,6 +186,10 @@ class PosixFile : public OpenFile {
     if (fd >= 0 && ::close(fd) != 0) throw FromErrno(errno);
   }
 
+  // POSIX files have no named data streams.
+  std::vector<StreamInfo> Streams() override { return {}; }
+  std::unique_ptr<Writable> OpenStream(const Text&) override { throw FileNotFound(); }
+
   void Rename(const Text& name) override {
     const std::string to = ToBytes(name);
     if (::renameat2(folder_->get(), name_.c_str(), folder_->get(), to.c_str(), RENAME_NOREPLACE) !=

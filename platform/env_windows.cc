@@ -114,7 +114,7 @@ bool IsEntryOf(HANDLE folder, HANDLE handle, const Text& name) {
 // Opens `name` inside `folder`, never following a link the system would resolve itself. Returns
 // the status instead of raising.
 NTSTATUS OpenIn(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG options,
-                ScopedHandle& out) {
+                ScopedHandle& out, ULONG share = kShareAll) {
   UNICODE_STRING unicode;
   unicode.Buffer = const_cast<PWSTR>(name.c_str());
   unicode.Length = unicode.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
@@ -123,7 +123,7 @@ NTSTATUS OpenIn(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG optio
   IO_STATUS_BLOCK io;
   HANDLE handle = nullptr;
   const NTSTATUS status =
-      ::NtCreateFile(&handle, access, &attributes, &io, nullptr, 0, kShareAll, FILE_OPEN,
+      ::NtCreateFile(&handle, access, &attributes, &io, nullptr, 0, share, FILE_OPEN,
                      options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT |
                          FILE_OPEN_FOR_BACKUP_INTENT,
                      nullptr, 0);
@@ -150,6 +150,33 @@ ScopedHandle OpenEntry(HANDLE folder, const FolderEntry& entry, ACCESS_MASK acce
   if (!IsEntryOf(folder, handle.get(), entry.name)) return ScopedHandle();
   return handle;
 }
+
+void WriteAll(HANDLE handle, const char* data, size_t size) {
+  while (size > 0) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+    DWORD written = 0;
+    if (!::WriteFile(handle, data, chunk, &written, nullptr)) throw LastFailure();
+    if (written == 0) throw FailureFromWin32(ERROR_DISK_FULL);
+    data += written;
+    size -= written;
+  }
+}
+
+// A named data stream, open for writing.
+class WindowsStream : public Writable {
+ public:
+  explicit WindowsStream(ScopedHandle stream) : stream_(std::move(stream)) {}
+  void Write(const char* data, size_t size) override { WriteAll(stream_.get(), data, size); }
+  void Flush() override {
+    if (!::FlushFileBuffers(stream_.get())) throw LastFailure();
+  }
+  void Close() override {
+    if (stream_.valid() && !::CloseHandle(stream_.release())) throw LastFailure();
+  }
+
+ private:
+  ScopedHandle stream_;
+};
 
 class WindowsFile : public OpenFile {
  public:
@@ -179,15 +206,44 @@ class WindowsFile : public OpenFile {
     data_ = std::move(data);
   }
 
-  void Write(const char* data, size_t size) override {
-    while (size > 0) {
-      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
-      DWORD written = 0;
-      if (!::WriteFile(data_.get(), data, chunk, &written, nullptr)) throw LastFailure();
-      if (written == 0) throw FailureFromWin32(ERROR_DISK_FULL);
-      data += written;
-      size -= written;
+  void Write(const char* data, size_t size) override { WriteAll(data_.get(), data, size); }
+
+  std::vector<StreamInfo> Streams() override {
+    std::vector<LONGLONG> buffer(64 * 1024 / sizeof(LONGLONG));
+    if (!::GetFileInformationByHandleEx(data_.get(), FileStreamInfo, buffer.data(),
+                                        static_cast<DWORD>(buffer.size() * sizeof(LONGLONG)))) {
+      // No streams at all, or a file system (or Wine) that keeps or shows none.
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_HANDLE_EOF || error == ERROR_INVALID_FUNCTION ||
+          error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED) {
+        return {};
+      }
+      throw LastFailure();
     }
+    std::vector<StreamInfo> streams;
+    for (const char* at = reinterpret_cast<const char*>(buffer.data());;) {
+      const auto* record = reinterpret_cast<const FILE_STREAM_INFO*>(at);
+      // ":name:$DATA"; the main stream is "::$DATA".
+      const Text full(record->StreamName, record->StreamNameLength / sizeof(wchar_t));
+      const size_t type = full.rfind(L":$DATA");
+      if (full.size() > 1 && type != Text::npos && type > 1) {
+        streams.push_back(
+            {full.substr(1, type - 1), static_cast<uint64_t>(record->StreamSize.QuadPart)});
+      }
+      if (record->NextEntryOffset == 0) break;
+      at += record->NextEntryOffset;
+    }
+    return streams;
+  }
+
+  std::unique_ptr<Writable> OpenStream(const Text& name) override {
+    // Reached through the file itself, never through a path.
+    ScopedHandle stream;
+    const NTSTATUS status =
+        OpenIn(data_.get(), L":" + name + L":$DATA", GENERIC_READ | GENERIC_WRITE | SYNCHRONIZE,
+               FILE_NON_DIRECTORY_FILE, stream, 0);
+    if (status < 0) throw FailureFromWin32(::RtlNtStatusToDosError(status));
+    return std::make_unique<WindowsStream>(std::move(stream));
   }
 
   void Flush() override {

@@ -26,6 +26,32 @@ Text Parent(const Text& key) {
   return slash == Text::npos ? Text() : key.substr(0, slash);
 }
 
+// A named data stream of a fake file, reached by the file's name at the time it was opened.
+class FakeStream : public Writable {
+ public:
+  FakeStream(FakeEnv* env, Text path, Text name)
+      : env_(env), path_(std::move(path)), name_(std::move(name)) {}
+  void Write(const char* data, size_t size) override {
+    Guard guard(FakeLock());
+    env_->Log("write " + Narrow(path_) + ":" + Narrow(name_) + " " + std::to_string(size));
+    std::string& stream = env_->Find("stream-write", path_).streams.at(name_);
+    if (stream.size() < position_ + size) stream.resize(position_ + size);
+    stream.replace(position_, size, data, size);
+    position_ += size;
+  }
+  void Flush() override {
+    Guard guard(FakeLock());
+    env_->Find("stream-flush", path_);
+    env_->Log("flush " + Narrow(path_) + ":" + Narrow(name_));
+  }
+  void Close() override {}
+
+ private:
+  FakeEnv* env_;
+  Text path_, name_;
+  size_t position_ = 0;
+};
+
 class FakeFile : public OpenFile {
  public:
   FakeFile(FakeEnv* env, Text path) : env_(env), path_(path), opened_as_(std::move(path)) {}
@@ -71,6 +97,20 @@ class FakeFile : public OpenFile {
     open_ = false;
     env_->Log("close " + Narrow(path_));
     env_->Find("close", path_);
+  }
+  std::vector<StreamInfo> Streams() override {
+    Guard guard(FakeLock());
+    std::vector<StreamInfo> streams;
+    for (const auto& [name, data] : env_->Find("streams", path_).streams) {
+      streams.push_back({name, data.size()});
+    }
+    return streams;
+  }
+  std::unique_ptr<Writable> OpenStream(const Text& name) override {
+    Guard guard(FakeLock());
+    env_->Log("open " + Narrow(path_) + ":" + Narrow(name));
+    env_->Find("stream-open", path_);
+    return std::make_unique<FakeStream>(env_, path_, name);
   }
   void Rename(const Text& name) override {
     Guard guard(FakeLock());
@@ -148,14 +188,14 @@ std::vector<std::string> EventsNamed(const EventLog& log, const std::string& op)
 void FakeEnv::AddFolder(const Text& path, uint32_t attributes) {
   Guard guard(FakeLock());
   const uint32_t tag = (attributes & kAttrReparsePoint) ? kReparseTagSymlink : 0;
-  nodes_[Key(path)] = Node{true, attributes | kAttrDirectory, {}, 1, tag};
+  nodes_[Key(path)] = Node{true, attributes | kAttrDirectory, {}, 1, tag, {}};
   order_.push_back(Key(path));
 }
 
 void FakeEnv::AddFile(const Text& path, std::string data, uint32_t attributes) {
   Guard guard(FakeLock());
   const uint32_t tag = (attributes & kAttrReparsePoint) ? kReparseTagSymlink : 0;
-  nodes_[Key(path)] = Node{false, attributes, std::move(data), 1, tag};
+  nodes_[Key(path)] = Node{false, attributes, std::move(data), 1, tag, {}};
   order_.push_back(Key(path));
 }
 
@@ -199,7 +239,7 @@ void FakeEnv::ReplaceWithLink(const Text& path) {
   for (const Text& inside : std::vector<Text>(order_)) {
     if (inside.rfind(key + L"\\", 0) == 0) Remove(inside);
   }
-  nodes_[key] = Node{false, kAttrReparsePoint | kAttrDirectory, {}, 1, kReparseTagSymlink};
+  nodes_[key] = Node{false, kAttrReparsePoint | kAttrDirectory, {}, 1, kReparseTagSymlink, {}};
 }
 
 std::vector<FolderEntry> FakeEnv::Entries(const Text& folder) {

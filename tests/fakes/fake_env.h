@@ -60,8 +60,9 @@ class FakeEnv : public Env {
     bool folder = false;
     uint32_t attributes = kAttrArchive;
     std::string data;
-    uint32_t names = 1;        // hard links
-    uint32_t reparse_tag = 0;  // a link's, unless a test sets another
+    uint32_t names = 1;                   // hard links
+    uint32_t reparse_tag = 0;             // a link's, unless a test sets another
+    std::map<Text, std::string> streams;  // named data streams
   };
 
   explicit FakeEnv(EventLog* log) : log_(log) {}

@@ -180,6 +180,10 @@ class RecordingFile : public OpenFile {
   void Write(const char* data, size_t size) override { real_->Write(data, size); }
   void Flush() override { real_->Flush(); }
   void Close() override { real_->Close(); }
+  std::vector<StreamInfo> Streams() override { return real_->Streams(); }
+  std::unique_ptr<Writable> OpenStream(const Text& name) override {
+    return real_->OpenStream(name);
+  }
   void Rename(const Text& name) override { real_->Rename(name); }
   void Delete() override {
     env_->Record("remove", path_);

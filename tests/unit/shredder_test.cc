@@ -231,6 +231,74 @@ TEST(ShredFileTest, FailedFlushOrDeleteLeavesTheFileUndeleted) {
   }
 }
 
+// ---- Nothing left to find: named data streams and the name itself -----------------------------
+
+TEST(ShredFileTest, EveryNamedStreamIsOverwrittenAndFlushedBeforeTheDelete) {
+  Shred s;
+  s.env.AddFile(kFile, "main");
+  s.env.At(kFile).streams = {{L"Zone.Identifier", "[ZoneTransfer] HostUrl=http://secret"},
+                             {L"notes", std::string(69, 'n')}};
+  std::map<Text, std::string> at_removal;
+  s.env.before = [&](const std::string& op, const Text& path) {
+    if (op == "remove") at_removal = s.env.At(path).streams;
+  };
+  ShredFile(s.run, kFile);
+  FinishInFlight(s.run);
+
+  EXPECT_FALSE(s.env.Exists(kFile));
+  EXPECT_EQ(at_removal[L"Zone.Identifier"], Pattern(68));
+  EXPECT_EQ(at_removal[L"notes"], Pattern(136));
+  const size_t removed =
+      std::find(s.log.begin(), s.log.end(), "remove " + Narrow(kFile)) - s.log.begin();
+  for (const std::string stream : {"Zone.Identifier", "notes"}) {
+    const std::string flush = "flush " + Narrow(kFile) + ":" + stream;
+    EXPECT_LT(std::find(s.log.begin(), s.log.end(), flush) - s.log.begin(), removed) << stream;
+  }
+}
+
+TEST(ShredFileTest, AStreamThatCannotBeOverwrittenKeepsTheFile) {
+  for (const std::string failing : {"stream-open", "stream-write", "stream-flush"}) {
+    Shred s;
+    s.env.AddFile(kFile, "main");
+    s.env.At(kFile).streams = {{L"secret", "hidden data"}};
+    s.env.before = [&](const std::string& op, const Text&) {
+      if (op == failing) throw Failure{-2147024891, L"Access is denied."};
+    };
+    ShredFile(s.run, kFile);
+    FinishInFlight(s.run);
+    ExpectReported(s, "Unexpected file error");
+    EXPECT_TRUE(s.env.Exists(kFile)) << failing;
+  }
+}
+
+TEST(ShredFileTest, ANeutralNameTakenIsNeverReplacedAndFailedRenamesStillEndInTheDelete) {
+  {
+    Shred s;
+    s.env.AddFile(kFile, "secret");
+    s.env.AddFile(L"C:\\data\\0000000000", "someone else's");  // as long as "letter.txt"
+    s.env.AddFile(L"C:\\data\\0", "mine too");
+    ShredFile(s.run, kFile);
+    FinishInFlight(s.run);
+    EXPECT_FALSE(s.env.Exists(kFile));
+    EXPECT_EQ(s.env.At(L"C:\\data\\0000000000").data, "someone else's");
+    EXPECT_EQ(s.env.At(L"C:\\data\\0").data, "mine too");
+    EXPECT_EQ(EventsNamed(s.log, "remove"), std::vector<std::string>{Narrow(kFile)});
+    EXPECT_FALSE(s.env.Exists(L"C:\\data\\1111111111")) << "renamed to a free name, then on";
+  }
+  {
+    Shred s;
+    s.env.AddFile(kFile, "secret");
+    s.env.before = [](const std::string& op, const Text&) {
+      if (op == "rename") throw Failure{-2147024891, L"Access is denied."};
+    };
+    ShredFile(s.run, kFile);
+    FinishInFlight(s.run);
+    EXPECT_FALSE(s.env.Exists(kFile));
+    EXPECT_FALSE(s.window.label2_visible);
+    EXPECT_TRUE(s.env.messages.empty());
+  }
+}
+
 TEST(ShredFileTest, CancelDuringTheFailureWaitEndsTheProgram) {
   Shred s;
   s.env.on_pump = [&] { s.window.check1 = 1; };
@@ -325,6 +393,8 @@ TEST(ShredFilePacingTest, LengthsPastFourGiBAreOverwrittenWhole) {
         }
         void Flush() override {}
         void Close() override {}
+        std::vector<StreamInfo> Streams() override { return {}; }
+        std::unique_ptr<Writable> OpenStream(const Text&) override { return nullptr; }
         void Rename(const Text&) override {}
         void Delete() override { env->Remove(path); }
       };
@@ -375,6 +445,10 @@ class CatchingEnv : public EnvWrapper {
       void Write(const char* data, size_t size) override { real->Write(data, size); }
       void Flush() override { real->Flush(); }
       void Close() override { real->Close(); }
+      std::vector<StreamInfo> Streams() override { return real->Streams(); }
+      std::unique_ptr<Writable> OpenStream(const Text& name) override {
+        return real->OpenStream(name);
+      }
       void Rename(const Text& name) override {
         real->Rename(name);
         now = (fs::path(now).parent_path() / fs::path(name)).wstring();
@@ -467,6 +541,20 @@ TEST_F(ShredRealFileTest, MissingFilesAndFoldersAreReportedAndLeft) {
   EXPECT_EQ(window_.label2, L"Processing folder");
   EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
   EXPECT_TRUE(env_.removed.empty());
+}
+
+// A rename onto a name that is taken fails and changes neither file.
+TEST_F(ShredRealFileTest, ARenameNeverReplacesAnything) {
+  const Text path = Make("mine.txt", 10);
+  Make("theirs.txt", 20);
+  auto file = Env::Default().OpenNamedFile(path);
+  file->BeginWriting();
+  EXPECT_THROW(file->Rename(L"theirs.txt"), Failure);
+  file->Rename(L"free.txt");
+  file.reset();
+  EXPECT_EQ(ReadAll(dir_ / "theirs.txt"), std::string(20, '\xA5'));
+  EXPECT_EQ(ReadAll(dir_ / "free.txt"), std::string(10, '\xA5'));
+  EXPECT_FALSE(fs::exists(dir_ / "mine.txt"));
 }
 
 #ifdef _WIN32
