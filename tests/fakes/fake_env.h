@@ -46,6 +46,31 @@ class EnvWrapper : public Env {
   Env& target_;
 };
 
+// Passes every call on to another open file, so that a test's own file overrides only what it
+// watches or changes.
+class OpenFileWrapper : public OpenFile {
+ public:
+  explicit OpenFileWrapper(std::unique_ptr<OpenFile> real) : real_(std::move(real)) {}
+  FileInfo Info() override { return real_->Info(); }
+  void SetAttributes(uint32_t attributes) override { real_->SetAttributes(attributes); }
+  void BeginWriting() override { real_->BeginWriting(); }
+  void Write(const char* data, size_t size) override { real_->Write(data, size); }
+  void Flush() override { real_->Flush(); }
+  void Close() override { real_->Close(); }
+  std::vector<StreamInfo> Streams() override { return real_->Streams(); }
+  std::unique_ptr<Writable> OpenStream(const Text& name) override {
+    return real_->OpenStream(name);
+  }
+  void Rename(const Text& name) override { real_->Rename(name); }
+  void Delete() override { real_->Delete(); }
+
+ protected:
+  OpenFile& real() { return *real_; }
+
+ private:
+  std::unique_ptr<OpenFile> real_;
+};
+
 // One shared, ordered log of what the engine did, so tests can check the order across the file
 // system, the pump and the window.
 using EventLog = std::vector<std::string>;

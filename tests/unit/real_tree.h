@@ -170,30 +170,18 @@ class RecordingEnv : public EnvWrapper {
   std::mutex mutex_;
 };
 
-class RecordingFile : public OpenFile {
+class RecordingFile : public OpenFileWrapper {
  public:
   RecordingFile(RecordingEnv* env, Text path, std::unique_ptr<OpenFile> real)
-      : env_(env), path_(std::move(path)), real_(std::move(real)) {}
-  FileInfo Info() override { return real_->Info(); }
-  void SetAttributes(uint32_t attributes) override { real_->SetAttributes(attributes); }
-  void BeginWriting() override { real_->BeginWriting(); }
-  void Write(const char* data, size_t size) override { real_->Write(data, size); }
-  void Flush() override { real_->Flush(); }
-  void Close() override { real_->Close(); }
-  std::vector<StreamInfo> Streams() override { return real_->Streams(); }
-  std::unique_ptr<Writable> OpenStream(const Text& name) override {
-    return real_->OpenStream(name);
-  }
-  void Rename(const Text& name) override { real_->Rename(name); }
+      : OpenFileWrapper(std::move(real)), env_(env), path_(std::move(path)) {}
   void Delete() override {
     env_->Record("remove", path_);
-    real_->Delete();
+    OpenFileWrapper::Delete();
   }
 
  private:
   RecordingEnv* env_;
   Text path_;
-  std::unique_ptr<OpenFile> real_;
 };
 
 class RecordingFolder : public Folder {

@@ -435,37 +435,24 @@ class CatchingEnv : public EnvWrapper {
   std::map<Text, Caught> removed;
 
   std::unique_ptr<OpenFile> OpenNamedFile(const Text& path) override {
-    struct Catching : OpenFile {
-      CatchingEnv* env;
-      Text path;
-      std::unique_ptr<OpenFile> real;
-      FileInfo Info() override { return real->Info(); }
-      void SetAttributes(uint32_t attributes) override { real->SetAttributes(attributes); }
-      void BeginWriting() override { real->BeginWriting(); }
-      void Write(const char* data, size_t size) override { real->Write(data, size); }
-      void Flush() override { real->Flush(); }
-      void Close() override { real->Close(); }
-      std::vector<StreamInfo> Streams() override { return real->Streams(); }
-      std::unique_ptr<Writable> OpenStream(const Text& name) override {
-        return real->OpenStream(name);
-      }
+    struct Catching : OpenFileWrapper {
+      Catching(CatchingEnv* e, const Text& p, std::unique_ptr<OpenFile> file)
+          : OpenFileWrapper(std::move(file)), env(e), path(p), now(p) {}
       void Rename(const Text& name) override {
-        real->Rename(name);
+        OpenFileWrapper::Rename(name);
         now = (fs::path(now).parent_path() / fs::path(name)).wstring();
       }
       void Delete() override {
-        const uint32_t attributes = real->Info().attributes;
-        real->Close();
+        const uint32_t attributes = Info().attributes;
+        Close();
         env->removed[path] = {ReadAll(fs::path(now)), attributes};
         fs::remove(fs::path(now));
       }
+      CatchingEnv* env;
+      Text path;
       Text now;  // the name it has by now
     };
-    auto file = std::make_unique<Catching>();
-    file->env = this;
-    file->path = file->now = path;
-    file->real = EnvWrapper::OpenNamedFile(path);
-    return file;
+    return std::make_unique<Catching>(this, path, EnvWrapper::OpenNamedFile(path));
   }
   double SecondsSinceMidnight() override { return clock_ += 0.5; }
   void WaitForMessages(int) override {}
