@@ -1,5 +1,7 @@
 #include "engine/in_flight.h"
 
+#include <map>
+
 namespace morvenit {
 
 namespace {
@@ -131,12 +133,25 @@ void InFlight::Deleter() {
 
 namespace {
 
-// A name for `file` made of `length` copies of `digit`, and the next ones to try when it is taken;
-// never replacing anything, a name taken only costs another try.
-bool RenameTo(OpenFile& file, size_t length) {
-  for (wchar_t digit = L'0'; digit <= L'9'; ++digit) {
+// Neutral names, from a running count: "0", "1", ... "z", "10", ... in base 36.
+Text Base36(uint64_t count) {
+  Text digits;
+  do {
+    digits.insert(digits.begin(), L"0123456789abcdefghijklmnopqrstuvwxyz"[count % 36]);
+    count /= 36;
+  } while (count > 0);
+  return digits;
+}
+
+// Renames the file to the next neutral name that is free: padded with zeros to `length`, or as
+// short as the count allows where `length` is 0. A rename never replaces anything, so a name taken
+// costs only another try; a few tries, as a refusal for any other reason would fail them all.
+bool RenameTo(OpenFile& file, size_t length, uint64_t& count) {
+  for (int tries = 0; tries < 8; ++tries) {
+    const Text digits = Base36(count++);
+    if (length != 0 && digits.size() > length) return false;
     try {
-      file.Rename(Text(length, digit));
+      file.Rename(Text(length > digits.size() ? length - digits.size() : 0, L'0') + digits);
       return true;
     } catch (const Failure&) {
     }
@@ -155,13 +170,16 @@ void InFlight::Scrub(const std::vector<Entry*>& batch) {
   // First every name to one of the same length, which overwrites it where it stands; then every
   // one to the shortest that is free. A rename that fails leaves the name it has.
   std::vector<size_t> lengths;
+  std::map<size_t, uint64_t> counts;  // the next neutral name to try, by length
   for (Entry* entry : going) {
     const Text& path = entry->file.path;
     const size_t length = path.size() - path.find_last_of(L"\\/") - 1;
-    lengths.push_back(RenameTo(*entry->file.file, length) ? length : 0);
+    lengths.push_back(RenameTo(*entry->file.file, length, counts[length]) ? length : 0);
   }
+  // Then the shortest free names: one character while they last, then two, and so on.
+  uint64_t shortest = 0;
   for (size_t i = 0; i < going.size(); ++i) {
-    if (lengths[i] != 1) RenameTo(*going[i]->file.file, 1);
+    if (lengths[i] != 1) RenameTo(*going[i]->file.file, 0, shortest);
   }
   for (Entry* entry : going) {
     try {

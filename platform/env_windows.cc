@@ -6,6 +6,7 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "platform/long_path.h"
@@ -65,24 +66,19 @@ Text SystemPath(const Text& path) {
   return ExtendedLengthPath(ResolvePath(path, CurrentFolder(), DriveFolder));
 }
 
-// The path the system knows an open file or folder by, in extended-length form.
-Text FinalPath(HANDLE handle) {
-  thread_local Text buffer(32768, L'\0');
-  const DWORD n =
-      ::GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
-  if (n > 0 && n < buffer.size()) return buffer.substr(0, n);
-  if (::GetLastError() != ERROR_MORE_DATA) throw LastFailure();
-  // Wine answers only up to the classic length; the object's own name has no such limit.
-  thread_local std::vector<LONGLONG> name(64 * 1024 / sizeof(LONGLONG));
+// The name the system knows an open file or folder by: its whole path as the system's own
+// objects name it (a link resolved), in a form only ever compared with another of its kind. One
+// call, where the Win32 final path costs Wine a round through its mount manager and stops at the
+// classic length.
+Text ObjectPath(HANDLE handle) {
+  thread_local std::vector<LONGLONG> name(70 * 1024 / sizeof(LONGLONG));
   ULONG length = 0;
   const NTSTATUS status =
       ::NtQueryObject(handle, static_cast<OBJECT_INFORMATION_CLASS>(1),  // ObjectNameInformation
                       name.data(), static_cast<ULONG>(name.size() * sizeof(LONGLONG)), &length);
   if (status < 0) throw FailureFromWin32(::RtlNtStatusToDosError(status));
   const auto* unicode = reinterpret_cast<const UNICODE_STRING*>(name.data());
-  Text path(unicode->Buffer, unicode->Length / sizeof(wchar_t));
-  if (path.rfind(L"\\??\\", 0) == 0) path.replace(0, 4, L"\\\\?\\");
-  return path;
+  return Text(unicode->Buffer, unicode->Length / sizeof(wchar_t));
 }
 
 BY_HANDLE_FILE_INFORMATION HandleInfo(HANDLE handle) {
@@ -99,16 +95,16 @@ FILE_ATTRIBUTE_TAG_INFO TagInfo(HANDLE handle) {
   return info;
 }
 
-// Whether the handle opened as `name` in `folder` is that entry itself: a link is opened as its
-// target wherever the system follows it (Wine always does), and its final path then lies elsewhere.
-bool IsEntryOf(HANDLE folder, HANDLE handle, const Text& name) {
-  Text parent = FinalPath(folder);
-  if (parent.back() != L'\\') parent += L'\\';
-  const Text mine = FinalPath(handle);
-  if (mine == parent + name) return true;
-  // Wine's final path drops a name's trailing dots and spaces.
+// Whether the handle opened as `name` in the folder whose object path is `folder` is that entry
+// itself: a link is opened as its target wherever the system follows it (Wine always does), and
+// its path then lies elsewhere.
+bool IsEntryOf(Text folder, HANDLE handle, const Text& name) {
+  if (folder.back() != L'\\') folder += L'\\';
+  const Text mine = ObjectPath(handle);
+  if (mine == folder + name) return true;
+  // Wine's names drop a name's trailing dots and spaces.
   const size_t kept = name.find_last_not_of(L". ");
-  return kept != Text::npos && mine == parent + name.substr(0, kept + 1);
+  return kept != Text::npos && mine == folder + name.substr(0, kept + 1);
 }
 
 // Opens `name` inside `folder`, never following a link the system would resolve itself. Returns
@@ -133,7 +129,10 @@ NTSTATUS OpenIn(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG optio
 
 // Opens the entry by its name, or by its short name where Windows forbids the long one (a name
 // made on another system, holding "*", "?" or a tab). Returns null when the entry is a link.
-ScopedHandle OpenEntry(HANDLE folder, const FolderEntry& entry, ACCESS_MASK access, ULONG options) {
+// `folder_path` is the folder's object path, as last seen; it is looked up again when it no
+// longer fits (the folder was renamed meanwhile).
+ScopedHandle OpenEntry(HANDLE folder, Text& folder_path, const FolderEntry& entry,
+                       ACCESS_MASK access, ULONG options) {
   ScopedHandle handle;
   NTSTATUS status = OpenIn(folder, entry.name, access, options, handle);
   if (status == kStatusObjectNameInvalid) {
@@ -147,8 +146,11 @@ ScopedHandle OpenEntry(HANDLE folder, const FolderEntry& entry, ACCESS_MASK acce
     if (IsNameSurrogate(tag.ReparseTag)) return ScopedHandle();
     if (!(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) throw StoredElsewhere();
   }
-  if (!IsEntryOf(folder, handle.get(), entry.name)) return ScopedHandle();
-  return handle;
+  if (folder_path.empty()) folder_path = ObjectPath(folder);
+  if (IsEntryOf(folder_path, handle.get(), entry.name)) return handle;
+  folder_path = ObjectPath(folder);
+  if (IsEntryOf(folder_path, handle.get(), entry.name)) return handle;
+  return ScopedHandle();
 }
 
 void WriteAll(HANDLE handle, const char* data, size_t size) {
@@ -293,7 +295,8 @@ class WindowsFile : public OpenFile {
     // A name Windows forbids (reached by its short name) cannot be checked this way.
     if (!there.valid() && ::GetLastError() == ERROR_INVALID_NAME) return;
     if (!there.valid()) throw LastFailure();
-    const BY_HANDLE_FILE_INFORMATION mine = HandleInfo(data_.get());
+    if (!identity_) identity_ = HandleInfo(data_.get());
+    const BY_HANDLE_FILE_INFORMATION& mine = *identity_;
     const BY_HANDLE_FILE_INFORMATION found = HandleInfo(there.get());
     if (found.dwVolumeSerialNumber != mine.dwVolumeSerialNumber ||
         found.nFileIndexHigh != mine.nFileIndexHigh || found.nFileIndexLow != mine.nFileIndexLow) {
@@ -304,6 +307,7 @@ class WindowsFile : public OpenFile {
   ScopedHandle attributes_;
   ScopedHandle data_;
   Text path_;
+  std::optional<BY_HANDLE_FILE_INFORMATION> identity_;  // which file it is, once asked
 };
 
 class WindowsFolder : public Folder {
@@ -339,14 +343,15 @@ class WindowsFolder : public Folder {
   }
 
   std::unique_ptr<Folder> OpenSubfolder(const FolderEntry& entry) override {
-    ScopedHandle handle = OpenEntry(handle_.get(), entry, kFolderAccess, FILE_DIRECTORY_FILE);
+    ScopedHandle handle =
+        OpenEntry(handle_.get(), object_path_, entry, kFolderAccess, FILE_DIRECTORY_FILE);
     if (!handle.valid()) return nullptr;
     return std::make_unique<WindowsFolder>(std::move(handle), PathOf(entry));
   }
 
   std::unique_ptr<OpenFile> OpenFileEntry(const FolderEntry& entry) override {
     ScopedHandle handle =
-        OpenEntry(handle_.get(), entry, kAttributeAccess, FILE_NON_DIRECTORY_FILE);
+        OpenEntry(handle_.get(), object_path_, entry, kAttributeAccess, FILE_NON_DIRECTORY_FILE);
     if (!handle.valid()) return nullptr;
     return std::make_unique<WindowsFile>(std::move(handle), PathOf(entry));
   }
@@ -358,6 +363,7 @@ class WindowsFolder : public Folder {
 
   ScopedHandle handle_;
   Text path_;
+  Text object_path_;  // as last looked up; empty until the first entry is opened
 };
 
 class WindowsEnv : public Env {
