@@ -23,7 +23,8 @@ InFlight::~InFlight() {
     std::lock_guard lock(mutex_);
     stopping_ = true;
   }
-  work_.notify_all();
+  to_flush_ready_.notify_all();
+  to_scrub_ready_.notify_all();
   for (std::thread& thread : threads_) thread.join();
 }
 
@@ -37,7 +38,7 @@ void InFlight::Add(File file) {
   if (idle_flushers_ == 0 && threads_.size() - 1 < kMaxFlushers) {
     threads_.emplace_back(&InFlight::Flusher, this);
   }
-  work_.notify_all();
+  to_flush_ready_.notify_one();
 }
 
 void InFlight::Release() {
@@ -45,7 +46,8 @@ void InFlight::Release() {
     std::lock_guard lock(mutex_);
     release_ = next_number_;
   }
-  work_.notify_all();
+  to_scrub_ready_.notify_one();
+  to_flush_ready_.notify_all();  // flushes held back behind the previous batch may start
 }
 
 size_t InFlight::Size() {
@@ -76,7 +78,7 @@ void InFlight::Flusher() {
   std::unique_lock lock(mutex_);
   for (;;) {
     ++idle_flushers_;
-    work_.wait(lock, [this] { return (stopping_ && to_flush_.empty()) || MayFlush(); });
+    to_flush_ready_.wait(lock, [this] { return (stopping_ && to_flush_.empty()) || MayFlush(); });
     --idle_flushers_;
     if (to_flush_.empty()) return;  // stopping, and nothing left to flush
     Entry* entry = to_flush_.front();
@@ -97,7 +99,7 @@ void InFlight::Flusher() {
     --flushing_;
     entry->file.failure = failure;
     entry->flushed = true;
-    work_.notify_all();
+    to_scrub_ready_.notify_one();
   }
 }
 
@@ -105,7 +107,7 @@ void InFlight::Deleter() {
   std::unique_lock lock(mutex_);
   for (;;) {
     // Stopping releases everything.
-    work_.wait(lock, [&] {
+    to_scrub_ready_.wait(lock, [&] {
       const Entry* next = Numbered(next_delete_);
       if (!next) return stopping_;
       // The whole batch flushed first, or it would be split by the commits of the flushes left.
@@ -127,7 +129,7 @@ void InFlight::Deleter() {
     scrubbing_ = false;
     next_delete_ += batch.size();
     done_.notify_all();
-    work_.notify_all();
+    to_flush_ready_.notify_all();
   }
 }
 

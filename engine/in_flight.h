@@ -71,7 +71,9 @@ class InFlight {
   Entry* Numbered(uint64_t number);
 
   std::mutex mutex_;
-  std::condition_variable work_;                // a file to flush or to delete, or the end
+  // One waiter each: a file to flush (any flusher), a batch to scrub (the deleter), the end.
+  std::condition_variable to_flush_ready_;
+  std::condition_variable to_scrub_ready_;
   std::condition_variable done_;                // the oldest file may be done
   std::deque<std::shared_ptr<Entry>> entries_;  // in the order handed over
   std::deque<Entry*> to_flush_;

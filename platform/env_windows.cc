@@ -6,7 +6,6 @@
 #include <winternl.h>
 
 #include <algorithm>
-#include <optional>
 #include <vector>
 
 #include "platform/long_path.h"
@@ -187,9 +186,16 @@ class WindowsFile : public OpenFile {
       : attributes_(std::move(attributes)), path_(std::move(path)) {}
 
   FileInfo Info() override {
-    const BY_HANDLE_FILE_INFORMATION info = HandleInfo(attributes_.get());
-    return {info.dwFileAttributes, (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
-            info.nNumberOfLinks};
+    // Two plain queries: the whole handle information costs Wine a look at the volume too.
+    FILE_BASIC_INFO basic;
+    FILE_STANDARD_INFO standard;
+    if (!::GetFileInformationByHandleEx(attributes_.get(), FileBasicInfo, &basic, sizeof basic) ||
+        !::GetFileInformationByHandleEx(attributes_.get(), FileStandardInfo, &standard,
+                                        sizeof standard)) {
+      throw LastFailure();
+    }
+    return {basic.FileAttributes, static_cast<uint64_t>(standard.EndOfFile.QuadPart),
+            standard.NumberOfLinks};
   }
 
   void SetAttributes(uint32_t attributes) override {
@@ -295,19 +301,27 @@ class WindowsFile : public OpenFile {
     // A name Windows forbids (reached by its short name) cannot be checked this way.
     if (!there.valid() && ::GetLastError() == ERROR_INVALID_NAME) return;
     if (!there.valid()) throw LastFailure();
-    if (!identity_) identity_ = HandleInfo(data_.get());
-    const BY_HANDLE_FILE_INFORMATION& mine = *identity_;
-    const BY_HANDLE_FILE_INFORMATION found = HandleInfo(there.get());
-    if (found.dwVolumeSerialNumber != mine.dwVolumeSerialNumber ||
-        found.nFileIndexHigh != mine.nFileIndexHigh || found.nFileIndexLow != mine.nFileIndexLow) {
+    if (FileNumber(there.get()) != FileNumber(data_.get())) {
       throw FailureFromWin32(ERROR_FILE_INVALID);
     }
+  }
+
+  // The file's number on its volume: one plain query, where the whole handle information costs
+  // Wine a look at the volume too.
+  static LONGLONG FileNumber(HANDLE handle) {
+    struct {
+      LARGE_INTEGER IndexNumber;  // FILE_INTERNAL_INFORMATION, which not every SDK declares
+    } number;
+    IO_STATUS_BLOCK io;
+    const NTSTATUS status = ::NtQueryInformationFile(handle, &io, &number, sizeof number,
+                                                     static_cast<FILE_INFORMATION_CLASS>(6));
+    if (status < 0) throw FailureFromWin32(::RtlNtStatusToDosError(status));
+    return number.IndexNumber.QuadPart;
   }
 
   ScopedHandle attributes_;
   ScopedHandle data_;
   Text path_;
-  std::optional<BY_HANDLE_FILE_INFORMATION> identity_;  // which file it is, once asked
 };
 
 class WindowsFolder : public Folder {

@@ -24,6 +24,7 @@ constexpr DWORD kPicStyle = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN;
 // The elements hold controls of their own, so Tab moves through them.
 constexpr DWORD kPicExStyle = WS_EX_CLIENTEDGE | WS_EX_CONTROLPARENT;
 constexpr UINT_PTR kTimer1 = 1;
+constexpr UINT kShowText1 = WM_APP + 1;  // the file display's latest text is due
 constexpr UINT kTimer1Interval = 200;  // five frames a second: the loop of five repeats each second
 // Clear of IDOK and IDCANCEL, which Enter and Escape send to the window.
 enum : int { kPicId = 100, kText1Id, kCheck1Id, kLabel2Id };
@@ -76,6 +77,13 @@ struct ProgressWindow::Form {
   HWND Text1 = nullptr;
   HWND Check1 = nullptr;
   HWND Label2 = nullptr;
+  // The file display's text, set when the window next takes its messages: under Wine each text
+  // set costs as much as shredding a small file, and the engine sets one for every file.
+  Text text1;
+  bool text1_due = false;
+  // The status line's caption as last set: the engine clears it for every file, and under Wine
+  // each text set costs as much as shredding a small file.
+  Text label2;
   // Picture1: the animation frames, decoded once per window; frame n is at index n - 1.
   std::array<ScopedBitmap, kAnimationFrames> Picture1;
   // The frames at the window's density when it is not 96 dpi (or they could not be made).
@@ -133,6 +141,10 @@ LRESULT CALLBACK ProgressWindow::Form::FormProc(HWND hwnd, UINT msg, WPARAM wpar
   if (!form) return ::DefWindowProcW(hwnd, msg, wparam, lparam);
 
   switch (msg) {
+    case kShowText1:
+      form->text1_due = false;
+      ::SetWindowTextW(form->Text1, form->text1.c_str());
+      return 0;
     case WM_TIMER:
       if (wparam != kTimer1) break;
       form->shown = AnimationStep(form->AnimationFrame);
@@ -295,10 +307,18 @@ int ProgressWindow::Check1() {
   return ::SendMessageW(Load().Check1, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
 }
 
-void ProgressWindow::SetText1(const Text& text) { ::SetWindowTextW(Load().Text1, text.c_str()); }
+void ProgressWindow::SetText1(const Text& text) {
+  Form& form = Load();
+  form.text1 = text;
+  if (!form.text1_due) form.text1_due = ::PostMessageW(form.hwnd, kShowText1, 0, 0) != FALSE;
+  if (!form.text1_due) ::SetWindowTextW(form.Text1, text.c_str());
+}
 
 void ProgressWindow::SetLabel2(const Text& caption) {
-  ::SetWindowTextW(Load().Label2, caption.c_str());
+  Form& form = Load();
+  if (caption == form.label2) return;
+  ::SetWindowTextW(form.Label2, caption.c_str());
+  form.label2 = caption;
 }
 
 void ProgressWindow::ShowLabel2(bool visible) {
