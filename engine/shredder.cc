@@ -125,8 +125,6 @@ void ReportShown(Engine& run, const Failure& failure) {
   run.frmMain.ShowLabel2(false);
 }
 
-// Shreds the file that `open` opens (null: what stands there now is a link, not ours to touch),
-// showing `path`. A file that is left keeps the attributes it had.
 // Takes back the files in flight that are done, reporting each that failed, in the order they
 // were written; waits, keeping the window alive, while more than `keep` are left.
 void Settle(Engine& run, size_t keep) {

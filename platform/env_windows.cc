@@ -80,12 +80,6 @@ Text ObjectPath(HANDLE handle) {
   return Text(unicode->Buffer, unicode->Length / sizeof(wchar_t));
 }
 
-BY_HANDLE_FILE_INFORMATION HandleInfo(HANDLE handle) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!::GetFileInformationByHandle(handle, &info)) throw LastFailure();
-  return info;
-}
-
 FILE_ATTRIBUTE_TAG_INFO TagInfo(HANDLE handle) {
   FILE_ATTRIBUTE_TAG_INFO info;
   if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info)) {
@@ -412,7 +406,7 @@ class WindowsEnv : public Env {
     if (!file.valid()) throw LastFailure();
     // Only a file on a disk: never a device, a pipe or a console.
     if (::GetFileType(file.get()) != FILE_TYPE_DISK ||
-        (HandleInfo(file.get()).dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        (TagInfo(file.get()).FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
       throw AccessRefused();
     }
     return std::make_unique<WindowsFile>(std::move(file), full);
@@ -423,7 +417,7 @@ class WindowsEnv : public Env {
     ScopedHandle folder(::CreateFileW(full.c_str(), kFolderAccess, kShareAll, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!folder.valid()) throw LastFailure();
-    if (!(HandleInfo(folder.get()).dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (!(TagInfo(folder.get()).FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
       throw FailureFromWin32(ERROR_DIRECTORY);
     }
     return std::make_unique<WindowsFolder>(std::move(folder), full);
