@@ -95,8 +95,9 @@ struct StreamInfo {
   uint64_t length = 0;
 };
 
-// A file opened to be shredded: first for its attributes only, then, by BeginWriting, for writing
-// by this program alone. Destroying it closes it and ignores any error; a file not deleted stays.
+// A file opened to be shredded: for its attributes, and by BeginWriting (if it was not at once)
+// for writing by this program alone. Destroying it closes it and ignores any error; a file not
+// deleted stays.
 class OpenFile : public Writable {
  public:
   // Returns the file's attributes, length and number of names. Raises Failure otherwise.
@@ -104,8 +105,9 @@ class OpenFile : public Writable {
   // Sets the file's attributes; kAttrNormal clears read-only, hidden, system and archive.
   // Raises Failure otherwise.
   virtual void SetAttributes(uint32_t attributes) = 0;
-  // Opens the same file again for reading and writing at its first byte, shared with nobody.
-  // Raises 75 when another program holds it open, another Failure otherwise.
+  // Makes sure the file is open for reading and writing at its first byte, shared with nobody,
+  // opening it again if it is not. Raises 75 when another program holds it open, another Failure
+  // otherwise.
   virtual void BeginWriting() = 0;
   // Returns the file's named data streams; none where the system keeps or shows none. Raises
   // Failure when it cannot tell.

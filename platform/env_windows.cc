@@ -38,6 +38,8 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE;
 // A file is first opened for its attributes alone, which no other program's share mode refuses.
 constexpr DWORD kAttributeAccess = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+// What the overwrite, its flush and the delete need.
+constexpr DWORD kDataAccess = GENERIC_READ | GENERIC_WRITE | DELETE;
 
 Text CurrentFolder() {
   Text folder(MAX_PATH, L'\0');
@@ -125,12 +127,12 @@ NTSTATUS OpenIn(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG optio
 // `folder_path` is the folder's object path, as last seen; it is looked up again when it no
 // longer fits (the folder was renamed meanwhile).
 ScopedHandle OpenEntry(HANDLE folder, Text& folder_path, const FolderEntry& entry,
-                       ACCESS_MASK access, ULONG options) {
+                       ACCESS_MASK access, ULONG options, ULONG share = kShareAll) {
   ScopedHandle handle;
-  NTSTATUS status = OpenIn(folder, entry.name, access, options, handle);
+  NTSTATUS status = OpenIn(folder, entry.name, access, options, handle, share);
   if (status == kStatusObjectNameInvalid) {
     if (entry.short_name.empty()) throw UnreachableName();
-    status = OpenIn(folder, entry.short_name, access, options, handle);
+    status = OpenIn(folder, entry.short_name, access, options, handle, share);
   }
   if (status < 0) throw FailureFromWin32(::RtlNtStatusToDosError(status));
 
@@ -176,16 +178,16 @@ class WindowsStream : public Writable {
 class WindowsFile : public OpenFile {
  public:
   // `path`: the file's whole path as it was reached, every name exactly as listed.
-  WindowsFile(ScopedHandle attributes, Text path)
-      : attributes_(std::move(attributes)), path_(std::move(path)) {}
+  // `data`: the file already open for writing, if it is (then `attributes` is not needed).
+  WindowsFile(ScopedHandle attributes, Text path, ScopedHandle data = ScopedHandle())
+      : attributes_(std::move(attributes)), data_(std::move(data)), path_(std::move(path)) {}
 
   FileInfo Info() override {
     // Two plain queries: the whole handle information costs Wine a look at the volume too.
     FILE_BASIC_INFO basic;
     FILE_STANDARD_INFO standard;
-    if (!::GetFileInformationByHandleEx(attributes_.get(), FileBasicInfo, &basic, sizeof basic) ||
-        !::GetFileInformationByHandleEx(attributes_.get(), FileStandardInfo, &standard,
-                                        sizeof standard)) {
+    if (!::GetFileInformationByHandleEx(Handle(), FileBasicInfo, &basic, sizeof basic) ||
+        !::GetFileInformationByHandleEx(Handle(), FileStandardInfo, &standard, sizeof standard)) {
       throw LastFailure();
     }
     return {basic.FileAttributes, static_cast<uint64_t>(standard.EndOfFile.QuadPart),
@@ -195,15 +197,16 @@ class WindowsFile : public OpenFile {
   void SetAttributes(uint32_t attributes) override {
     FILE_BASIC_INFO basic{};  // times of zero are left as they are
     basic.FileAttributes = attributes;
-    if (!::SetFileInformationByHandle(attributes_.get(), FileBasicInfo, &basic, sizeof basic)) {
+    if (!::SetFileInformationByHandle(Handle(), FileBasicInfo, &basic, sizeof basic)) {
       throw LastFailure();
     }
   }
 
   void BeginWriting() override {
+    if (data_.valid()) return;
     // The same file again, whatever its name leads to by now; shared with nobody, so no one reads
     // a half-overwritten file and nobody else's handle keeps it alive after the delete.
-    ScopedHandle data(::ReOpenFile(attributes_.get(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, 0));
+    ScopedHandle data(::ReOpenFile(attributes_.get(), kDataAccess, 0, 0));
     if (!data.valid()) throw LastFailure();
     data_ = std::move(data);
   }
@@ -313,6 +316,8 @@ class WindowsFile : public OpenFile {
     return number.IndexNumber.QuadPart;
   }
 
+  HANDLE Handle() const { return attributes_.valid() ? attributes_.get() : data_.get(); }
+
   ScopedHandle attributes_;
   ScopedHandle data_;
   Text path_;
@@ -358,6 +363,17 @@ class WindowsFolder : public Folder {
   }
 
   std::unique_ptr<OpenFile> OpenFileEntry(const FolderEntry& entry) override {
+    // Most files open for writing at once, which saves Wine two more trips to its server a file.
+    // Nothing is written before the handle is known to be the entry itself; a file that is
+    // read-only, or open elsewhere, is opened for its attributes and reopened for writing later.
+    try {
+      ScopedHandle handle = OpenEntry(handle_.get(), object_path_, entry,
+                                      kAttributeAccess | kDataAccess, FILE_NON_DIRECTORY_FILE, 0);
+      if (!handle.valid()) return nullptr;
+      return std::make_unique<WindowsFile>(ScopedHandle(), PathOf(entry), std::move(handle));
+    } catch (const Failure& failure) {
+      if (failure.number != kFailAccess) throw;
+    }
     ScopedHandle handle =
         OpenEntry(handle_.get(), object_path_, entry, kAttributeAccess, FILE_NON_DIRECTORY_FILE);
     if (!handle.valid()) return nullptr;
