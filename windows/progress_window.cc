@@ -25,6 +25,10 @@ constexpr DWORD kPicStyle = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN;
 constexpr DWORD kPicExStyle = WS_EX_CLIENTEDGE | WS_EX_CONTROLPARENT;
 constexpr UINT_PTR kTimer1 = 1;
 constexpr UINT kShowText1 = WM_APP + 1;  // the file display's latest text is due
+constexpr UINT_PTR kText1Timer = 2;      // the same, once the text shown has stood its time
+// A new file name at most twenty times a second: more is more than anyone reads, and each costs
+// Wine the better part of a millisecond.
+constexpr DWORD kText1Interval = 50;
 constexpr UINT kTimer1Interval = 200;  // five frames a second: the loop of five repeats each second
 // Clear of IDOK and IDCANCEL, which Enter and Escape send to the window.
 enum : int { kPicId = 100, kText1Id, kCheck1Id, kLabel2Id };
@@ -81,6 +85,7 @@ struct ProgressWindow::Form {
   // set costs as much as shredding a small file, and the engine sets one for every file.
   Text text1;
   bool text1_due = false;
+  DWORD text1_shown = 0;  // GetTickCount() when it was last set
   // The status line's caption as last set: the engine clears it for every file, and under Wine
   // each text set costs as much as shredding a small file.
   Text label2;
@@ -97,6 +102,11 @@ struct ProgressWindow::Form {
     return scaled[n - 1].valid() ? scaled[n - 1].get() : Picture1[n - 1].get();
   }
   void LayOut(int dpi);
+  void ShowText1() {
+    text1_due = false;
+    ::SetWindowTextW(Text1, text1.c_str());
+    text1_shown = ::GetTickCount();
+  }
 
   static void RegisterClasses(HINSTANCE instance);
   static LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
@@ -142,10 +152,14 @@ LRESULT CALLBACK ProgressWindow::Form::FormProc(HWND hwnd, UINT msg, WPARAM wpar
 
   switch (msg) {
     case kShowText1:
-      form->text1_due = false;
-      ::SetWindowTextW(form->Text1, form->text1.c_str());
+      form->ShowText1();
       return 0;
     case WM_TIMER:
+      if (wparam == kText1Timer) {
+        ::KillTimer(hwnd, kText1Timer);
+        form->ShowText1();
+        return 0;
+      }
       if (wparam != kTimer1) break;
       form->shown = AnimationStep(form->AnimationFrame);
       ::InvalidateRect(form->pic, nullptr, FALSE);
@@ -171,6 +185,7 @@ LRESULT CALLBACK ProgressWindow::Form::FormProc(HWND hwnd, UINT msg, WPARAM wpar
 
     case WM_DESTROY:  // unloaded through the close box: the run goes on without a window
       ::KillTimer(hwnd, kTimer1);
+      ::KillTimer(hwnd, kText1Timer);
       break;
 
     case WM_NCDESTROY: {
@@ -310,8 +325,13 @@ int ProgressWindow::Check1() {
 void ProgressWindow::SetText1(const Text& text) {
   Form& form = Load();
   form.text1 = text;
-  if (!form.text1_due) form.text1_due = ::PostMessageW(form.hwnd, kShowText1, 0, 0) != FALSE;
-  if (!form.text1_due) ::SetWindowTextW(form.Text1, text.c_str());
+  if (form.text1_due) return;
+  const DWORD shown_for = ::GetTickCount() - form.text1_shown;
+  form.text1_due =
+      shown_for >= kText1Interval
+          ? ::PostMessageW(form.hwnd, kShowText1, 0, 0) != FALSE
+          : ::SetTimer(form.hwnd, kText1Timer, kText1Interval - shown_for, nullptr) != 0;
+  if (!form.text1_due) form.ShowText1();
 }
 
 void ProgressWindow::SetLabel2(const Text& caption) {
