@@ -8,6 +8,9 @@ namespace {
 
 // Enough flushes at once for the file system to commit them together; more only add threads.
 constexpr size_t kMaxFlushers = 32;
+// Workers beside each batch's leader for its renames and deletes. The calls mostly wait: for the
+// Wine server, or for the folder.
+constexpr size_t kScrubHelpers = 3;
 
 #ifdef MORVENIT_TEST_WITHOUT_FLUSH
 // A build for the forensic test only, proving that it catches a pattern left in the cache.
@@ -25,6 +28,7 @@ InFlight::~InFlight() {
   }
   to_flush_ready_.notify_all();
   to_scrub_ready_.notify_all();
+  shared_ready_.notify_all();
   for (std::thread& thread : threads_) thread.join();
 }
 
@@ -35,8 +39,13 @@ void InFlight::Add(File file) {
   entries_.push_back(std::move(entry));
   // Threads start as they are needed: one file at a time never costs more than two.
   if (threads_.empty()) threads_.emplace_back(&InFlight::Deleter, this);
-  if (idle_flushers_ == 0 && threads_.size() - 1 < kMaxFlushers) {
+  if (idle_flushers_ == 0 && flushers_ < kMaxFlushers) {
     threads_.emplace_back(&InFlight::Flusher, this);
+    ++flushers_;
+  }
+  if (entries_.size() > 1 && helpers_ < kScrubHelpers) {
+    threads_.emplace_back(&InFlight::Helper, this);
+    ++helpers_;
   }
   to_flush_ready_.notify_one();
 }
@@ -133,6 +142,37 @@ void InFlight::Deleter() {
   }
 }
 
+void InFlight::ShareOut(size_t count, const std::function<void(size_t)>& work) {
+  std::unique_lock lock(mutex_);
+  shared_work_ = &work;
+  shared_count_ = count;
+  shared_next_ = shared_done_ = 0;
+  shared_ready_.notify_all();
+  while (shared_next_ < shared_count_) {
+    const size_t item = shared_next_++;
+    lock.unlock();
+    work(item);
+    lock.lock();
+    ++shared_done_;
+  }
+  shared_over_.wait(lock, [&] { return shared_done_ == shared_count_; });
+  shared_work_ = nullptr;
+}
+
+void InFlight::Helper() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    shared_ready_.wait(lock, [this] { return stopping_ || shared_next_ < shared_count_; });
+    if (shared_next_ >= shared_count_) return;  // stopping
+    const size_t item = shared_next_++;
+    const std::function<void(size_t)>& work = *shared_work_;  // kept until every item is done
+    lock.unlock();
+    work(item);
+    lock.lock();
+    if (++shared_done_ == shared_count_) shared_over_.notify_one();
+  }
+}
+
 namespace {
 
 // Neutral names, from a running count: "0", "1", ... "z", "10", ... in base 36.
@@ -146,11 +186,13 @@ Text Base36(uint64_t count) {
 }
 
 // Renames the file to the next neutral name that is free: padded with zeros to `length`, or as
-// short as the count allows where `length` is 0. A rename never replaces anything, so a name taken
-// costs only another try; a few tries, as a refusal for any other reason would fail them all.
-bool RenameTo(OpenFile& file, size_t length, uint64_t& count) {
+// short as the count allows where `length` is 0; `next()` gives the count to try. A rename never
+// replaces anything, so a name taken costs only another try; a few tries, as a refusal for any
+// other reason would fail them all.
+template <typename Next>
+bool RenameTo(OpenFile& file, size_t length, Next next) {
   for (int tries = 0; tries < 8; ++tries) {
-    const Text digits = Base36(count++);
+    const Text digits = Base36(next());
     if (length != 0 && digits.size() > length) return false;
     try {
       file.Rename(Text(length > digits.size() ? length - digits.size() : 0, L'0') + digits);
@@ -171,31 +213,58 @@ void InFlight::Scrub(const std::vector<Entry*>& batch) {
   }
   // First every name to one of the same length, which overwrites it where it stands; then every
   // one to the shortest that is free. A rename that fails leaves the name it has.
-  std::vector<size_t> lengths;
+  Mutex names;
   std::map<size_t, uint64_t> counts;  // the next neutral name to try, by length
-  for (Entry* entry : going) {
-    const Text& path = entry->file.path;
+  std::vector<size_t> lengths(going.size());
+  ShareOut(going.size(), [&](size_t i) {
+    const Text& path = going[i]->file.path;
     const size_t length = path.size() - path.find_last_of(L"\\/") - 1;
-    lengths.push_back(RenameTo(*entry->file.file, length, counts[length]) ? length : 0);
-  }
+    const bool renamed = RenameTo(*going[i]->file.file, length, [&] {
+      std::lock_guard lock(names);
+      return counts[length]++;
+    });
+    lengths[i] = renamed ? length : 0;
+  });
   // Then the shortest free names: one character while they last, then two, and so on.
   uint64_t shortest = 0;
-  for (size_t i = 0; i < going.size(); ++i) {
-    if (lengths[i] != 1) RenameTo(*going[i]->file.file, 0, shortest);
-  }
-  for (Entry* entry : going) {
+  ShareOut(going.size(), [&](size_t i) {
+    if (lengths[i] == 1) return;
+    RenameTo(*going[i]->file.file, 0, [&] {
+      std::lock_guard lock(names);
+      return shortest++;
+    });
+  });
+  // What takes long before each delete goes on at once; the deletes themselves go in turn, in the
+  // order the files were written.
+  size_t turn = 0;
+  ConditionVariable turn_taken;
+  ShareOut(going.size(), [&](size_t i) {
+    OpenFile& file = *going[i]->file.file;
+    std::optional<Failure> failure;
     try {
-      entry->file.file->Delete();
-    } catch (const Failure& failure) {
-      entry->file.failure = failure;
+      file.PrepareDelete();
+    } catch (const Failure& prepare_failure) {
+      failure = prepare_failure;
+    }
+    std::unique_lock lock(names);
+    turn_taken.wait(lock, [&] { return turn == i; });
+    try {
+      if (!failure) file.Delete();
+    } catch (const Failure& delete_failure) {
+      failure = delete_failure;
+    }
+    if (failure) {
+      going[i]->file.failure = failure;
       // A file that stays is reported by its name: give it back if nothing took it meanwhile.
-      const Text& path = entry->file.path;
+      const Text& path = going[i]->file.path;
       try {
-        entry->file.file->Rename(path.substr(path.find_last_of(L"\\/") + 1));
+        file.Rename(path.substr(path.find_last_of(L"\\/") + 1));
       } catch (const Failure&) {
       }
     }
-  }
+    ++turn;
+    turn_taken.notify_all();
+  });
 }
 
 }  // namespace morvenit

@@ -1,23 +1,24 @@
 // Files whose pattern is written and that wait for the storage device. Each is flushed on a worker
 // thread, many at once (a file system commits concurrent flushes together), and then renamed and
-// deleted by one more worker in the order the files were written, and only once its own flush has
-// succeeded. The renames and deletes go a batch at a time while no flush runs: every journal
-// commit while a folder still holds names copies them once more.
+// deleted, only once its own flush has succeeded, and deleted in the order the files were written.
+// The renames and deletes go a batch at a time while no flush runs: every journal commit while a
+// folder still holds names copies them once more. One worker leads each batch, and a few more
+// share its work: under Wine every rename and delete waits for a trip to the Wine server.
 // The window's thread hands the files over and takes them back when they are done, in the same
 // order, to report the ones that failed; no window is ever touched from a worker.
 #ifndef MORVENIT_ENGINE_IN_FLIGHT_H_
 #define MORVENIT_ENGINE_IN_FLIGHT_H_
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
 
 #include "platform/env.h"
+#include "platform/threads.h"
 
 namespace morvenit {
 
@@ -60,8 +61,12 @@ class InFlight {
 
   void Flusher();
   void Deleter();
+  void Helper();
   // Takes the names of the batch's files off the disk as far as renames can, then deletes them.
-  static void Scrub(const std::vector<Entry*>& batch);
+  void Scrub(const std::vector<Entry*>& batch);
+  // Runs `work(i)` for every i below `count`, on this thread and the helpers, taking the i in
+  // order; returns once all are done.
+  void ShareOut(size_t count, const std::function<void(size_t)>& work);
   bool OldestDone() const { return !entries_.empty() && entries_.front()->number < next_delete_; }
   // Whether a flush may start: not while a batch is scrubbed, nor one beyond a batch that waits.
   bool MayFlush() const {
@@ -70,20 +75,30 @@ class InFlight {
   }
   Entry* Numbered(uint64_t number);
 
-  std::mutex mutex_;
+  Mutex mutex_;
   // One waiter each: a file to flush (any flusher), a batch to scrub (the deleter), the end.
-  std::condition_variable to_flush_ready_;
-  std::condition_variable to_scrub_ready_;
-  std::condition_variable done_;                // the oldest file may be done
+  ConditionVariable to_flush_ready_;
+  ConditionVariable to_scrub_ready_;
+  ConditionVariable done_;                      // the oldest file may be done
   std::deque<std::shared_ptr<Entry>> entries_;  // in the order handed over
   std::deque<Entry*> to_flush_;
   uint64_t next_number_ = 0;
   uint64_t next_delete_ = 0;  // every file numbered below it is done
   uint64_t release_ = 0;      // files numbered below it may be renamed and deleted
+  size_t flushers_ = 0;
   size_t idle_flushers_ = 0;
+  size_t helpers_ = 0;
   size_t flushing_ = 0;     // flushes under way
   bool scrubbing_ = false;  // a batch is being renamed and deleted: no flush starts
   bool stopping_ = false;
+  // The work the batch's leader shares out: items below `shared_count_`, the next one to take,
+  // and how many are done.
+  const std::function<void(size_t)>* shared_work_ = nullptr;
+  size_t shared_count_ = 0;
+  size_t shared_next_ = 0;
+  size_t shared_done_ = 0;
+  ConditionVariable shared_ready_;  // work to take, or the end
+  ConditionVariable shared_over_;   // all of it done
   std::vector<std::thread> threads_;
 };
 

@@ -122,6 +122,10 @@ class OpenFile : public Writable {
   // Raises Failure when the system refuses or that name no longer leads to this file; the file
   // then stays.
   virtual void Delete() = 0;
+  // Does what Delete() would before the file goes, where that takes long, so that a Delete()
+  // after it takes the file away at once; the file still stands until then. Raises Failure as
+  // Delete() does; the file then stays.
+  virtual void PrepareDelete() {}
 };
 
 // One entry of a folder's listing, as the listing gives it.

@@ -279,13 +279,19 @@ class WindowsFile : public OpenFile {
   }
 
   void Delete() override {
+    PrepareDelete();
+    Close();  // Windows deletes the file as its last handle closes
+  }
+
+  void PrepareDelete() override {
+    if (delete_prepared_) return;
     EnsurePathLeadsHere();
     FILE_DISPOSITION_INFO disposition{TRUE};
     if (!::SetFileInformationByHandle(data_.get(), FileDispositionInfo, &disposition,
                                       sizeof disposition)) {
       throw LastFailure();
     }
-    Close();
+    delete_prepared_ = true;
   }
 
  private:
@@ -321,6 +327,7 @@ class WindowsFile : public OpenFile {
   ScopedHandle attributes_;
   ScopedHandle data_;
   Text path_;
+  bool delete_prepared_ = false;  // marked to go when `data_` closes
 };
 
 class WindowsFolder : public Folder {

@@ -113,6 +113,7 @@ class FakeFile : public OpenFile {
     return std::make_unique<FakeStream>(env_, path_, name);
   }
   void Rename(const Text& name) override {
+    if (env_->during_scrub) env_->during_scrub("rename", opened_as_);
     Guard guard(FakeLock());
     const Text to = path_.substr(0, path_.rfind(L'\\') + 1) + name;
     env_->Log("rename " + Narrow(path_) + " " + Narrow(name));
@@ -123,6 +124,12 @@ class FakeFile : public OpenFile {
     env_->AddFile(to, node.data, node.attributes);
     env_->At(to) = node;
     path_ = to;
+  }
+  void PrepareDelete() override {
+    if (env_->during_scrub) env_->during_scrub("prepare", opened_as_);
+    Guard guard(FakeLock());
+    env_->Log("prepare " + Narrow(opened_as_));
+    env_->Find("prepare", path_);
   }
   void Delete() override {
     Guard guard(FakeLock());

@@ -63,6 +63,7 @@ class OpenFileWrapper : public OpenFile {
   }
   void Rename(const Text& name) override { real_->Rename(name); }
   void Delete() override { real_->Delete(); }
+  void PrepareDelete() override { real_->PrepareDelete(); }
 
  protected:
   OpenFile& real() { return *real_; }
@@ -102,12 +103,16 @@ class FakeEnv : public Env {
   void ReplaceWithLink(const Text& path);
 
   // Called before every file-system operation with its name ("attributes", "open", "info",
-  // "set-attributes", "reopen", "write", "flush", "close", "remove", "list", "enter") and path;
+  // "set-attributes", "reopen", "write", "flush", "close", "rename", "prepare", "remove", "list",
+  // "enter") and path;
   // throw a Failure from it to inject one.
   std::function<void(const std::string& op, const Text& path)> before;
   // Called by every flush, on the worker thread that flushes, outside the fakes' lock: where a
   // test makes a flush take time, wait for others, or fail.
   std::function<void(const Text& path)> during_flush;
+  // The same for every rename ("rename") and every preparation of a delete ("prepare"), with the
+  // path the test gave the file.
+  std::function<void(const std::string& op, const Text& path)> during_scrub;
   // Called by every PumpMessages, after it is logged: where a test clicks Cancel or moves time.
   std::function<void()> on_pump;
   // Bytes that still fit on the disk; a write past them raises the disk-full failure after

@@ -66,6 +66,42 @@ TEST(InFlight, FlushesOverlapAndDeletesFollowTheWritingOrder) {
   EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "label2 shown"), 0);
 }
 
+TEST(InFlight, RenamesAndDeletesAreSharedOutYetFilesGoInTheWritingOrder) {
+  Folder10 f;
+  // Each rename waits until another runs beside it (or a second has passed); the first files take
+  // longest to prepare for their deletes.
+  std::mutex mutex;
+  std::condition_variable changed;
+  int renaming = 0, most = 0;
+  f.env.during_scrub = [&](const std::string& op, const Text& path) {
+    if (op == "prepare") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(40 - 4 * (path.back() - L'0')));
+      return;
+    }
+    std::unique_lock lock(mutex);
+    most = std::max(most, ++renaming);
+    changed.notify_all();
+    changed.wait_for(lock, 1s, [&] { return most >= 2; });
+    --renaming;
+  };
+  f.run.FolderStack.emplace_back(L"C:\\F");
+  WalkFolders(f.run);
+  FinishInFlight(f.run);
+
+  EXPECT_GE(most, 2) << "one worker renamed every file";
+  EXPECT_EQ(EventsNamed(f.log, "remove"), f.Written());
+  Events prepared = EventsNamed(f.log, "prepare");
+  std::sort(prepared.begin(), prepared.end());
+  EXPECT_EQ(prepared, f.Written()) << "not every file prepared once";
+  for (const std::string& file : f.Written()) {
+    EXPECT_LT(f.Index("prepare " + file), f.Index("remove " + file)) << file;
+  }
+  // Two neutral names each, none taken twice: no rename failed.
+  EXPECT_EQ(EventsNamed(f.log, "rename").size(), 20u);
+  EXPECT_TRUE(f.env.Entries(L"C:\\F").empty());
+  EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "label2 shown"), 0);
+}
+
 TEST(InFlight, AFailedFlushLeavesItsFileAsItWasAndIsReportedInItsTurn) {
   Folder10 f(4);
   f.env.At(L"C:\\F\\f1").attributes = kAttrReadOnly;

@@ -68,7 +68,7 @@ TEST(ShredFileTest, OverwritesFlushesClosesThenDeletes) {
                       "write C:\\data\\letter.txt 67", "flush C:\\data\\letter.txt",
                       // The name goes too: one of the same length, then the shortest.
                       "rename C:\\data\\letter.txt 0000000000", "rename C:\\data\\0000000000 0",
-                      "remove C:\\data\\letter.txt"}));
+                      "prepare C:\\data\\letter.txt", "remove C:\\data\\letter.txt"}));
   EXPECT_EQ(s.log[7], "pump");
 }
 
@@ -442,6 +442,7 @@ class CatchingEnv : public EnvWrapper {
         OpenFileWrapper::Rename(name);
         now = (fs::path(now).parent_path() / fs::path(name)).wstring();
       }
+      void PrepareDelete() override {}  // it removes the file itself, once it has read it
       void Delete() override {
         const uint32_t attributes = Info().attributes;
         Close();
