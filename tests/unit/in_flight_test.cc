@@ -37,28 +37,40 @@ struct Folder10 : FakeRun {
   }
 };
 
-TEST(InFlight, FlushesOverlapAndDeletesFollowTheWritingOrder) {
-  Folder10 f;
-  // Each flush waits until four are under way at once (or a second has passed), and the later
-  // files' flushes return first.
+// Counts how many workers are inside a call at once. Each that enters waits (up to a second) until
+// `wanted` have been inside together, so that overlap shows however the threads are scheduled.
+struct Overlap {
+  explicit Overlap(int wanted) : wanted(wanted) {}
+  void Enter() {
+    std::unique_lock lock(mutex);
+    most = std::max(most, ++inside);
+    changed.notify_all();
+    changed.wait_for(lock, 1s, [&] { return most >= wanted; });
+  }
+  void Leave() {
+    std::lock_guard lock(mutex);
+    --inside;
+  }
+  const int wanted;
   std::mutex mutex;
   std::condition_variable changed;
-  int running = 0, most = 0;
+  int inside = 0, most = 0;
+};
+
+TEST(InFlight, FlushesOverlapAndDeletesFollowTheWritingOrder) {
+  Folder10 f;
+  // Four flushes at once, and the later files' flushes return first.
+  Overlap flushes(4);
   f.env.during_flush = [&](const Text& path) {
-    std::unique_lock lock(mutex);
-    most = std::max(most, ++running);
-    changed.notify_all();
-    changed.wait_for(lock, 1s, [&] { return most >= 4; });
-    lock.unlock();
+    flushes.Enter();
     std::this_thread::sleep_for(std::chrono::milliseconds(20 - 2 * (path.back() - L'0')));
-    lock.lock();
-    --running;
+    flushes.Leave();
   };
   f.run.FolderStack.emplace_back(L"C:\\F");
   WalkFolders(f.run);
   FinishInFlight(f.run);
 
-  EXPECT_GE(most, 4) << "flushes ran one at a time";
+  EXPECT_GE(flushes.most, 4) << "flushes ran one at a time";
   EXPECT_EQ(EventsNamed(f.log, "remove"), f.Written());
   for (const std::string& file : f.Written()) {
     EXPECT_LT(f.Index("flush " + file), f.Index("remove " + file)) << file;
@@ -68,27 +80,21 @@ TEST(InFlight, FlushesOverlapAndDeletesFollowTheWritingOrder) {
 
 TEST(InFlight, RenamesAndDeletesAreSharedOutYetFilesGoInTheWritingOrder) {
   Folder10 f;
-  // Each rename waits until another runs beside it (or a second has passed); the first files take
-  // longest to prepare for their deletes.
-  std::mutex mutex;
-  std::condition_variable changed;
-  int renaming = 0, most = 0;
+  // Two renames at once; the first files take longest to prepare for their deletes.
+  Overlap renames(2);
   f.env.during_scrub = [&](const std::string& op, const Text& path) {
     if (op == "prepare") {
       std::this_thread::sleep_for(std::chrono::milliseconds(40 - 4 * (path.back() - L'0')));
       return;
     }
-    std::unique_lock lock(mutex);
-    most = std::max(most, ++renaming);
-    changed.notify_all();
-    changed.wait_for(lock, 1s, [&] { return most >= 2; });
-    --renaming;
+    renames.Enter();
+    renames.Leave();
   };
   f.run.FolderStack.emplace_back(L"C:\\F");
   WalkFolders(f.run);
   FinishInFlight(f.run);
 
-  EXPECT_GE(most, 2) << "one worker renamed every file";
+  EXPECT_GE(renames.most, 2) << "one worker renamed every file";
   EXPECT_EQ(EventsNamed(f.log, "remove"), f.Written());
   Events prepared = EventsNamed(f.log, "prepare");
   std::sort(prepared.begin(), prepared.end());
