@@ -213,14 +213,14 @@ void InFlight::Scrub(const std::vector<Entry*>& batch) {
   }
   // First every name to one of the same length, which overwrites it where it stands; then every
   // one to the shortest that is free. A rename that fails leaves the name it has.
-  Mutex names;
+  Mutex mutex;                        // over the counts, and the deletes' turn below
   std::map<size_t, uint64_t> counts;  // the next neutral name to try, by length
   std::vector<size_t> lengths(going.size());
   ShareOut(going.size(), [&](size_t i) {
     const Text& path = going[i]->file.path;
     const size_t length = path.size() - path.find_last_of(L"\\/") - 1;
     const bool renamed = RenameTo(*going[i]->file.file, length, [&] {
-      std::lock_guard lock(names);
+      std::lock_guard lock(mutex);
       return counts[length]++;
     });
     lengths[i] = renamed ? length : 0;
@@ -230,7 +230,7 @@ void InFlight::Scrub(const std::vector<Entry*>& batch) {
   ShareOut(going.size(), [&](size_t i) {
     if (lengths[i] == 1) return;
     RenameTo(*going[i]->file.file, 0, [&] {
-      std::lock_guard lock(names);
+      std::lock_guard lock(mutex);
       return shortest++;
     });
   });
@@ -246,7 +246,7 @@ void InFlight::Scrub(const std::vector<Entry*>& batch) {
     } catch (const Failure& prepare_failure) {
       failure = prepare_failure;
     }
-    std::unique_lock lock(names);
+    std::unique_lock lock(mutex);
     turn_taken.wait(lock, [&] { return turn == i; });
     try {
       if (!failure) file.Delete();

@@ -36,7 +36,8 @@ namespace {
 constexpr NTSTATUS kStatusObjectNameInvalid = static_cast<NTSTATUS>(0xC0000033);
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE;
-// A file is first opened for its attributes alone, which no other program's share mode refuses.
+// Opening a file for its attributes alone is refused by no other program's share mode: the way in
+// for a file that cannot be opened for writing at once.
 constexpr DWORD kAttributeAccess = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
 // What the overwrite, its flush and the delete need.
 constexpr DWORD kDataAccess = GENERIC_READ | GENERIC_WRITE | DELETE;
