@@ -10,6 +10,10 @@
 
 #include "platform/long_path.h"
 
+// A file's times and length by its path, without opening it; ntdll has it on every Windows.
+extern "C" NTSYSAPI NTSTATUS NTAPI NtQueryFullAttributesFile(POBJECT_ATTRIBUTES attributes,
+                                                             void* information);
+
 #ifndef FILE_OPEN_REPARSE_POINT
 #define FILE_OPEN_REPARSE_POINT 0x00200000
 #endif
@@ -41,6 +45,15 @@ constexpr DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZ
 constexpr DWORD kAttributeAccess = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
 // What the overwrite, its flush and the delete need.
 constexpr DWORD kDataAccess = GENERIC_READ | GENERIC_WRITE | DELETE;
+
+// FILE_NETWORK_OPEN_INFORMATION, which not every SDK declares.
+struct NetworkOpenInfo {
+  LARGE_INTEGER CreationTime, LastAccessTime, LastWriteTime, ChangeTime, AllocationSize, EndOfFile;
+  ULONG FileAttributes;
+};
+
+// The system's own form of an extended-length path ("\\?\C:\..." -> "\??\C:\...").
+Text NtPath(const Text& path) { return L"\\??\\" + path.substr(4); }
 
 Text CurrentFolder() {
   Text folder(MAX_PATH, L'\0');
@@ -265,7 +278,7 @@ class WindowsFile : public OpenFile {
   void Rename(const Text& name) override {
     // A bare name would be taken relative to the current directory by Wine: give the whole path.
     const Text target = path_.substr(0, path_.rfind(L'\\') + 1) + name;
-    const Text nt = L"\\??\\" + target.substr(4);
+    const Text nt = NtPath(target);
     std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + nt.size() * sizeof(wchar_t));
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
     rename->ReplaceIfExists = FALSE;
@@ -297,30 +310,36 @@ class WindowsFile : public OpenFile {
 
  private:
   // Wine deletes by the path a file was opened by, even after a folder on it was renamed and
-  // something else put in its place: make sure that path still leads to this very file.
+  // something else put in its place: make sure that path still leads to this very file. Its times
+  // and length pin it down, the change time above all, which no program can set: a file reached
+  // through a folder swapped in was changed at another moment. One look along the path, where
+  // opening the file there would cost Wine three trips to its server.
   void EnsurePathLeadsHere() {
-    const ScopedHandle there(
-        ::CreateFileW(path_.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const Text nt = NtPath(path_);
+    UNICODE_STRING unicode;
+    unicode.Buffer = const_cast<PWSTR>(nt.c_str());
+    unicode.Length = unicode.MaximumLength = static_cast<USHORT>(nt.size() * sizeof(wchar_t));
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &unicode, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+    NetworkOpenInfo there;
+    const NTSTATUS status = ::NtQueryFullAttributesFile(&attributes, &there);
     // A name Windows forbids (reached by its short name) cannot be checked this way.
-    if (!there.valid() && ::GetLastError() == ERROR_INVALID_NAME) return;
-    if (!there.valid()) throw LastFailure();
-    if (FileNumber(there.get()) != FileNumber(data_.get())) {
+    if (status == kStatusObjectNameInvalid) return;
+    if (status < 0) throw FailureFromWin32(::RtlNtStatusToDosError(status));
+    // The two plain queries through the handle itself: Wine answers the combined one by the path.
+    FILE_BASIC_INFO basic;
+    FILE_STANDARD_INFO standard;
+    if (!::GetFileInformationByHandleEx(data_.get(), FileBasicInfo, &basic, sizeof basic) ||
+        !::GetFileInformationByHandleEx(data_.get(), FileStandardInfo, &standard,
+                                        sizeof standard)) {
+      throw LastFailure();
+    }
+    if (there.ChangeTime.QuadPart != basic.ChangeTime.QuadPart ||
+        there.LastWriteTime.QuadPart != basic.LastWriteTime.QuadPart ||
+        there.CreationTime.QuadPart != basic.CreationTime.QuadPart ||
+        there.EndOfFile.QuadPart != standard.EndOfFile.QuadPart) {
       throw FailureFromWin32(ERROR_FILE_INVALID);
     }
-  }
-
-  // The file's number on its volume: one plain query, where the whole handle information costs
-  // Wine a look at the volume too.
-  static LONGLONG FileNumber(HANDLE handle) {
-    struct {
-      LARGE_INTEGER IndexNumber;  // FILE_INTERNAL_INFORMATION, which not every SDK declares
-    } number;
-    IO_STATUS_BLOCK io;
-    const NTSTATUS status = ::NtQueryInformationFile(handle, &io, &number, sizeof number,
-                                                     static_cast<FILE_INFORMATION_CLASS>(6));
-    if (status < 0) throw FailureFromWin32(::RtlNtStatusToDosError(status));
-    return number.IndexNumber.QuadPart;
   }
 
   HANDLE Handle() const { return attributes_.valid() ? attributes_.get() : data_.get(); }

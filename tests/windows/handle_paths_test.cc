@@ -2,6 +2,9 @@
 // and a call can fail without saying why.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "platform/win32.h"
 #include "tests/unit/real_tree.h"
 
@@ -9,7 +12,8 @@ namespace morvenit {
 namespace {
 
 // A folder on the file's path is renamed while the file is open, and another folder with a file of
-// the same name is put in its place: that other file must not be what the delete removes.
+// the same name is put in its place: that other file must not be what the delete removes, even
+// when it has the same length and every time a program can set.
 TEST(DeleteThroughAFolder, NeverRemovesWhatTheOldPathLeadsToNow) {
   TempTree tree;
   tree.File("walked/victim.txt", "mine");
@@ -22,11 +26,23 @@ TEST(DeleteThroughAFolder, NeverRemovesWhatTheOldPathLeadsToNow) {
   std::error_code refused;
   fs::rename(tree.root() / "walked", tree.root() / "renamed", refused);
   if (refused) GTEST_SKIP() << "this system refuses to rename a folder holding an open file";
-  tree.File("walked/victim.txt", "someone else's");
+  // A twin made a moment later: the same name and length, and every time a program can set.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  tree.File("walked/victim.txt", "MINE");
+  WIN32_FILE_ATTRIBUTE_DATA mine;
+  ASSERT_TRUE(::GetFileAttributesExW((tree.text() + L"\\renamed\\victim.txt").c_str(),
+                                     GetFileExInfoStandard, &mine));
+  {
+    const ScopedHandle twin(::CreateFileW((tree.text() + L"\\walked\\victim.txt").c_str(),
+                                          FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(twin.valid() && ::SetFileTime(twin.get(), &mine.ftCreationTime,
+                                              &mine.ftLastAccessTime, &mine.ftLastWriteTime));
+  }
 
   EXPECT_THROW(file->Delete(), Failure);
   file.reset();
-  EXPECT_EQ(ReadAll(tree.root() / "walked/victim.txt"), "someone else's");
+  EXPECT_EQ(ReadAll(tree.root() / "walked/victim.txt"), "MINE");
   EXPECT_EQ(ReadAll(tree.root() / "renamed/victim.txt"), "mine");
 }
 
