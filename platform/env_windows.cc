@@ -52,6 +52,12 @@ struct NetworkOpenInfo {
   ULONG FileAttributes;
 };
 
+// The system's counted form of `text`, which must outlive it.
+UNICODE_STRING Counted(const Text& text) {
+  const auto bytes = static_cast<USHORT>(text.size() * sizeof(wchar_t));
+  return UNICODE_STRING{bytes, bytes, const_cast<PWSTR>(text.c_str())};
+}
+
 // The system's own form of an extended-length path ("\\?\C:\..." -> "\??\C:\...").
 Text NtPath(const Text& path) { return L"\\??\\" + path.substr(4); }
 
@@ -120,9 +126,7 @@ bool IsEntryOf(Text folder, HANDLE handle, const Text& name) {
 // the status instead of raising.
 NTSTATUS OpenIn(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG options,
                 ScopedHandle& out, ULONG share = kShareAll) {
-  UNICODE_STRING unicode;
-  unicode.Buffer = const_cast<PWSTR>(name.c_str());
-  unicode.Length = unicode.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  UNICODE_STRING unicode = Counted(name);
   OBJECT_ATTRIBUTES attributes;
   InitializeObjectAttributes(&attributes, &unicode, 0, folder, nullptr);
   IO_STATUS_BLOCK io;
@@ -316,9 +320,7 @@ class WindowsFile : public OpenFile {
   // opening the file there would cost Wine three trips to its server.
   void EnsurePathLeadsHere() {
     const Text nt = NtPath(path_);
-    UNICODE_STRING unicode;
-    unicode.Buffer = const_cast<PWSTR>(nt.c_str());
-    unicode.Length = unicode.MaximumLength = static_cast<USHORT>(nt.size() * sizeof(wchar_t));
+    UNICODE_STRING unicode = Counted(nt);
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, &unicode, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
     NetworkOpenInfo there;
