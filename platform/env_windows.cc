@@ -313,8 +313,9 @@ class WindowsFile : public OpenFile {
   }
 
  private:
-  // Wine deletes by the path a file was opened by, even after a folder on it was renamed and
-  // something else put in its place: make sure that path still leads to this very file. Its times
+  // Wine deletes by the path a file was opened by, and quietly keeps the file when that path
+  // leads elsewhere by now (a folder on it renamed, something else put in its place): make sure
+  // the path still leads to this very file, or the file would stay unreported. Its times
   // and length pin it down, the change time above all, which no program can set: a file reached
   // through a folder swapped in was changed at another moment. One look along the path, where
   // opening the file there would cost Wine three trips to its server.
