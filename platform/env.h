@@ -5,6 +5,7 @@
 #ifndef MORVENIT_PLATFORM_ENV_H_
 #define MORVENIT_PLATFORM_ENV_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -25,6 +26,9 @@ inline constexpr uint32_t kAttrDirectory = 0x10;
 inline constexpr uint32_t kAttrArchive = 0x20;
 inline constexpr uint32_t kAttrNormal = 0x80;
 inline constexpr uint32_t kAttrReparsePoint = 0x400;
+inline constexpr uint32_t kAttrOffline = 0x1000;
+inline constexpr uint32_t kAttrRecallOnOpen = 0x40000;
+inline constexpr uint32_t kAttrRecallOnDataAccess = 0x400000;
 
 // Failure numbers the program tells apart. Every other platform error carries a negative number
 // (an HRESULT on Windows, minus errno on POSIX), so it can never be mistaken for one of these.
@@ -36,16 +40,27 @@ inline constexpr int32_t kFailAccess = 75;        // "Path/File access error"
 struct Failure {
   int32_t number;
   Text description;
+  // Another program holds the file open or locked: worth another try in a moment, where a
+  // refused access is not.
+  bool busy = false;
 };
 
 inline Failure FileNotFound() { return {kFailFileNotFound, L"File not found"}; }
 inline Failure AccessRefused() { return {kFailAccess, L"Path/File access error"}; }
+inline Failure HeldElsewhere() { return {kFailAccess, L"Path/File access error", true}; }
 
 // Files the program refuses to overwrite, because doing so would destroy data that was not named
-// or might not reach the data that was.
+// or might not reach the data that was, and files it finds the system did not delete. The
+// program's own findings, numbered from 1001 on.
 inline constexpr int32_t kFailManyNames = 1001;
 inline constexpr int32_t kFailStoredElsewhere = 1002;
 inline constexpr int32_t kFailUnreachableName = 1003;
+inline constexpr int32_t kFailChanged = 1004;
+inline constexpr int32_t kFailNotDeleted = 1005;
+
+inline bool IsRefusal(const Failure& failure) {
+  return failure.number > 1000 && failure.number < 1100;
+}
 
 inline Failure ManyNames(uint32_t names) {
   return {kFailManyNames, L"This file has " + std::to_wstring(names) +
@@ -54,14 +69,24 @@ inline Failure ManyNames(uint32_t names) {
 }
 inline Failure StoredElsewhere() {
   return {kFailStoredElsewhere,
-          L"The system keeps this file's data in a special way (a cloud placeholder, a "
-          L"deduplicated or compressed file). Overwriting it in place may not reach that data, "
-          L"so it was left as it was."};
+          L"The system keeps this file's data elsewhere or in a special way (an online-only cloud "
+          L"file, a deduplicated or compressed file). Overwriting it in place may not reach that "
+          L"data, so it was left as it was."};
 }
 inline Failure UnreachableName() {
   return {kFailUnreachableName,
           L"Windows cannot open a file by this name, and it has no short name to be reached by, "
           L"so it was left as it was."};
+}
+inline Failure Changed() {
+  return {kFailChanged,
+          L"What stands under this name now is not what was listed in its folder a moment "
+          L"before (something was put in its place), so it was left as it was."};
+}
+inline Failure NotDeleted() {
+  return {kFailNotDeleted,
+          L"The system reported this file deleted, but it is still there, overwritten. Its "
+          L"folder may not allow deletes (read-only, or marked immutable)."};
 }
 
 // Raised to end the program at once (a cancel seen during a wait). It is not a Failure, so no
@@ -70,9 +95,10 @@ struct EndProgram {};
 
 // What the system says of an open file.
 struct FileInfo {
-  uint32_t attributes = 0;  // kAttr*
-  uint64_t length = 0;      // in bytes
-  uint32_t names = 1;       // how many names (hard links) the file has
+  uint32_t attributes = 0;   // kAttr*
+  uint64_t length = 0;       // in bytes
+  uint32_t names = 1;        // how many names (hard links) the file has
+  uint32_t reparse_tag = 0;  // with kAttrReparsePoint: what kind of reparse point
 };
 
 // Something open for writing from its first byte: a file, or one of its named data streams.
@@ -100,21 +126,25 @@ struct StreamInfo {
 // deleted stays.
 class OpenFile : public Writable {
  public:
-  // Returns the file's attributes, length and number of names. Raises Failure otherwise.
+  // Returns the file's attributes, length, number of names and reparse tag. Raises Failure
+  // otherwise.
   virtual FileInfo Info() = 0;
   // Sets the file's attributes; kAttrNormal clears read-only, hidden, system and archive.
   // Raises Failure otherwise.
   virtual void SetAttributes(uint32_t attributes) = 0;
   // Makes sure the file is open for reading and writing at its first byte, shared with nobody,
-  // opening it again if it is not. Raises 75 when another program holds it open, another Failure
-  // otherwise.
+  // opening it again if it is not (through whatever filter keeps its data). Raises 75 when
+  // access is refused (busy when another program holds it open), another Failure otherwise.
   virtual void BeginWriting() = 0;
   // Returns the file's named data streams; none where the system keeps or shows none. Raises
   // Failure when it cannot tell.
   virtual std::vector<StreamInfo> Streams() = 0;
   // Opens the named data stream `name` of the file, open for writing, at its first byte, shared
-  // with nobody. Raises Failure otherwise.
+  // with nobody but the file's own open for writing. Raises Failure otherwise.
   virtual std::unique_ptr<Writable> OpenStream(const Text& name) = 0;
+  // Whether Rename() goes through the folder that holds the file, held open, so that it can
+  // never move another file; false where it would go by a path that others can change.
+  virtual bool RenamesInPlace() { return true; }
   // Renames the file, open for writing, to `name` within its folder; never replaces anything.
   // Raises Failure when the name is taken or the system refuses; the file keeps its name then.
   virtual void Rename(const Text& name) = 0;
@@ -134,6 +164,10 @@ struct FolderEntry {
   Text short_name;           // its 8.3 alias, or empty
   uint32_t attributes = 0;   // kAttr*
   uint32_t reparse_tag = 0;  // with kAttrReparsePoint: what kind of reparse point
+  // Its number in the volume as the listing gives it (0 where it gives none), and where that does
+  // not fit in 64 bits (ReFS) the whole 128-bit one: what the entry opened must prove to be.
+  uint64_t id = 0;
+  std::array<uint8_t, 16> long_id{};
 };
 
 // A folder held open while it is walked, so that its entries are reached through it and never
@@ -146,10 +180,12 @@ class Folder {
   // the folder cannot be listed.
   virtual std::vector<FolderEntry> List() = 0;
   // Opens the subfolder `entry` of this folder. Returns null when what stands under that name now
-  // is a link (or no folder): it leads out of the walked tree. Raises Failure otherwise.
+  // is a link: it leads out of the walked tree. Raises Changed() when it is not the folder listed,
+  // another Failure when it cannot be opened.
   virtual std::unique_ptr<Folder> OpenSubfolder(const FolderEntry& entry) = 0;
   // Opens the file `entry` of this folder for its attributes. Returns null when what stands under
-  // that name now is a link. Raises Failure when it cannot be opened or reached by any name.
+  // that name now is a link. Raises Changed() when it is not the file listed, UnreachableName()
+  // when no name of it can be opened, another Failure when it cannot be opened.
   virtual std::unique_ptr<OpenFile> OpenFileEntry(const FolderEntry& entry) = 0;
 };
 
@@ -157,6 +193,18 @@ class Folder {
 // points) rather than a way of storing a file's own data.
 inline bool IsNameSurrogate(uint32_t reparse_tag) { return (reparse_tag & 0x20000000u) != 0; }
 inline constexpr uint32_t kReparseTagSymlink = 0xA000000C;
+inline constexpr uint32_t kReparseTagCloud = 0x9000001A;  // and 0x9000101A..0x9000F01A
+inline constexpr uint32_t kReparseTagDedup = 0x80000013;
+
+// Whether a file that is a reparse point of kind `tag` (and not a link) has all its data here,
+// where an overwrite through the system reaches it: a cloud file whose data is on the disk (a
+// OneDrive file "always kept on this device", or one opened lately). Anything else keeps its data
+// elsewhere or in a special way: an online-only cloud file, a deduplicated, compressed (WOF) or
+// archived (HSM) one.
+inline bool KeepsDataHere(uint32_t attributes, uint32_t tag) {
+  const bool cloud = (tag & 0xFFFF0FFFu) == kReparseTagCloud;
+  return cloud && !(attributes & (kAttrOffline | kAttrRecallOnOpen | kAttrRecallOnDataAccess));
+}
 
 class Env {
  public:
