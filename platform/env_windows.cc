@@ -1,18 +1,17 @@
-// The platform seam on Windows: the wide-character Win32 API throughout, so that every name
-// arrives and is opened exactly as the user has it. Inside a walked folder everything is reached
-// through the folder's own handle (NtCreateFile relative to it), never through a path.
-#include "platform/win32.h"
-// After <windows.h>, which it needs.
-#include <winternl.h>
-
+// The platform seam on Windows: the wide-character API throughout, so that every name arrives and
+// is opened exactly as the user has it. Inside a walked folder everything is reached through the
+// folder's own handle (NtCreateFile relative to it), never through a path, and proved to be the
+// entry listed by its number in the volume; a file is renamed through the folder that holds it.
 #include <algorithm>
+#include <array>
+#include <cwchar>
+#include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "platform/long_path.h"
-
-// A file's times and length by its path, without opening it; ntdll has it on every Windows.
-extern "C" NTSYSAPI NTSTATUS NTAPI NtQueryFullAttributesFile(POBJECT_ATTRIBUTES attributes,
-                                                             void* information);
+#include "platform/nt_calls.h"
 
 #ifndef FILE_OPEN_REPARSE_POINT
 #define FILE_OPEN_REPARSE_POINT 0x00200000
@@ -38,13 +37,19 @@ namespace morvenit {
 namespace {
 
 constexpr NTSTATUS kStatusObjectNameInvalid = static_cast<NTSTATUS>(0xC0000033);
+constexpr NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
+constexpr NTSTATUS kStatusNoSuchFile = static_cast<NTSTATUS>(0xC000000F);
+constexpr NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006);
+constexpr NTSTATUS kStatusBufferOverflow = static_cast<NTSTATUS>(0x80000005);
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE;
 // Opening a file for its attributes alone is refused by no other program's share mode: the way in
 // for a file that cannot be opened for writing at once.
 constexpr DWORD kAttributeAccess = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
-// What the overwrite, its flush and the delete need.
+// What the overwrite, its flush, the renames and the delete need.
 constexpr DWORD kDataAccess = GENERIC_READ | GENERIC_WRITE | DELETE;
+// The longest name the system's counted strings hold, in characters.
+constexpr size_t kLongestSystemPath = 32767;
 
 // FILE_NETWORK_OPEN_INFORMATION, which not every SDK declares.
 struct NetworkOpenInfo {
@@ -52,8 +57,17 @@ struct NetworkOpenInfo {
   ULONG FileAttributes;
 };
 
-// The system's counted form of `text`, which must outlive it.
+Failure FromStatus(NTSTATUS status) { return FailureFromWin32(Nt().StatusToDosError(status)); }
+
+// The system's counted form of `text`, which must outlive it. A text too long for it is refused,
+// never cut: a path cut short names another file.
 UNICODE_STRING Counted(const Text& text) {
+  if (text.size() > kLongestSystemPath) {
+    Failure failure = FailureFromWin32(ERROR_FILENAME_EXCED_RANGE);
+    failure.description = L"This path is " + std::to_wstring(text.size()) +
+                          L" characters long; Windows takes at most 32,767.";
+    throw failure;
+  }
   const auto bytes = static_cast<USHORT>(text.size() * sizeof(wchar_t));
   return UNICODE_STRING{bytes, bytes, const_cast<PWSTR>(text.c_str())};
 }
@@ -87,32 +101,77 @@ Text SystemPath(const Text& path) {
   return ExtendedLengthPath(ResolvePath(path, CurrentFolder(), DriveFolder));
 }
 
+template <typename Info>
+NTSTATUS Query(HANDLE handle, ULONG info_class, Info& info) {
+  IO_STATUS_BLOCK io;
+  return Nt().QueryInformationFile(handle, &io, &info, sizeof info, info_class);
+}
+
+template <typename Info>
+Info MustQuery(HANDLE handle, ULONG info_class) {
+  Info info;
+  const NTSTATUS status = Query(handle, info_class, info);
+  if (status < 0) throw FromStatus(status);
+  return info;
+}
+
+// What an open file or folder is: its attributes, which every file system gives, and for a
+// reparse point its tag. FAT answers no tag query ("invalid parameter"): it has no reparse points.
+struct Look {
+  uint32_t attributes = 0;
+  uint32_t tag = 0;
+};
+
+Look LookAt(HANDLE handle) {
+  Look look{MustQuery<FILE_BASIC_INFO>(handle, kFileBasicInformation).FileAttributes, 0};
+  if (look.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    const NTSTATUS status = Query(handle, kFileAttributeTagInformation, tag);
+    if (status >= 0) {
+      look.tag = tag.ReparseTag;
+    } else if (status != kStatusInvalidParameter) {
+      throw FromStatus(status);
+    }
+  }
+  return look;
+}
+
+// A file number the file system did not give: ReFS numbers that need 128 bits.
+bool Missing(uint64_t id) { return id == 0 || id == ~uint64_t{0}; }
+
+// Whether the open handle is the entry the listing gave, by the number the file system gives
+// both: a name proves nothing, as an 8.3 name and a junction followed by a file server show.
+bool IsListedEntry(HANDLE handle, const FolderEntry& entry) {
+  if (!Missing(entry.id)) {
+    LARGE_INTEGER id;
+    const NTSTATUS status = Query(handle, kFileInternalInformation, id);
+    if (status < 0) throw FromStatus(status);
+    return static_cast<uint64_t>(id.QuadPart) == entry.id;
+  }
+  if (entry.long_id != std::array<uint8_t, 16>{}) {
+    const auto id = MustQuery<FILE_ID_INFO>(handle, kFileIdInformation);
+    return std::equal(entry.long_id.begin(), entry.long_id.end(), id.FileId.Identifier);
+  }
+  // A listing that numbers nothing leaves only the open that follows no link.
+  return true;
+}
+
 // The name the system knows an open file or folder by: its whole path as the system's own
-// objects name it (a link resolved), in a form only ever compared with another of its kind. One
-// call, where the Win32 final path costs Wine a round through its mount manager and stops at the
-// classic length.
+// objects name it (a link resolved), in a form only ever compared with another of its kind.
 Text ObjectPath(HANDLE handle) {
   thread_local std::vector<LONGLONG> name(70 * 1024 / sizeof(LONGLONG));
   ULONG length = 0;
   const NTSTATUS status =
-      ::NtQueryObject(handle, static_cast<OBJECT_INFORMATION_CLASS>(1),  // ObjectNameInformation
-                      name.data(), static_cast<ULONG>(name.size() * sizeof(LONGLONG)), &length);
-  if (status < 0) throw FailureFromWin32(::RtlNtStatusToDosError(status));
+      Nt().QueryObject(handle, 1,  // ObjectNameInformation
+                       name.data(), static_cast<ULONG>(name.size() * sizeof(LONGLONG)), &length);
+  if (status < 0) throw FromStatus(status);
   const auto* unicode = reinterpret_cast<const UNICODE_STRING*>(name.data());
   return Text(unicode->Buffer, unicode->Length / sizeof(wchar_t));
 }
 
-FILE_ATTRIBUTE_TAG_INFO TagInfo(HANDLE handle) {
-  FILE_ATTRIBUTE_TAG_INFO info;
-  if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info)) {
-    throw LastFailure();
-  }
-  return info;
-}
-
-// Whether the handle opened as `name` in the folder whose object path is `folder` is that entry
-// itself: a link is opened as its target wherever the system follows it (Wine always does), and
-// its path then lies elsewhere.
+// Wine alone: whether the handle opened as `name` in the folder whose object path is `folder` is
+// that entry itself. There a link to a file opens as its target, and neither the listing nor the
+// handle shows a reparse point or a number of its own; only the path of what was opened differs.
 bool IsEntryOf(Text folder, HANDLE handle, const Text& name) {
   if (folder.back() != L'\\') folder += L'\\';
   const Text mine = ObjectPath(handle);
@@ -122,48 +181,74 @@ bool IsEntryOf(Text folder, HANDLE handle, const Text& name) {
   return kept != Text::npos && mine == folder + name.substr(0, kept + 1);
 }
 
-// Opens `name` inside `folder`, never following a link the system would resolve itself. Returns
-// the status instead of raising.
+// Opens `name` inside `folder` (a path when `folder` is null), never following a link the system
+// would resolve itself unless `follow`. Returns the status instead of raising.
 NTSTATUS OpenIn(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG options,
-                ScopedHandle& out, ULONG share = kShareAll) {
+                ScopedHandle& out, ULONG share = kShareAll, bool follow = false) {
   UNICODE_STRING unicode = Counted(name);
   OBJECT_ATTRIBUTES attributes;
   InitializeObjectAttributes(&attributes, &unicode, 0, folder, nullptr);
   IO_STATUS_BLOCK io;
   HANDLE handle = nullptr;
   const NTSTATUS status =
-      ::NtCreateFile(&handle, access, &attributes, &io, nullptr, 0, share, FILE_OPEN,
-                     options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT |
-                         FILE_OPEN_FOR_BACKUP_INTENT,
-                     nullptr, 0);
+      Nt().CreateFile(&handle, access, &attributes, &io, nullptr, 0, share, FILE_OPEN,
+                      options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT |
+                          (follow ? 0 : FILE_OPEN_REPARSE_POINT),
+                      nullptr, 0);
   if (status >= 0) out = ScopedHandle(handle);
   return status;
 }
 
-// Opens the entry by its name, or by its short name where Windows forbids the long one (a name
-// made on another system, holding "*", "?" or a tab). Returns null when the entry is a link.
-// `folder_path` is the folder's object path, as last seen; it is looked up again when it no
-// longer fits (the folder was renamed meanwhile).
+// Whether Windows forbids `name` in a file name. Wine alone lets a ":" through: Wine 8 keeps no
+// named streams, and opens such a name (made on Linux) as it is.
+bool Forbidden(const Text& name) {
+  const wchar_t* forbidden = Nt().under_wine ? L"\"*/<>?\\|" : L"\"*/:<>?\\|";
+  return std::any_of(name.begin(), name.end(),
+                     [&](wchar_t c) { return c < 0x20 || std::wcschr(forbidden, c) != nullptr; });
+}
+
+// The name to open the entry by: its own, or where Windows forbids that (a name made on another
+// system) its 8.3 short name. Raises UnreachableName() when neither will do.
+const Text& ReachableName(const FolderEntry& entry) {
+  if (!Forbidden(entry.name)) return entry.name;
+  if (entry.short_name.empty() || Forbidden(entry.short_name)) throw UnreachableName();
+  return entry.short_name;
+}
+
+// A folder held open, shared by the folder object that walks it and the files found in it, which
+// are renamed through it.
+using SharedHandle = std::shared_ptr<ScopedHandle>;
+
+// Opens the entry of `folder` by the name it can be reached by, following no link. Returns null
+// when it is a link; raises Changed() when it is not the entry listed. `folder_path` is the
+// folder's object path as last seen (Wine alone), looked up again when it no longer fits (the
+// folder was renamed meanwhile).
 ScopedHandle OpenEntry(HANDLE folder, Text& folder_path, const FolderEntry& entry,
-                       ACCESS_MASK access, ULONG options, ULONG share = kShareAll) {
+                       ACCESS_MASK access, ULONG options, ULONG share, Look& look) {
+  const Text& name = ReachableName(entry);
   ScopedHandle handle;
-  NTSTATUS status = OpenIn(folder, entry.name, access, options, handle, share);
-  if (status == kStatusObjectNameInvalid) {
-    if (entry.short_name.empty()) throw UnreachableName();
+  NTSTATUS status = OpenIn(folder, name, access, options, handle, share);
+  if (status == kStatusObjectNameInvalid && &name == &entry.name && !entry.short_name.empty() &&
+      !Forbidden(entry.short_name)) {
     status = OpenIn(folder, entry.short_name, access, options, handle, share);
   }
-  if (status < 0) throw FailureFromWin32(::RtlNtStatusToDosError(status));
+  if (status == kStatusObjectNameInvalid) throw UnreachableName();
+  if (status < 0) throw FromStatus(status);
 
-  const FILE_ATTRIBUTE_TAG_INFO tag = TagInfo(handle.get());
-  if (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    if (IsNameSurrogate(tag.ReparseTag)) return ScopedHandle();
-    if (!(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) throw StoredElsewhere();
+  look = LookAt(handle.get());
+  if ((look.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsNameSurrogate(look.tag)) {
+    return ScopedHandle();
   }
-  if (folder_path.empty()) folder_path = ObjectPath(folder);
-  if (IsEntryOf(folder_path, handle.get(), entry.name)) return handle;
-  folder_path = ObjectPath(folder);
-  if (IsEntryOf(folder_path, handle.get(), entry.name)) return handle;
-  return ScopedHandle();
+  if (Nt().under_wine) {
+    if (folder_path.empty()) folder_path = ObjectPath(folder);
+    // Wine names a file opened by its short name by its long one.
+    if (!IsEntryOf(folder_path, handle.get(), entry.name)) {
+      folder_path = ObjectPath(folder);
+      if (!IsEntryOf(folder_path, handle.get(), entry.name)) return ScopedHandle();
+    }
+  }
+  if (!IsListedEntry(handle.get(), entry)) throw Changed();
+  return handle;
 }
 
 void WriteAll(HANDLE handle, const char* data, size_t size) {
@@ -195,21 +280,24 @@ class WindowsStream : public Writable {
 
 class WindowsFile : public OpenFile {
  public:
-  // `path`: the file's whole path as it was reached, every name exactly as listed.
-  // `data`: the file already open for writing, if it is (then `attributes` is not needed).
-  WindowsFile(ScopedHandle attributes, Text path, ScopedHandle data = ScopedHandle())
-      : attributes_(std::move(attributes)), data_(std::move(data)), path_(std::move(path)) {}
+  // `attributes`: the file open for its attributes, or `data`: open for writing already.
+  // `folder`: the folder that holds it under `name`, held open, or null where it is not known
+  // (a link the user named). `path`: its whole path as it was reached.
+  WindowsFile(ScopedHandle attributes, ScopedHandle data, SharedHandle folder, Text name, Text path)
+      : attributes_(std::move(attributes)),
+        data_(std::move(data)),
+        folder_(std::move(folder)),
+        name_(std::move(name)),
+        path_(std::move(path)) {}
 
   FileInfo Info() override {
     // Two plain queries: the whole handle information costs Wine a look at the volume too.
-    FILE_BASIC_INFO basic;
-    FILE_STANDARD_INFO standard;
-    if (!::GetFileInformationByHandleEx(Handle(), FileBasicInfo, &basic, sizeof basic) ||
-        !::GetFileInformationByHandleEx(Handle(), FileStandardInfo, &standard, sizeof standard)) {
-      throw LastFailure();
-    }
-    return {basic.FileAttributes, static_cast<uint64_t>(standard.EndOfFile.QuadPart),
-            standard.NumberOfLinks};
+    const auto basic = MustQuery<FILE_BASIC_INFO>(Handle(), kFileBasicInformation);
+    const auto standard = MustQuery<FILE_STANDARD_INFO>(Handle(), kFileStandardInformation);
+    FileInfo info{basic.FileAttributes, static_cast<uint64_t>(standard.EndOfFile.QuadPart),
+                  standard.NumberOfLinks};
+    if (info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) info.reparse_tag = LookAt(Handle()).tag;
+    return info;
   }
 
   void SetAttributes(uint32_t attributes) override {
@@ -222,26 +310,38 @@ class WindowsFile : public OpenFile {
 
   void BeginWriting() override {
     if (data_.valid()) return;
-    // The same file again, whatever its name leads to by now; shared with nobody, so no one reads
-    // a half-overwritten file and nobody else's handle keeps it alive after the delete.
-    ScopedHandle data(::ReOpenFile(attributes_.get(), kDataAccess, 0, 0));
-    if (!data.valid()) throw LastFailure();
+    // The same file again, whatever its name leads to by now, and through whatever filter keeps
+    // its data (a cloud file's sees the writes); shared with nobody, so no one reads a
+    // half-overwritten file and nobody else's handle keeps it alive after the delete.
+    ScopedHandle data;
+    const NTSTATUS status = OpenIn(attributes_.get(), Text(), kDataAccess | SYNCHRONIZE,
+                                   FILE_NON_DIRECTORY_FILE, data, 0, /*follow=*/true);
+    if (status < 0) throw FromStatus(status);
     data_ = std::move(data);
   }
 
   void Write(const char* data, size_t size) override { WriteAll(data_.get(), data, size); }
 
   std::vector<StreamInfo> Streams() override {
-    std::vector<LONGLONG> buffer(64 * 1024 / sizeof(LONGLONG));
-    if (!::GetFileInformationByHandleEx(data_.get(), FileStreamInfo, buffer.data(),
-                                        static_cast<DWORD>(buffer.size() * sizeof(LONGLONG)))) {
-      // No streams at all, or a file system (or Wine) that keeps or shows none.
-      const DWORD error = ::GetLastError();
+    std::vector<LONGLONG> buffer(8 * 1024);
+    NTSTATUS status;
+    for (;;) {
+      IO_STATUS_BLOCK io;
+      status = Nt().QueryInformationFile(data_.get(), &io, buffer.data(),
+                                         static_cast<ULONG>(buffer.size() * sizeof(LONGLONG)),
+                                         kFileStreamInformation);
+      if (status != kStatusBufferOverflow) break;
+      buffer.resize(buffer.size() * 2);
+    }
+    if (status < 0) {
+      // No streams at all, or a file system (FAT, Wine) that keeps or shows none.
+      const DWORD error = Nt().StatusToDosError(status);
       if (error == ERROR_HANDLE_EOF || error == ERROR_INVALID_FUNCTION ||
-          error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED) {
+          error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
+          error == ERROR_CALL_NOT_IMPLEMENTED) {
         return {};
       }
-      throw LastFailure();
+      throw FromStatus(status);
     }
     std::vector<StreamInfo> streams;
     for (const char* at = reinterpret_cast<const char*>(buffer.data());;) {
@@ -260,12 +360,13 @@ class WindowsFile : public OpenFile {
   }
 
   std::unique_ptr<Writable> OpenStream(const Text& name) override {
-    // Reached through the file itself, never through a path.
+    // Reached through the file itself, never through a path. While our own open of the file may
+    // delete it, the file system lets another stream of it open only if that open lets it.
     ScopedHandle stream;
     const NTSTATUS status =
         OpenIn(data_.get(), L":" + name + L":$DATA", GENERIC_READ | GENERIC_WRITE | SYNCHRONIZE,
-               FILE_NON_DIRECTORY_FILE, stream, 0);
-    if (status < 0) throw FailureFromWin32(::RtlNtStatusToDosError(status));
+               FILE_NON_DIRECTORY_FILE, stream, FILE_SHARE_DELETE);
+    if (status < 0) throw FromStatus(status);
     return std::make_unique<WindowsStream>(std::move(stream));
   }
 
@@ -279,31 +380,39 @@ class WindowsFile : public OpenFile {
     if (!::CloseHandle(data_.release())) throw LastFailure();
   }
 
+  // Wine renames a file from the path it was opened by, checking nothing: a folder on that path
+  // swapped for a link would have the rename move a file that was never named.
+  bool RenamesInPlace() override { return folder_ && !Nt().under_wine; }
+
   void Rename(const Text& name) override {
-    // A bare name would be taken relative to the current directory by Wine: give the whole path.
-    const Text target = path_.substr(0, path_.rfind(L'\\') + 1) + name;
-    const Text nt = NtPath(target);
-    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + nt.size() * sizeof(wchar_t));
+    if (!RenamesInPlace()) throw FailureFromWin32(ERROR_NOT_SUPPORTED);
+    // A bare name relative to the folder held open: the file cannot be moved anywhere else.
+    UNICODE_STRING counted = Counted(name);
+    std::vector<LONGLONG> buffer(
+        (sizeof(FILE_RENAME_INFO) + counted.Length + sizeof(LONGLONG) - 1) / sizeof(LONGLONG));
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
     rename->ReplaceIfExists = FALSE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = static_cast<DWORD>(nt.size() * sizeof(wchar_t));
-    std::copy(nt.begin(), nt.end(), rename->FileName);
-    if (!::SetFileInformationByHandle(data_.get(), FileRenameInfo, rename,
-                                      static_cast<DWORD>(buffer.size()))) {
-      throw LastFailure();
-    }
-    path_ = target;
+    rename->RootDirectory = folder_->get();
+    rename->FileNameLength = counted.Length;
+    std::copy(name.begin(), name.end(), rename->FileName);
+    IO_STATUS_BLOCK io;
+    const NTSTATUS status = Nt().SetInformationFile(
+        data_.get(), &io, rename, static_cast<ULONG>(buffer.size() * sizeof(LONGLONG)),
+        kFileRenameInformation);
+    if (status < 0) throw FromStatus(status);
+    path_ = path_.substr(0, path_.size() - name_.size()) + name;
+    name_ = name;
   }
 
   void Delete() override {
     PrepareDelete();
-    Close();  // Windows deletes the file as its last handle closes
+    Close();  // the file goes as its last handle closes
+    if (Nt().under_wine) ConfirmGone();
   }
 
   void PrepareDelete() override {
     if (delete_prepared_) return;
-    EnsurePathLeadsHere();
+    if (Nt().under_wine) EnsurePathLeadsHere();
     FILE_DISPOSITION_INFO disposition{TRUE};
     if (!::SetFileInformationByHandle(data_.get(), FileDispositionInfo, &disposition,
                                       sizeof disposition)) {
@@ -313,112 +422,190 @@ class WindowsFile : public OpenFile {
   }
 
  private:
-  // Wine deletes by the path a file was opened by, and quietly keeps the file when that path
-  // leads elsewhere by now (a folder on it renamed, something else put in its place): make sure
-  // the path still leads to this very file, or the file would stay unreported. Its times
-  // and length pin it down, the change time above all, which no program can set: a file reached
-  // through a folder swapped in was changed at another moment. One look along the path, where
-  // opening the file there would cost Wine three trips to its server.
+  // Wine alone: Wine deletes by the path a file was opened by, and quietly keeps the file when
+  // that path leads elsewhere by now (a folder on it renamed, something else put in its place):
+  // make sure the path still leads to this very file, or the file would stay unreported. Its
+  // times and length pin it down, the change time above all, which no program can set: a file
+  // reached through a folder swapped in was changed at another moment. One look along the path,
+  // where opening the file there would cost Wine three trips to its server.
   void EnsurePathLeadsHere() {
+    NetworkOpenInfo there;
+    const NTSTATUS status = LookAlongPath(there);
+    // A name Windows forbids (reached by its short name) cannot be checked this way.
+    if (status == kStatusObjectNameInvalid) return;
+    if (status < 0) throw FromStatus(status);
+    // The two plain queries through the handle itself: Wine answers the combined one by the path.
+    const auto basic = MustQuery<FILE_BASIC_INFO>(data_.get(), kFileBasicInformation);
+    const auto standard = MustQuery<FILE_STANDARD_INFO>(data_.get(), kFileStandardInformation);
+    if (!SameFile(there, basic.ChangeTime, basic.LastWriteTime, basic.CreationTime,
+                  standard.EndOfFile)) {
+      throw FailureFromWin32(ERROR_FILE_INVALID);
+    }
+    checked_ = there;
+    id_ = MustQuery<LARGE_INTEGER>(data_.get(), kFileInternalInformation).QuadPart;
+  }
+
+  // Wine alone: a delete that the system refuses (in a folder marked immutable, or one the user
+  // may not write) still reports success there, so one more look along the path tells. A file
+  // still there gets its attributes handle back, so that its attributes can be given back.
+  void ConfirmGone() {
+    if (!checked_) return;
+    NetworkOpenInfo there;
+    if (LookAlongPath(there) < 0) return;
+    const NetworkOpenInfo& was = *checked_;
+    if (!SameFile(there, was.ChangeTime, was.LastWriteTime, was.CreationTime, was.EndOfFile)) {
+      return;  // another file stands there now; ours went
+    }
+    ScopedHandle again;
+    if (OpenIn(nullptr, NtPath(path_), kAttributeAccess, FILE_NON_DIRECTORY_FILE, again) >= 0) {
+      LARGE_INTEGER id;
+      if (Query(again.get(), kFileInternalInformation, id) >= 0 && id.QuadPart == id_) {
+        attributes_ = std::move(again);
+      }
+    }
+    throw NotDeleted();
+  }
+
+  NTSTATUS LookAlongPath(NetworkOpenInfo& there) const {
     const Text nt = NtPath(path_);
     UNICODE_STRING unicode = Counted(nt);
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, &unicode, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
-    NetworkOpenInfo there;
-    const NTSTATUS status = ::NtQueryFullAttributesFile(&attributes, &there);
-    // A name Windows forbids (reached by its short name) cannot be checked this way.
-    if (status == kStatusObjectNameInvalid) return;
-    if (status < 0) throw FailureFromWin32(::RtlNtStatusToDosError(status));
-    // The two plain queries through the handle itself: Wine answers the combined one by the path.
-    FILE_BASIC_INFO basic;
-    FILE_STANDARD_INFO standard;
-    if (!::GetFileInformationByHandleEx(data_.get(), FileBasicInfo, &basic, sizeof basic) ||
-        !::GetFileInformationByHandleEx(data_.get(), FileStandardInfo, &standard,
-                                        sizeof standard)) {
-      throw LastFailure();
-    }
-    if (there.ChangeTime.QuadPart != basic.ChangeTime.QuadPart ||
-        there.LastWriteTime.QuadPart != basic.LastWriteTime.QuadPart ||
-        there.CreationTime.QuadPart != basic.CreationTime.QuadPart ||
-        there.EndOfFile.QuadPart != standard.EndOfFile.QuadPart) {
-      throw FailureFromWin32(ERROR_FILE_INVALID);
-    }
+    return Nt().QueryFullAttributesFile(&attributes, &there);
+  }
+
+  static bool SameFile(const NetworkOpenInfo& there, LARGE_INTEGER change, LARGE_INTEGER write,
+                       LARGE_INTEGER creation, LARGE_INTEGER length) {
+    return there.ChangeTime.QuadPart == change.QuadPart &&
+           there.LastWriteTime.QuadPart == write.QuadPart &&
+           there.CreationTime.QuadPart == creation.QuadPart &&
+           there.EndOfFile.QuadPart == length.QuadPart;
   }
 
   HANDLE Handle() const { return attributes_.valid() ? attributes_.get() : data_.get(); }
 
   ScopedHandle attributes_;
   ScopedHandle data_;
+  SharedHandle folder_;
+  Text name_;
   Text path_;
-  bool delete_prepared_ = false;  // marked to go when `data_` closes
+  bool delete_prepared_ = false;            // marked to go when `data_` closes
+  std::optional<NetworkOpenInfo> checked_;  // Wine alone: what the path showed before the delete
+  LONGLONG id_ = 0;
 };
 
 class WindowsFolder : public Folder {
  public:
   // `path`: the folder's whole path as it was reached, extended-length, every name as listed.
   WindowsFolder(ScopedHandle handle, Text path)
-      : handle_(std::move(handle)), path_(std::move(path)) {}
+      : handle_(std::make_shared<ScopedHandle>(std::move(handle))), path_(std::move(path)) {}
 
   std::vector<FolderEntry> List() override {
     std::vector<FolderEntry> entries;
-    // Whole records, aligned as the system writes them.
-    std::vector<LONGLONG> buffer(64 * 1024 / sizeof(LONGLONG));
-    for (FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;;
-         kind = FileIdBothDirectoryInfo) {
-      if (!::GetFileInformationByHandleEx(handle_.get(), kind, buffer.data(),
-                                          static_cast<DWORD>(buffer.size() * sizeof(LONGLONG)))) {
-        if (::GetLastError() == ERROR_NO_MORE_FILES) return entries;
-        throw LastFailure();
-      }
-      for (const char* at = reinterpret_cast<const char*>(buffer.data());;) {
-        const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
-        FolderEntry entry;
-        entry.name.assign(record->FileName, record->FileNameLength / sizeof(wchar_t));
-        entry.short_name.assign(record->ShortName, record->ShortNameLength / sizeof(wchar_t));
-        entry.attributes = record->FileAttributes;
-        // For a reparse point the listing gives its tag where extended attributes would be.
-        if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) entry.reparse_tag = record->EaSize;
-        if (entry.name != L"." && entry.name != L"..") entries.push_back(std::move(entry));
-        if (record->NextEntryOffset == 0) break;
-        at += record->NextEntryOffset;
-      }
+    bool long_ids = false;
+    ForEachRecord<FILE_ID_BOTH_DIR_INFO>(
+        kFileIdBothDirectoryInformation, [&](const FILE_ID_BOTH_DIR_INFO& record) {
+          FolderEntry entry;
+          entry.name.assign(record.FileName, record.FileNameLength / sizeof(wchar_t));
+          if (entry.name == L"." || entry.name == L"..") return;
+          entry.short_name.assign(record.ShortName, record.ShortNameLength / sizeof(wchar_t));
+          entry.attributes = record.FileAttributes;
+          // For a reparse point the listing gives its tag where extended attributes would be.
+          if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) entry.reparse_tag = record.EaSize;
+          entry.id = static_cast<uint64_t>(record.FileId.QuadPart);
+          if (Missing(entry.id)) long_ids = true;
+          entries.push_back(std::move(entry));
+        });
+    if (long_ids) {
+      // ReFS numbers its files in 128 bits; where the short number is missing, the long one.
+      ForEachRecord<FILE_ID_EXTD_DIR_INFO>(
+          kFileIdExtdDirectoryInformation, [&](const FILE_ID_EXTD_DIR_INFO& record) {
+            const Text name(record.FileName, record.FileNameLength / sizeof(wchar_t));
+            for (FolderEntry& entry : entries) {
+              if (entry.name == name && Missing(entry.id)) {
+                std::copy(std::begin(record.FileId.Identifier), std::end(record.FileId.Identifier),
+                          entry.long_id.begin());
+              }
+            }
+          });
     }
+    return entries;
   }
 
   std::unique_ptr<Folder> OpenSubfolder(const FolderEntry& entry) override {
-    ScopedHandle handle =
-        OpenEntry(handle_.get(), object_path_, entry, kFolderAccess, FILE_DIRECTORY_FILE);
+    Look look;
+    ScopedHandle handle = OpenEntry(handle_->get(), object_path_, entry, kFolderAccess,
+                                    FILE_DIRECTORY_FILE, kShareAll, look);
     if (!handle.valid()) return nullptr;
     return std::make_unique<WindowsFolder>(std::move(handle), PathOf(entry));
   }
 
   std::unique_ptr<OpenFile> OpenFileEntry(const FolderEntry& entry) override {
     // Most files open for writing at once, which saves Wine two more trips to its server a file.
-    // Nothing is written before the handle is known to be the entry itself; a file that is
-    // read-only, or open elsewhere, is opened for its attributes and reopened for writing later.
-    try {
-      ScopedHandle handle = OpenEntry(handle_.get(), object_path_, entry,
-                                      kAttributeAccess | kDataAccess, FILE_NON_DIRECTORY_FILE, 0);
-      if (!handle.valid()) return nullptr;
-      return std::make_unique<WindowsFile>(ScopedHandle(), PathOf(entry), std::move(handle));
-    } catch (const Failure& failure) {
-      if (failure.number != kFailAccess) throw;
+    // Nothing is written before the handle is known to be the entry itself. A file that is
+    // read-only, open elsewhere, or a reparse point (whose filter must see the writes) is opened
+    // for its attributes, and for writing later.
+    Look look;
+    if (!(entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      try {
+        ScopedHandle handle =
+            OpenEntry(handle_->get(), object_path_, entry, kAttributeAccess | kDataAccess,
+                      FILE_NON_DIRECTORY_FILE, 0, look);
+        if (!handle.valid()) return nullptr;
+        if (!(look.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+          return std::make_unique<WindowsFile>(ScopedHandle(), std::move(handle), handle_,
+                                               ReachableName(entry), PathOf(entry));
+        }
+      } catch (const Failure& failure) {
+        if (failure.number != kFailAccess) throw;
+      }
     }
-    ScopedHandle handle =
-        OpenEntry(handle_.get(), object_path_, entry, kAttributeAccess, FILE_NON_DIRECTORY_FILE);
+    ScopedHandle handle = OpenEntry(handle_->get(), object_path_, entry, kAttributeAccess,
+                                    FILE_NON_DIRECTORY_FILE, kShareAll, look);
     if (!handle.valid()) return nullptr;
-    return std::make_unique<WindowsFile>(std::move(handle), PathOf(entry));
+    return std::make_unique<WindowsFile>(std::move(handle), ScopedHandle(), handle_,
+                                         ReachableName(entry), PathOf(entry));
   }
 
  private:
-  Text PathOf(const FolderEntry& entry) const {
-    return path_ + (path_.back() == L'\\' ? L"" : L"\\") + entry.name;
+  // Calls `each` for every record of the folder's listing of kind `info_class`. An empty drive
+  // root lists nothing at all: it has no "." and "..".
+  template <typename Record, typename Each>
+  void ForEachRecord(ULONG info_class, Each each) {
+    std::vector<LONGLONG> buffer(64 * 1024 / sizeof(LONGLONG));  // whole records, aligned
+    for (BOOLEAN restart = TRUE;; restart = FALSE) {
+      IO_STATUS_BLOCK io;
+      const NTSTATUS status =
+          Nt().QueryDirectoryFile(handle_->get(), nullptr, nullptr, nullptr, &io, buffer.data(),
+                                  static_cast<ULONG>(buffer.size() * sizeof(LONGLONG)), info_class,
+                                  FALSE, nullptr, restart);
+      if (status == kStatusNoMoreFiles || (restart && status == kStatusNoSuchFile)) return;
+      if (status < 0) throw FromStatus(status);
+      for (const char* at = reinterpret_cast<const char*>(buffer.data());;) {
+        const auto* record = reinterpret_cast<const Record*>(at);
+        each(*record);
+        if (record->NextEntryOffset == 0) break;
+        at += record->NextEntryOffset;
+      }
+    }
   }
 
-  ScopedHandle handle_;
+  Text PathOf(const FolderEntry& entry) const {
+    return path_ + (path_.back() == L'\\' ? L"" : L"\\") + ReachableName(entry);
+  }
+
+  SharedHandle handle_;
   Text path_;
-  Text object_path_;  // as last looked up; empty until the first entry is opened
+  Text object_path_;  // Wine alone: as last looked up; empty until the first entry is opened
 };
+
+// Splits a whole path into the folder that holds its last name, and that name.
+std::pair<Text, Text> SplitLast(const Text& path) {
+  const size_t cut = path.rfind(L'\\');
+  Text folder = path.substr(0, cut);
+  if (folder.size() == 6 && folder.back() == L':') folder += L'\\';  // "\\?\C:" is no folder
+  return {folder, path.substr(cut + 1)};
+}
 
 class WindowsEnv : public Env {
  public:
@@ -447,23 +634,46 @@ class WindowsEnv : public Env {
 
   std::unique_ptr<OpenFile> OpenNamedFile(const Text& path) override {
     const Text full = SystemPath(path);
-    ScopedHandle file(::CreateFileW(full.c_str(), kAttributeAccess, kShareAll, nullptr,
-                                    OPEN_EXISTING, 0, nullptr));
-    if (!file.valid()) throw LastFailure();
-    // Only a file on a disk: never a device, a pipe or a console.
+    const auto [folder_path, name] = SplitLast(full);
+    // The folder that holds it, held open for the renames; a folder that can be passed through
+    // but not opened only costs the renames.
+    SharedHandle folder;
+    if (!Nt().under_wine) {
+      ScopedHandle handle;
+      if (OpenIn(nullptr, NtPath(folder_path), FILE_TRAVERSE | SYNCHRONIZE, FILE_DIRECTORY_FILE,
+                 handle, kShareAll, /*follow=*/true) >= 0) {
+        folder = std::make_shared<ScopedHandle>(std::move(handle));
+      }
+    }
+    ScopedHandle file;
+    NTSTATUS status = folder ? OpenIn(folder->get(), name, kAttributeAccess, 0, file)
+                             : OpenIn(nullptr, NtPath(full), kAttributeAccess, 0, file);
+    if (status < 0) throw FromStatus(status);
+    Look look = LookAt(file.get());
+    if ((look.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsNameSurrogate(look.tag)) {
+      // A link the user named leads to the file meant: follow it, as the system would. The
+      // folder that holds that file is not known, so it is not renamed.
+      folder.reset();
+      status = OpenIn(nullptr, NtPath(full), kAttributeAccess, 0, file, kShareAll, true);
+      if (status < 0) throw FromStatus(status);
+      look = LookAt(file.get());
+    }
+    // Only a file on a disk: never a folder, a device, a pipe or a console.
     if (::GetFileType(file.get()) != FILE_TYPE_DISK ||
-        (TagInfo(file.get()).FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        (look.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
       throw AccessRefused();
     }
-    return std::make_unique<WindowsFile>(std::move(file), full);
+    return std::make_unique<WindowsFile>(std::move(file), ScopedHandle(), std::move(folder), name,
+                                         full);
   }
 
   std::unique_ptr<Folder> OpenNamedFolder(const Text& path) override {
     const Text full = SystemPath(path);
-    ScopedHandle folder(::CreateFileW(full.c_str(), kFolderAccess, kShareAll, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!folder.valid()) throw LastFailure();
-    if (!(TagInfo(folder.get()).FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    ScopedHandle folder;
+    const NTSTATUS status =
+        OpenIn(nullptr, NtPath(full), kFolderAccess, 0, folder, kShareAll, /*follow=*/true);
+    if (status < 0) throw FromStatus(status);
+    if (!(LookAt(folder.get()).attributes & FILE_ATTRIBUTE_DIRECTORY)) {
       throw FailureFromWin32(ERROR_DIRECTORY);
     }
     return std::make_unique<WindowsFolder>(std::move(folder), full);

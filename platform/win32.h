@@ -16,8 +16,9 @@
 
 namespace morvenit {
 
-// Maps a Win32 error code to a failure: 53 for a missing file or path, 75 for refused access,
-// and HRESULT_FROM_WIN32(code) with the system's own description for anything else.
+// Maps a Win32 error code to a failure: 53 for a missing file or path, 75 for refused access
+// (busy for a sharing or lock violation), and HRESULT_FROM_WIN32(code) with the system's own
+// description for anything else.
 Failure FailureFromWin32(DWORD code);
 // The same for GetLastError().
 Failure LastFailure();

@@ -12,9 +12,10 @@ Failure FailureFromWin32(DWORD code) {
     case ERROR_INVALID_DRIVE:
       return FileNotFound();
     case ERROR_ACCESS_DENIED:
+      return AccessRefused();
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
-      return AccessRefused();
+      return HeldElsewhere();
     default:
       break;
   }

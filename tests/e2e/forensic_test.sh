@@ -20,6 +20,7 @@ export LC_ALL=C.UTF-8
 
 source "$(dirname "$0")/lib.sh"
 WITHOUT_FLUSH_EXE=${MORVENIT_WITHOUT_FLUSH_EXE:-$(dirname "$MORVENIT_EXE")/morvenit_without_flush.exe}
+AS_WINDOWS_EXE=${MORVENIT_AS_WINDOWS_EXE:-$(dirname "$MORVENIT_EXE")/morvenit_as_windows.exe}
 TOKEN=MVF$(od -An -N6 -tx1 /dev/urandom | tr -d ' \n')
 MOUNTS=()
 
@@ -181,17 +182,18 @@ plain_delete_twin() {
   PLAIN_COPIES=$(name_copies "$twin" "$1")
 }
 
-# check_names KIND LABEL LAYOUT: what of the shredded files' names is left to find. On NTFS no
-# undelete listing may show them and the raw image may keep no more than the bound; on ext4 each
-# journal commit while a folder still holds names copies them again, so a run may keep no more
-# than a plain delete of the same files does.
+# check_names KIND LABEL LAYOUT [scrubbed]: what of the shredded files' names is left to find. Where
+# the names were scrubbed (Windows' way, renames through the folder) on NTFS no undelete listing may
+# show them and the raw image may keep no more than the bound; on ext4 each journal commit while a
+# folder still holds names copies them again, and under Wine no file is renamed, so a run may keep
+# no more than a plain delete of the same files does.
 check_names() {
   local image="$WORK/$2.img" plain copies listed
   plain_delete_twin "$1" "$2" "$3" || { fail "$2: the plain delete of the twin failed"; return; }
   plain=$PLAIN_COPIES
   copies=$(name_copies "$image" "$1")
   echo "$2: $copies copies of the names on the raw image; a plain delete leaves $plain"
-  if [ "$1" = ntfs ]; then
+  if [ "$1" = ntfs ] && [ "${4:-}" = scrubbed ]; then
     listed=$(listed_names "$image")
     [ -n "$listed" ] && head -n 3 <<<"$listed"
     check_eq "$2: The Sleuth Kit lists none of the names" 0 "$(grep -c . <<<"$listed")"
@@ -207,19 +209,20 @@ check_names() {
 }
 
 # The real program on ext4 (a missing flush shows here) and on NTFS through ntfs-3g, on files
-# named one by one and on one dropped folder of nested subfolders.
-for kind in ext4 ntfs; do
-  for layout in files folder; do
-    label=$kind
-    [ "$layout" = folder ] && label=$kind-folder
-    shred_image "$kind" "$MORVENIT_EXE" "$label" "$layout" || continue
-    image="$WORK/$label.img"
-    check_eq "$label: no marker left on the raw image" 0 "$(markers_in "$image")"
-    entries=$(deleted_entries "$image" | wc -l)
-    echo "$label: The Sleuth Kit lists $entries deleted entries"
-    check_eq "$label: no marker recovered from any deleted entry" 0 "$(recovered_markers "$image")"
-    check_names "$kind" "$label" "$layout"
-  done
+# named one by one and on one dropped folder of nested subfolders; then, on NTFS, the build that
+# takes Wine for Windows, which scrubs the names as the program does on Windows.
+for run in ext4:files ext4:folder ntfs:files ntfs:folder ntfs:files:scrubbed ntfs:folder:scrubbed; do
+  IFS=: read -r kind layout scrubbed <<<"$run"
+  exe=$MORVENIT_EXE label=$kind
+  [ -n "$scrubbed" ] && exe=$AS_WINDOWS_EXE label=$kind-as-windows
+  [ "$layout" = folder ] && label=$label-folder
+  shred_image "$kind" "$exe" "$label" "$layout" || continue
+  image="$WORK/$label.img"
+  check_eq "$label: no marker left on the raw image" 0 "$(markers_in "$image")"
+  entries=$(deleted_entries "$image" | wc -l)
+  echo "$label: The Sleuth Kit lists $entries deleted entries"
+  check_eq "$label: no marker recovered from any deleted entry" 0 "$(recovered_markers "$image")"
+  check_names "$kind" "$label" "$layout" "$scrubbed"
 done
 # NTFS keeps its deleted entries whole, so the recovery above really looked at the shredded files.
 check "ntfs: The Sleuth Kit sees the shredded files as deleted entries" \

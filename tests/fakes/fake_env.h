@@ -61,6 +61,7 @@ class OpenFileWrapper : public OpenFile {
   std::unique_ptr<Writable> OpenStream(const Text& name) override {
     return real_->OpenStream(name);
   }
+  bool RenamesInPlace() override { return real_->RenamesInPlace(); }
   void Rename(const Text& name) override { real_->Rename(name); }
   void Delete() override { real_->Delete(); }
   void PrepareDelete() override { real_->PrepareDelete(); }

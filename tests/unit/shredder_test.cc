@@ -536,6 +536,7 @@ TEST_F(ShredRealFileTest, ARenameNeverReplacesAnything) {
   const Text path = Make("mine.txt", 10);
   Make("theirs.txt", 20);
   auto file = Env::Default().OpenNamedFile(path);
+  if (!file->RenamesInPlace()) GTEST_SKIP() << "renames would go by a path here (Wine)";
   file->BeginWriting();
   EXPECT_THROW(file->Rename(L"theirs.txt"), Failure);
   file->Rename(L"free.txt");

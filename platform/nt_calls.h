@@ -1,0 +1,59 @@
+// The handful of system calls through which files and folders are opened, looked at, listed and
+// renamed, taken from ntdll once, with whether ntdll is Wine's. A release build only reads them;
+// the tests under Wine build in a way to put answers of Windows' own file systems in their place
+// (FAT, cloud files, named streams, short names), answers that Wine never gives.
+#ifndef MORVENIT_PLATFORM_NT_CALLS_H_
+#define MORVENIT_PLATFORM_NT_CALLS_H_
+
+#include "platform/win32.h"
+// After <windows.h>, which it needs.
+#include <winternl.h>
+
+namespace morvenit {
+
+// The file-information classes used, as ntdll numbers them.
+enum NtInfoClass : ULONG {
+  kFileBasicInformation = 4,
+  kFileStandardInformation = 5,
+  kFileInternalInformation = 6,
+  kFileRenameInformation = 10,
+  kFileStreamInformation = 22,
+  kFileAttributeTagInformation = 35,
+  kFileIdBothDirectoryInformation = 37,
+  kFileIdInformation = 59,
+  kFileIdExtdDirectoryInformation = 60,
+};
+
+struct NtCalls {
+  NTSTATUS(NTAPI* CreateFile)
+  (HANDLE* handle, ACCESS_MASK access, OBJECT_ATTRIBUTES* attributes, IO_STATUS_BLOCK* io,
+   LARGE_INTEGER* allocation, ULONG file_attributes, ULONG share, ULONG disposition, ULONG options,
+   void* ea, ULONG ea_length);
+  NTSTATUS(NTAPI* QueryInformationFile)
+  (HANDLE handle, IO_STATUS_BLOCK* io, void* out, ULONG length, ULONG info_class);
+  NTSTATUS(NTAPI* SetInformationFile)
+  (HANDLE handle, IO_STATUS_BLOCK* io, void* in, ULONG length, ULONG info_class);
+  NTSTATUS(NTAPI* QueryDirectoryFile)
+  (HANDLE handle, HANDLE event, void* apc, void* apc_context, IO_STATUS_BLOCK* io, void* out,
+   ULONG length, ULONG info_class, BOOLEAN single, UNICODE_STRING* mask, BOOLEAN restart);
+  NTSTATUS(NTAPI* QueryObject)
+  (HANDLE handle, ULONG info_class, void* out, ULONG length, ULONG* returned);
+  // A file's times, length and attributes by its path, without opening it.
+  NTSTATUS(NTAPI* QueryFullAttributesFile)(OBJECT_ATTRIBUTES* attributes, void* out);
+  ULONG(NTAPI* StatusToDosError)(NTSTATUS status);
+  // ntdll is Wine's (it exports wine_get_version): what Windows does by the handle, Wine does by
+  // the path the handle was opened by.
+  bool under_wine;
+};
+
+// The calls, looked up once. Never fails on a system that runs the program.
+const NtCalls& Nt();
+
+#ifdef MORVENIT_NT_CALL_HOOKS
+// Tests only: the same calls, to be replaced and put back.
+NtCalls& NtForTests();
+#endif
+
+}  // namespace morvenit
+
+#endif  // MORVENIT_PLATFORM_NT_CALLS_H_
