@@ -8,6 +8,9 @@
 #  - many small files of 4 KiB, 100 to a folder: morvenit on the top folder; `find -type f -exec
 #    shred -n 1 -u {} +`; `srm -r -l -l -z` on the folders (secure-delete's cheapest single pass
 #    that still syncs); and `rm -rf`, which overwrites nothing, for scale;
+#  - many small files of 4 KiB in one folder (100,000 unless ONE_FOLDER_FILES says otherwise; 0
+#    leaves them out): morvenit alone, for its files per second beside those of the folders of
+#    100, which must not fall as a folder grows;
 #  - in one more morvenit run on the large file per round, the longest time its window went
 #    without its messages, probed from another process (`wintool silence`). That run is not
 #    timed: the probe's own traffic would weigh on it.
@@ -28,6 +31,7 @@ rounds=${1:-3}
 mib=${2:-2048}
 files=${3:-5000}
 folders=$(((files + 99) / 100))
+one=${ONE_FOLDER_FILES:-100000}
 source "$root/bench/lib.sh"
 
 if ! command -v srm >/dev/null; then
@@ -57,6 +61,11 @@ make_tree() {
     mkdir -p "$tree/folder $n"
     head -c $((100 * 4096)) /dev/urandom | split -b 4096 -d -a 2 - "$tree/folder $n/file "
   done
+  sync
+}
+make_one() {
+  mkdir -p "$disk/one"
+  head -c $((one * 4096)) /dev/urandom | (cd "$disk/one" && split -b 4096 -d -a 6 - "file ")
   sync
 }
 files_left() { if [ -e "$1" ]; then find "$1" -type f | wc -l; else echo 0; fi; }
@@ -149,6 +158,13 @@ for round in $(seq "$rounds"); do
   check_gone srm "$tree"
   make_tree
   timed small-rm rm -rf "$tree"
+
+  # Many small files in one folder.
+  if [ "$one" -gt 0 ]; then
+    make_one
+    timed one-morvenit morvenit one
+    check_gone morvenit "$disk/one"
+  fi
 done
 
 declare -A m
@@ -172,6 +188,14 @@ printf '  %-52s %8s\n' \
   "  find -type f -exec shred -n 1 -u {} +" "${m[small-shred]}" \
   "  srm -r -l -l -z" "${m[small-srm]}" \
   "  rm -rf (no overwrite)" "${m[small-rm]}"
+if [ "$one" -gt 0 ]; then
+  one_net=$(awk -v a="${m[one-morvenit]}" -v b="${m[small-startup]}" 'BEGIN { printf "%.3f", a - b }')
+  printf '  %-52s %8s\n' "$one x 4 KiB in one folder: morvenit.exe, raw" "${m[one-morvenit]}" \
+    "  morvenit.exe, net (less the empty folder's run)" "$one_net"
+  echo "files per second, morvenit net: $((folders * 100)) in $folders folders:" \
+    "$(awk -v n=$((folders * 100)) -v t="${m[small-net]}" 'BEGIN { printf "%.0f", n / t }');" \
+    "$one in one folder: $(awk -v n="$one" -v t="$one_net" 'BEGIN { printf "%.0f", n / t }')"
+fi
 echo "window silence during the $mib MiB run (ms): longest: median ${m[silence]}, worst $worst;" \
   "99th percentile: median ${m[silence-p99]}"
 

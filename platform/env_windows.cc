@@ -75,6 +75,25 @@ UNICODE_STRING Counted(const Text& text) {
 // The system's own form of an extended-length path ("\\?\C:\..." -> "\??\C:\...").
 Text NtPath(const Text& path) { return L"\\??\\" + path.substr(4); }
 
+// Wine alone: the file's path in Wine's own namespace of Linux paths ("\??\unix\..."). There a
+// name that is not found is simply not found; by a drive letter, Wine would read the whole folder
+// in search of a name that differs only in case. The file's usual path where Wine cannot say.
+Text UnixNtPath(const Text& path) {
+  using ToUnix = char*(CDECL*)(const wchar_t*);
+  static const auto to_unix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char* unix_path = to_unix ? to_unix(path.c_str()) : nullptr;
+  if (!unix_path) return NtPath(path);
+  constexpr UINT kUnixCodePage = 65010;  // Wine's name for the code page of Linux's names
+  Text wide(::MultiByteToWideChar(kUnixCodePage, 0, unix_path, -1, nullptr, 0), L'\0');
+  ::MultiByteToWideChar(kUnixCodePage, 0, unix_path, -1, wide.data(),
+                        static_cast<int>(wide.size()));
+  ::HeapFree(::GetProcessHeap(), 0, unix_path);
+  wide.resize(wide.empty() ? 0 : wide.size() - 1);
+  std::replace(wide.begin(), wide.end(), L'/', L'\\');
+  return L"\\??\\unix" + wide;
+}
+
 Text CurrentFolder() {
   Text folder(MAX_PATH, L'\0');
   for (;;) {
@@ -220,8 +239,8 @@ const Text& ReachableName(const FolderEntry& entry) {
 using SharedHandle = std::shared_ptr<ScopedHandle>;
 
 // Opens the entry of `folder` by the name it can be reached by, following no link. Returns null
-// when it is a link; raises Changed() when it is not the entry listed. `folder_path` is the
-// folder's object path as last seen (Wine alone), looked up again when it no longer fits (the
+// when it is a link, as listed; raises Changed() when it is not the entry listed. `folder_path` is
+// the folder's object path as last seen (Wine alone), looked up again when it no longer fits (the
 // folder was renamed meanwhile).
 ScopedHandle OpenEntry(HANDLE folder, Text& folder_path, const FolderEntry& entry,
                        ACCESS_MASK access, ULONG options, ULONG share, Look& look) {
@@ -236,15 +255,24 @@ ScopedHandle OpenEntry(HANDLE folder, Text& folder_path, const FolderEntry& entr
   if (status < 0) throw FromStatus(status);
 
   look = LookAt(handle.get());
+  // A link stands there: skipped where the listing showed one, reported where it showed
+  // something else, which was swapped for it since.
+  const bool listed_link =
+      (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsNameSurrogate(entry.reparse_tag);
   if ((look.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsNameSurrogate(look.tag)) {
-    return ScopedHandle();
+    if (listed_link) return ScopedHandle();
+    throw Changed();
   }
   if (Nt().under_wine) {
     if (folder_path.empty()) folder_path = ObjectPath(folder);
     // Wine names a file opened by its short name by its long one.
     if (!IsEntryOf(folder_path, handle.get(), entry.name)) {
       folder_path = ObjectPath(folder);
-      if (!IsEntryOf(folder_path, handle.get(), entry.name)) return ScopedHandle();
+      if (!IsEntryOf(folder_path, handle.get(), entry.name)) {
+        // Wine lists a link to a folder as one, but a link to a file as a plain file.
+        if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) throw Changed();
+        return ScopedHandle();
+      }
     }
   }
   if (!IsListedEntry(handle.get(), entry)) throw Changed();
@@ -429,6 +457,7 @@ class WindowsFile : public OpenFile {
   // reached through a folder swapped in was changed at another moment. One look along the path,
   // where opening the file there would cost Wine three trips to its server.
   void EnsurePathLeadsHere() {
+    unix_path_ = UnixNtPath(path_);
     NetworkOpenInfo there;
     const NTSTATUS status = LookAlongPath(there);
     // A name Windows forbids (reached by its short name) cannot be checked this way.
@@ -439,7 +468,7 @@ class WindowsFile : public OpenFile {
     const auto standard = MustQuery<FILE_STANDARD_INFO>(data_.get(), kFileStandardInformation);
     if (!SameFile(there, basic.ChangeTime, basic.LastWriteTime, basic.CreationTime,
                   standard.EndOfFile)) {
-      throw FailureFromWin32(ERROR_FILE_INVALID);
+      throw Changed();
     }
     checked_ = there;
     id_ = MustQuery<LARGE_INTEGER>(data_.get(), kFileInternalInformation).QuadPart;
@@ -457,7 +486,7 @@ class WindowsFile : public OpenFile {
       return;  // another file stands there now; ours went
     }
     ScopedHandle again;
-    if (OpenIn(nullptr, NtPath(path_), kAttributeAccess, FILE_NON_DIRECTORY_FILE, again) >= 0) {
+    if (OpenIn(nullptr, unix_path_, kAttributeAccess, FILE_NON_DIRECTORY_FILE, again) >= 0) {
       LARGE_INTEGER id;
       if (Query(again.get(), kFileInternalInformation, id) >= 0 && id.QuadPart == id_) {
         attributes_ = std::move(again);
@@ -467,10 +496,9 @@ class WindowsFile : public OpenFile {
   }
 
   NTSTATUS LookAlongPath(NetworkOpenInfo& there) const {
-    const Text nt = NtPath(path_);
-    UNICODE_STRING unicode = Counted(nt);
+    UNICODE_STRING unicode = Counted(unix_path_);
     OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &unicode, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+    InitializeObjectAttributes(&attributes, &unicode, 0, nullptr, nullptr);
     return Nt().QueryFullAttributesFile(&attributes, &there);
   }
 
@@ -489,8 +517,10 @@ class WindowsFile : public OpenFile {
   SharedHandle folder_;
   Text name_;
   Text path_;
-  bool delete_prepared_ = false;            // marked to go when `data_` closes
-  std::optional<NetworkOpenInfo> checked_;  // Wine alone: what the path showed before the delete
+  bool delete_prepared_ = false;  // marked to go when `data_` closes
+  // Wine alone: the path in Linux's terms, and what it showed before the delete.
+  Text unix_path_;
+  std::optional<NetworkOpenInfo> checked_;
   LONGLONG id_ = 0;
 };
 

@@ -162,7 +162,8 @@ click_child() {
 }
 
 # Clicks "OK" on every message box until PID ends or SECONDS pass, appending each box's title and
-# text to FILE. Returns 1 when PID is still running at the end.
+# text to FILE; LAST_BOX_AT is when the last one was clicked (nanoseconds). Returns 1 when PID is
+# still running at the end.
 dismiss_message_boxes() {
   local pid=$1 seconds=$2 file=$3 i line title hwnd last=
   for ((i = 0; i < seconds * 10; i++)); do
@@ -175,6 +176,7 @@ dismiss_message_boxes() {
       [ "$hwnd" != "$last" ] && echo "$title: $(inspect "$title" | grep '^child .*class="Static"' |
         while IFS= read -r c; do field "$c" text; done | tr '\n' ' ')" >>"$file"
       last=$hwnd
+      LAST_BOX_AT=$(date +%s%N)
       click_child "$title" OK
       sleep 0.5
     fi

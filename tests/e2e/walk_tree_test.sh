@@ -145,6 +145,76 @@ else
   echo "NTFS part skipped: it needs root, /dev/fuse and ntfs-3g"
 fi
 
+# summary_count FILE: how many files the run's closing summary box (titled "Morvenit") says were
+# left, or nothing when there was none.
+summary_count() { sed -n 's/^Morvenit: *\([0-9][0-9]*\) .*/\1/p' "$1" | tail -n 1; }
+
+# A folder whose files are in flight (written, waiting for their flush and delete) swapped for a
+# link to a folder outside that holds files of the same names, and put back a moment later, over
+# and over until the run ends: no file outside may change, and every file of ours left is counted
+# in the closing summary.
+FLIGHT="$WORK/flight"
+mkdir -p "$FLIGHT/drop/sub" "$FLIGHT/outside"
+for i in $(seq 1000); do
+  printf "ours $i" >"$FLIGHT/drop/sub/f$i.txt"
+  printf "outside $i" >"$FLIGHT/outside/f$i.txt"
+done
+outside_sums() { (cd "$FLIGHT/outside" && md5sum -- * | sort); }
+outside_sums >"$FLIGHT/outside-before"
+morvenit_start "$FLIGHT/drop"
+for _ in $(seq 400); do
+  [ "$(head -c 68 "$FLIGHT/drop/sub/f1.txt" 2>/dev/null)" = "$PATTERN" ] && break
+  [ -e "$FLIGHT/drop/sub/f1.txt" ] || break
+  sleep 0.01
+done
+(
+  flips=0
+  while kill -0 "$MORVENIT_PID" 2>/dev/null && [ "$flips" -lt 3000 ]; do
+    mv "$FLIGHT/drop/sub" "$FLIGHT/drop/away" && ln -s "$FLIGHT/outside" "$FLIGHT/drop/sub"
+    sleep 0.002
+    rm "$FLIGHT/drop/sub" && mv "$FLIGHT/drop/away" "$FLIGHT/drop/sub"
+    flips=$((flips + 1))
+  done
+  echo "$flips" >"$FLIGHT/flips"
+) &
+flipper=$!
+: >"$ARTIFACTS/boxes-flight.txt"
+dismiss_message_boxes "$MORVENIT_PID" 120 "$ARTIFACTS/boxes-flight.txt" || fail "the in-flight run did not end"
+wait "$flipper"
+flips=$(cat "$FLIGHT/flips")
+echo "the folder in flight was swapped $flips times"
+check "the folder was swapped while its files were in flight" test "$flips" -gt 10
+check_eq "nothing outside changed" "$(cat "$FLIGHT/outside-before")" "$(outside_sums)"
+left=$(find "$FLIGHT/drop" -type f | wc -l)
+echo "$left of our files left"
+check_eq "every file of ours left is counted in the summary" "$left" "$(summary_count "$ARTIFACTS/boxes-flight.txt" || echo 0)"
+
+# A folder that cannot be changed (marked immutable): Wine reports a delete there done, so only a
+# look afterwards tells. Every file, named or walked, is reported and left with its attributes,
+# and the closing pause comes only after the summary.
+IMM="$WORK/immutable"
+mkdir -p "$IMM/walked"
+for n in 1 2 3; do printf "named $n" >"$IMM/named $n.txt"; done
+printf 'walked' >"$IMM/walked/w.txt"
+chmod 444 "$IMM/named 2.txt"
+if chattr +i "$IMM" "$IMM/walked" 2>/dev/null; then
+  morvenit_start "$IMM/named 1.txt" "$IMM/named 2.txt" "$IMM/named 3.txt" "$IMM/walked"
+  : >"$ARTIFACTS/boxes-immutable.txt"
+  dismiss_message_boxes "$MORVENIT_PID" 60 "$ARTIFACTS/boxes-immutable.txt" || fail "the immutable run did not end"
+  ended=$(date +%s%N)
+  chattr -i "$IMM" "$IMM/walked"
+  cat "$ARTIFACTS/boxes-immutable.txt"
+  check_eq "every file in the immutable folders stays, overwritten" "$PATTERN$PATTERN$PATTERN$PATTERN" \
+    "$(for f in "$IMM/named 1.txt" "$IMM/named 2.txt" "$IMM/named 3.txt" "$IMM/walked/w.txt"; do
+      head -c 68 "$f"; done)"
+  check_eq "the read-only one is read-only again" 444 "$(stat -c %a "$IMM/named 2.txt")"
+  check_eq "the first is reported in a box, the summary counts all four" "1005 Morvenit 4" \
+    "$(cut -d: -f1 "$ARTIFACTS/boxes-immutable.txt" | tr '\n' ' ')$(summary_count "$ARTIFACTS/boxes-immutable.txt")"
+  check "the closing pause comes after the summary" test $(((ended - LAST_BOX_AT) / 1000000)) -ge 900
+else
+  echo "immutable part skipped: chattr +i is refused here"
+fi
+
 # Relative and unusual paths name exactly the file given, never a neighbour without the trailing
 # dot or space that the classic resolution would drop.
 REL="$WORK/relative"
