@@ -79,14 +79,15 @@ void Overwrite(Engine& run, Writable& file, uint64_t length) {
 }
 
 // Opens the file for writing; a file that another program holds open only for a moment (a virus
-// scanner, an indexer) is worth a few short tries before it is reported.
+// scanner, an indexer) is worth a few short tries before it is reported. A refused access would
+// be refused again: it is reported at once.
 void BeginWriting(Engine& run, OpenFile& file) {
   for (int wait_ms = 50;; wait_ms *= 2) {
     try {
       file.BeginWriting();
       return;
     } catch (const Failure& failure) {
-      if (failure.number != kFailAccess || wait_ms > 400) throw;
+      if (!failure.busy || wait_ms > 400) throw;
     }
     // The window stays alive meanwhile; Cancel is not read, as the file is already begun.
     const uint64_t until = run.env.NowMicros() + uint64_t(wait_ms) * 1000;

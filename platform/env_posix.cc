@@ -88,10 +88,11 @@ Failure FromErrno(int error) {
     case ENOTDIR:
     case ENAMETOOLONG:
       return FileNotFound();
+    case EBUSY:
+    case ETXTBSY:  // a program that is running
+      return HeldElsewhere();
     case EACCES:
     case EPERM:
-    case EBUSY:
-    case ETXTBSY:
     case EISDIR:
     case EROFS:
       return AccessRefused();

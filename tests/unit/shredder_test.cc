@@ -145,24 +145,33 @@ TEST(ShredFileTest, MissingFileIsReportedAsNotFound) {
 }
 
 TEST(ShredFileTest, RefusedAccessIsReportedAndFileKeptWithItsAttributes) {
-  for (const std::string refused : {"open", "set-attributes", "reopen", "remove"}) {
+  struct Case {
+    std::string refused;
+    bool busy;  // another program holds the file, rather than access being refused
+    int tries;
+  } cases[] = {
+      {"open", false, 1},   {"set-attributes", false, 1}, {"reopen", false, 1},
+      {"remove", false, 1}, {"reopen", true, 5},
+  };
+  for (const Case& c : cases) {
     Shred s;
     s.env.AddFile(kFile, "secret", kAttrReadOnly | kAttrHidden);
     int tries = 0;
     s.env.before = [&](const std::string& op, const Text&) {
-      if (op == refused && ++tries) throw AccessRefused();
+      if (op == c.refused && ++tries) throw c.busy ? HeldElsewhere() : AccessRefused();
     };
     ShredFile(s.run, kFile);
     FinishInFlight(s.run);
+    const std::string what = c.refused + (c.busy ? " (busy)" : "");
     ExpectReported(s, "Processing folder");
     EXPECT_TRUE(s.env.messages.empty());
-    ASSERT_TRUE(s.env.Exists(kFile)) << refused;
+    ASSERT_TRUE(s.env.Exists(kFile)) << what;
     // Nothing is undone: a refused delete leaves the pattern that was already written.
-    EXPECT_EQ(s.env.At(kFile).data, refused == "remove" ? Pattern(68) : "secret") << refused;
+    EXPECT_EQ(s.env.At(kFile).data, c.refused == "remove" ? Pattern(68) : "secret") << what;
     // Only a file held open by another program is worth trying again.
-    EXPECT_EQ(tries, refused == "reopen" ? 5 : 1) << refused;
-    if (refused != "set-attributes") {
-      EXPECT_EQ(s.env.At(kFile).attributes, kAttrReadOnly | kAttrHidden) << refused;
+    EXPECT_EQ(tries, c.tries) << what;
+    if (c.refused != "set-attributes") {
+      EXPECT_EQ(s.env.At(kFile).attributes, kAttrReadOnly | kAttrHidden) << what;
     }
   }
 }
@@ -172,7 +181,7 @@ TEST(ShredFileTest, AFileHeldForAMomentIsShreddedOnALaterTry) {
   s.env.AddFile(kFile, "secret");
   int refusals = 2;
   s.env.before = [&](const std::string& op, const Text&) {
-    if (op == "reopen" && refusals-- > 0) throw AccessRefused();
+    if (op == "reopen" && refusals-- > 0) throw HeldElsewhere();
   };
   s.env.micros = 1;
   ShredFile(s.run, kFile);
