@@ -171,11 +171,13 @@ void Shred(Engine& run, const Text& path, Opener open) {
       cleared = true;
     }
     BeginWriting(run, *file);
+    // Its named data streams go with the file, and may hold as much as it does. All are opened
+    // before a byte is written: a stream that another program holds leaves the file whole.
+    const std::vector<StreamInfo> stream_infos = file->Streams();
+    for (const StreamInfo& stream : stream_infos) streams.push_back(file->OpenStream(stream.name));
     Overwrite(run, *file, info.length);
-    // Its named data streams too: they go with the file, and may hold as much as it does.
-    for (const StreamInfo& stream : file->Streams()) {
-      streams.push_back(file->OpenStream(stream.name));
-      Overwrite(run, *streams.back(), stream.length);
+    for (size_t i = 0; i < streams.size(); ++i) {
+      Overwrite(run, *streams[i], stream_infos[i].length);
     }
   } catch (const Failure& failure) {
     // The file stays: not deleted, nothing undone, whatever was written stays written.

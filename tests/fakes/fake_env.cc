@@ -109,7 +109,9 @@ class FakeFile : public OpenFile {
   std::unique_ptr<Writable> OpenStream(const Text& name) override {
     Guard guard(FakeLock());
     env_->Log("open " + Narrow(path_) + ":" + Narrow(name));
-    env_->Find("stream-open", path_);
+    // The hook sees which stream: "file:stream".
+    if (env_->before) env_->before("stream-open", path_ + L":" + name);
+    if (!env_->Exists(path_)) throw FileNotFound();
     return std::make_unique<FakeStream>(env_, path_, name);
   }
   void Rename(const Text& name) override {
