@@ -99,6 +99,15 @@ void BeginWriting(Engine& run, OpenFile& file) {
   }
 }
 
+// What a file shown as a reparse point is: a link (a name for something elsewhere, not ours to
+// touch), or a file whose data an overwrite may not reach, unless the system keeps it all here.
+enum class Reparse { kNone, kLink, kDataElsewhere };
+
+Reparse ReparseKind(uint32_t attributes, uint32_t tag) {
+  if (!(attributes & kAttrReparsePoint) || KeepsDataHere(attributes, tag)) return Reparse::kNone;
+  return IsNameSurrogate(tag) ? Reparse::kLink : Reparse::kDataElsewhere;
+}
+
 // Gives a file that stays the attributes it had, and closes it; errors change nothing now.
 void Leave(OpenFile& file, const FileInfo& original, bool cleared) {
   try {
@@ -147,9 +156,11 @@ void Settle(Engine& run, size_t keep) {
 }
 
 // Shreds the file that `open` opens (null: what stands there now is a link, not ours to touch),
-// showing `path`. A file that is left keeps the attributes it had.
+// showing `path`. A file that is left keeps the attributes it had. A walked file that turns out to
+// be a link once open is passed over in silence, as the walker passes over links it lists; a link
+// the user named was to be followed to its file, and one that was not is reported.
 template <typename Opener>
-void Shred(Engine& run, const Text& path, Opener open) {
+void Shred(Engine& run, const Text& path, bool walked, Opener open) {
   if (run.frmMain.Check1() == 1) return;
   Settle(run, kMaxInFlight - 1);
 
@@ -163,6 +174,17 @@ void Shred(Engine& run, const Text& path, Opener open) {
     file = open();
     if (!file) return;
     info = file->Info();
+    // As the open file shows it: a listing may be old by now (a cloud file freed meanwhile).
+    switch (ReparseKind(info.attributes, info.reparse_tag)) {
+      case Reparse::kNone:
+        break;
+      case Reparse::kLink:
+        if (!walked) throw StoredElsewhere();
+        Leave(*file, info, false);
+        return;
+      case Reparse::kDataElsewhere:
+        throw StoredElsewhere();
+    }
     // Its data belongs to names nobody gave too.
     if (info.names > 1) throw ManyNames(info.names);
     // Only read-only refuses the write and the delete; the file goes, so the others may stay.
@@ -195,14 +217,21 @@ void Shred(Engine& run, const Text& path, Opener open) {
 void ShredFile(Engine& run, Text path) {
   const Text shown = path;
   std::erase(path, L'"');
-  Shred(run, shown, [&] { return run.env.OpenNamedFile(path); });
+  Shred(run, shown, false, [&] { return run.env.OpenNamedFile(path); });
 }
 
 void ShredFile(Engine& run, const Text& path, Folder& folder, const FolderEntry& entry) {
-  Shred(run, path, [&]() -> std::unique_ptr<OpenFile> {
-    // A link is skipped before it gets here; any other reparse point keeps its data elsewhere.
-    if (entry.attributes & kAttrReparsePoint) throw StoredElsewhere();
-    return folder.OpenFileEntry(entry);
+  Shred(run, path, true, [&]() -> std::unique_ptr<OpenFile> {
+    // As the listing shows it: an online-only file is never opened, which could fetch its data.
+    switch (ReparseKind(entry.attributes, entry.reparse_tag)) {
+      case Reparse::kNone:
+        return folder.OpenFileEntry(entry);
+      case Reparse::kLink:
+        return nullptr;
+      case Reparse::kDataElsewhere:
+        break;
+    }
+    throw StoredElsewhere();
   });
 }
 

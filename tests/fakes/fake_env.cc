@@ -62,7 +62,7 @@ class FakeFile : public OpenFile {
     Guard guard(FakeLock());
     env_->Log("info " + Narrow(path_));
     const FakeEnv::Node& node = env_->Find("info", path_);
-    return {node.attributes, node.data.size(), node.names};
+    return {node.attributes, node.data.size(), node.names, node.reparse_tag};
   }
   void SetAttributes(uint32_t attributes) override {
     Guard guard(FakeLock());
@@ -167,7 +167,7 @@ class FakeFolder : public Folder {
     const Text path = key_ + L"\\" + entry.name;
     env_->Log("open " + Narrow(path));
     const FakeEnv::Node& node = env_->Find("open", path);
-    if (node.attributes & kAttrReparsePoint) return nullptr;
+    if ((node.attributes & kAttrReparsePoint) && IsNameSurrogate(node.reparse_tag)) return nullptr;
     if (node.folder) throw AccessRefused();
     return std::make_unique<FakeFile>(env_, path);
   }

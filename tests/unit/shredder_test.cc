@@ -334,6 +334,97 @@ TEST(ShredFileTest, CancelDuringTheFailureWaitEndsTheProgram) {
   EXPECT_TRUE(s.window.label2_visible);
 }
 
+// ---- Reparse points: cloud files, links, and data kept elsewhere ------------------------------
+
+// Shreds kFile as the user named it, or as its folder's walk meets it.
+void ShredNamedOrWalked(Shred& s, bool walked) {
+  if (walked) {
+    s.run.FolderStack.emplace_back(L"C:\\data");
+    WalkFolders(s.run);
+  } else {
+    ShredFile(s.run, kFile);
+  }
+  FinishInFlight(s.run);
+}
+
+TEST(ShredFileTest, ACloudFileWhollyOnTheDiskIsShreddedOtherReparsePointsAreRefused) {
+  struct Case {
+    const char* what;
+    uint32_t attributes;
+    uint32_t tag;
+    bool shredded;
+  } cases[] = {
+      {"kept on this device", kAttrReparsePoint | kAttrArchive, kReparseTagCloud, true},
+      {"another provider's", kAttrReparsePoint, 0x9000701A, true},
+      {"online-only", kAttrReparsePoint | kAttrRecallOnDataAccess, kReparseTagCloud, false},
+      {"fetched when opened", kAttrReparsePoint | kAttrRecallOnOpen, kReparseTagCloud, false},
+      {"offline", kAttrReparsePoint | kAttrOffline, kReparseTagCloud, false},
+      {"deduplicated", kAttrReparsePoint, kReparseTagDedup, false},
+  };
+  for (const Case& c : cases) {
+    for (const bool walked : {false, true}) {
+      const std::string what = std::string(c.what) + (walked ? ", walked" : ", named");
+      Shred s;
+      s.env.AddFolder(L"C:\\data");
+      s.env.AddFile(kFile, "cloud data", c.attributes);
+      s.env.At(kFile).reparse_tag = c.tag;
+      ShredNamedOrWalked(s, walked);
+      EXPECT_EQ(s.env.Exists(kFile), !c.shredded) << what;
+      if (c.shredded) {
+        EXPECT_TRUE(s.env.messages.empty()) << what;
+        continue;
+      }
+      EXPECT_EQ(s.env.At(kFile).data, "cloud data") << what;
+      ASSERT_EQ(s.env.messages.size(), 1u) << what;
+      EXPECT_EQ(s.env.messages[0].second, L"1002") << what;
+      // Never opened for writing, which would fetch its data; a walked one not opened at all.
+      EXPECT_EQ(s.Count("reopen " + Narrow(kFile)), 0u) << what;
+      EXPECT_EQ(EventsNamed(s.log, "open").size(), walked ? 0u : 1u) << what;
+    }
+  }
+}
+
+TEST(ShredFileTest, WhatTheOpenFileShowsDecidesOverItsListing) {
+  struct Case {
+    const char* what;
+    bool walked;
+    uint32_t listed;  // the attributes the listing shows
+    uint32_t listed_tag;
+    uint32_t opened;  // the attributes Info() shows
+    uint32_t opened_tag;
+    bool reported;  // else passed over in silence
+  } cases[] = {
+      // Gone online-only between the listing and the open.
+      {"cloud file freed", true, kAttrReparsePoint, kReparseTagCloud,
+       kAttrReparsePoint | kAttrRecallOnDataAccess, kReparseTagCloud, true},
+      // A link the platform did not see at the open: no more ours than a listed one.
+      {"walked link", true, kAttrArchive, 0, kAttrReparsePoint, kReparseTagSymlink, false},
+      // A named link is followed to its file; one that is not leads to no data of its own here.
+      {"named link", false, kAttrArchive, 0, kAttrReparsePoint, kReparseTagSymlink, true},
+  };
+  for (const Case& c : cases) {
+    Shred s;
+    s.env.AddFolder(L"C:\\data");
+    s.env.AddFile(kFile, "data", c.listed);
+    s.env.At(kFile).reparse_tag = c.listed_tag;
+    s.env.before = [&](const std::string& op, const Text& path) {
+      if (op != "info") return;
+      s.env.At(path).attributes = c.opened;
+      s.env.At(path).reparse_tag = c.opened_tag;
+    };
+    ShredNamedOrWalked(s, c.walked);
+    ASSERT_TRUE(s.env.Exists(kFile)) << c.what;
+    EXPECT_EQ(s.env.At(kFile).data, "data") << c.what;
+    EXPECT_EQ(s.Count("reopen " + Narrow(kFile)), 0u) << c.what;
+    EXPECT_EQ(s.Count("close " + Narrow(kFile)), 1u) << c.what;
+    EXPECT_EQ(s.env.messages.size(), c.reported ? 1u : 0u) << c.what;
+    EXPECT_EQ(s.Count("label2 shown"), c.reported ? 1u : 0u) << c.what;
+    if (c.reported) {
+      EXPECT_EQ(s.env.messages.at(0).second, L"1002") << c.what;
+    }
+  }
+}
+
 // ---- Pacing: pumps by elapsed time, and one flush after the last write ---------------------
 
 // A device that takes `write_us` per write; records the pumps, and what the flush finds unflushed.
