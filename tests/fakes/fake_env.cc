@@ -114,6 +114,10 @@ class FakeFile : public OpenFile {
     if (!env_->Exists(path_)) throw FileNotFound();
     return std::make_unique<FakeStream>(env_, path_, name);
   }
+  bool RenamesInPlace() override {
+    Guard guard(FakeLock());
+    return !env_->Exists(path_) || env_->At(path_).renames_in_place;
+  }
   void Rename(const Text& name) override {
     if (env_->during_scrub) env_->during_scrub("rename", opened_as_);
     Guard guard(FakeLock());

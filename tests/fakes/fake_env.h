@@ -61,6 +61,7 @@ class OpenFileWrapper : public OpenFile {
   std::unique_ptr<Writable> OpenStream(const Text& name) override {
     return real_->OpenStream(name);
   }
+  bool RenamesInPlace() override { return real_->RenamesInPlace(); }
   void Rename(const Text& name) override { real_->Rename(name); }
   void Delete() override { real_->Delete(); }
   void PrepareDelete() override { real_->PrepareDelete(); }
@@ -89,6 +90,7 @@ class FakeEnv : public Env {
     uint32_t names = 1;                   // hard links
     uint32_t reparse_tag = 0;             // a link's, unless a test sets another
     std::map<Text, std::string> streams;  // named data streams
+    bool renames_in_place = true;         // what its open file's RenamesInPlace() answers
   };
 
   explicit FakeEnv(EventLog* log) : log_(log) {}
