@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "engine/in_flight.h"
@@ -48,6 +49,12 @@ struct Engine {
   uint64_t last_pump_micros = 0;
   // Files written and waiting for their flush and delete.
   InFlight in_flight;
+  // The program's own refusals already explained in a message box this run, by failure number:
+  // a folder of a thousand hard-linked files needs one box, not a thousand.
+  std::set<int32_t> refusals_explained;
+  // The status line still shows a refusal reported without a wait; the next file's display
+  // takes it away.
+  bool status_lingers = false;
 };
 
 // Runs one removal run over `items`: named files are shredded as they are met, named folders are
@@ -69,8 +76,9 @@ void ShredFile(Engine& run, const Text& path, Folder& folder, const FolderEntry&
 void FinishInFlight(Engine& run);
 
 // Shows why `path` was left: its tail in the file display, the failure on the status line (with a
-// message box for a failure the status line has no words for), for three seconds. Raises only
-// EndProgram.
+// message box for a failure the status line has no words for), for three seconds. A refusal of
+// the program's own that was explained before in this run stays on the status line instead, with
+// neither box nor wait, until the next file is shown. Raises only EndProgram.
 void ReportFailure(Engine& run, const Text& path, const Failure& failure);
 
 // Empties every folder on FolderStack of files at every depth, leaving the folders standing.

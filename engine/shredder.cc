@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/engine.h"
@@ -123,12 +124,17 @@ void Leave(OpenFile& file, const FileInfo& original, bool cleared) {
 // The failure path after the file display already shows the file.
 void ReportShown(Engine& run, const Failure& failure) {
   run.frmMain.ShowLabel2(true);
+  run.status_lingers = false;
   if (failure.number == kFailFileNotFound) {
     run.frmMain.SetLabel2(L"File not found");
   } else if (failure.number == kFailAccess) {
     run.frmMain.SetLabel2(L"Processing folder");
   } else {
     run.frmMain.SetLabel2(L"Unexpected file error");
+    if (IsRefusal(failure) && !run.refusals_explained.insert(failure.number).second) {
+      run.status_lingers = true;
+      return;
+    }
     run.env.ShowMessage(failure.description, std::to_wstring(failure.number));
   }
   CancellableWait(run, 3000);
@@ -170,6 +176,7 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
   bool cleared = false;
   try {
     run.frmMain.SetText1(FileDisplay(path));
+    if (std::exchange(run.status_lingers, false)) run.frmMain.ShowLabel2(false);
     run.frmMain.SetLabel2(Text());
     file = open();
     if (!file) return;

@@ -240,6 +240,68 @@ TEST(ShredFileTest, FailedFlushOrDeleteLeavesTheFileUndeleted) {
   }
 }
 
+// ---- Refusals at scale: one box for each of the program's own reasons -------------------------
+
+TEST(ShredFileTest, ARefusalIsExplainedOnceARunASystemErrorEveryTime) {
+  Shred s;
+  struct Case {
+    const wchar_t* name;
+    const wchar_t* box;  // its title, or none: the status line alone
+    const wchar_t* status;
+    bool waits;
+  } cases[] = {
+      {L"many 1", L"1001", L"Unexpected file error", true},
+      {L"many 2", nullptr, L"Unexpected file error", false},
+      {L"denied 1", L"-5", L"Unexpected file error", true},
+      {L"cloud 1", L"1002", L"Unexpected file error", true},
+      {L"many 3", nullptr, L"Unexpected file error", false},
+      {L"denied 2", L"-5", L"Unexpected file error", true},
+      {L"gone 1", nullptr, L"File not found", true},
+      {L"gone 2", nullptr, L"File not found", true},
+      {L"cloud 2", nullptr, L"Unexpected file error", false},
+  };
+  for (const Case& c : cases) {
+    const Text path = L"C:\\data\\" + Text(c.name);
+    if (path.find(L"gone") == Text::npos) s.env.AddFile(path, "kept");
+    if (path.find(L"many") != Text::npos) s.env.At(path).names = 2;
+    if (path.find(L"cloud") != Text::npos) {
+      s.env.At(path).attributes = kAttrReparsePoint | kAttrRecallOnDataAccess;
+      s.env.At(path).reparse_tag = kReparseTagCloud;
+    }
+  }
+  s.env.before = [](const std::string& op, const Text& path) {
+    if (op == "open" && path.find(L"denied") != Text::npos) throw Failure{-5, L"Denied"};
+  };
+  for (const Case& c : cases) {
+    const std::string name = Narrow(c.name);
+    const size_t boxes = s.env.messages.size();
+    const double start = s.env.time_of_day;
+    ShredFile(s.run, L"C:\\data\\" + Text(c.name));
+    EXPECT_EQ(s.window.text1, L"...C:\\data\\" + Text(c.name)) << name;
+    EXPECT_EQ(s.window.label2, c.status) << name;
+    ASSERT_EQ(s.env.messages.size(), boxes + (c.box ? 1 : 0)) << name;
+    if (c.box) {
+      EXPECT_EQ(s.env.messages.back().second, c.box) << name;
+    }
+    if (c.waits) {
+      EXPECT_GE(s.env.time_of_day - start, 3.0) << name;
+    } else {
+      EXPECT_EQ(s.env.time_of_day, start) << name;
+    }
+    // Without its wait the status line stays until the next file is shown.
+    EXPECT_EQ(s.window.label2_visible, !c.waits) << name;
+  }
+  s.env.AddFile(kFile, "plain");
+  ShredFile(s.run, kFile);
+  FinishInFlight(s.run);
+  EXPECT_FALSE(s.env.Exists(kFile));
+  EXPECT_FALSE(s.window.label2_visible);
+  const size_t shown =
+      std::find(s.log.begin(), s.log.end(), "text1 ..." + Narrow(kFile)) - s.log.begin();
+  ASSERT_LT(shown + 1, s.log.size());
+  EXPECT_EQ(s.log[shown + 1], "label2 hidden");
+}
+
 // ---- Nothing left to find: named data streams and the name itself -----------------------------
 
 TEST(ShredFileTest, EveryNamedStreamIsOverwrittenAndFlushedBeforeTheDelete) {
