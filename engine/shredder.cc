@@ -122,7 +122,12 @@ void Leave(OpenFile& file, const FileInfo& original, bool cleared) {
 }
 
 // The failure path after the file display already shows the file.
-void ReportShown(Engine& run, const Failure& failure) {
+void ReportShown(Engine& run, const Failure& failure, Item item = Item::kFile) {
+  if (failure.number != kFailFileNotFound) {
+    LeftFor& left = run.left[failure.number];
+    ++(item == Item::kFolder ? left.folders : left.files);
+    if (left.description.empty()) left.description = failure.description;
+  }
   run.frmMain.ShowLabel2(true);
   run.status_lingers = false;
   if (failure.number == kFailFileNotFound) {
@@ -256,9 +261,9 @@ void FinishInFlight(Engine& run) {
   if (cancelled) throw EndProgram{};
 }
 
-void ReportFailure(Engine& run, const Text& path, const Failure& failure) {
+void ReportFailure(Engine& run, const Text& path, const Failure& failure, Item item) {
   run.frmMain.SetText1(FileDisplay(path));
-  ReportShown(run, failure);
+  ReportShown(run, failure, item);
 }
 
 }  // namespace morvenit
