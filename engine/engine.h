@@ -5,7 +5,9 @@
 #define MORVENIT_ENGINE_ENGINE_H_
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "engine/in_flight.h"
@@ -29,6 +31,17 @@ struct PendingFolder {
   FolderEntry entry;
 };
 
+// What a run left for one reason: how many files and folders, and the words the first failure
+// came with.
+struct LeftFor {
+  uint32_t files = 0;
+  uint32_t folders = 0;
+  Text description;
+};
+
+// What a failure report is about.
+enum class Item { kFile, kFolder };
+
 // What one removal run works with.
 struct Engine {
   Engine(Env& platform, Progress& window, Text start_folder,
@@ -48,11 +61,22 @@ struct Engine {
   uint64_t last_pump_micros = 0;
   // Files written and waiting for their flush and delete.
   InFlight in_flight;
+  // The program's own refusals already explained in a message box this run, by failure number:
+  // a folder of a thousand hard-linked files needs one box, not a thousand.
+  std::set<int32_t> refusals_explained;
+  // The status line still shows a refusal reported without a wait; the next file's display
+  // takes it away.
+  bool status_lingers = false;
+  // Files and folders left by this run, by failure number, for the summary at its end. A file not
+  // found is gone, and never counted.
+  std::map<int32_t, LeftFor> left;
 };
 
 // Runs one removal run over `items`: named files are shredded as they are met, named folders are
-// walked after the last item, the last-named first. Raises Failure for an empty list or an item
-// whose attributes cannot be read; raises EndProgram when cancelled during the closing pause.
+// walked after the last item, the last-named first. A run that left files or folders says how
+// many and why in one message box before its closing pause, unless it was cancelled. Raises
+// Failure for an empty list or an item whose attributes cannot be read; raises EndProgram when
+// cancelled during the closing pause.
 void ProcessItems(Engine& run, const ArgumentList& items);
 
 // Waits `milliseconds` while keeping the window alive; raises EndProgram when Cancel is checked.
@@ -68,10 +92,12 @@ void ShredFile(Engine& run, const Text& path, Folder& folder, const FolderEntry&
 // reported. Raises EndProgram after the last when Cancel cut a report short.
 void FinishInFlight(Engine& run);
 
-// Shows why `path` was left: its tail in the file display, the failure on the status line (with a
-// message box for a failure the status line has no words for), for three seconds. Raises only
-// EndProgram.
-void ReportFailure(Engine& run, const Text& path, const Failure& failure);
+// Shows why `path` (a file, or a folder that could not be walked) was left: its tail in the file
+// display, the failure on the status line (with a message box for a failure the status line has
+// no words for), for three seconds, and counts it for the summary. A refusal of the program's own
+// that was explained before in this run stays on the status line instead, with neither box nor
+// wait, until the next file is shown. Raises only EndProgram.
+void ReportFailure(Engine& run, const Text& path, const Failure& failure, Item item = Item::kFile);
 
 // Empties every folder on FolderStack of files at every depth, leaving the folders standing.
 void WalkFolders(Engine& run);

@@ -211,12 +211,19 @@ void InFlight::Scrub(const std::vector<Entry*>& batch) {
   for (Entry* entry : batch) {
     if (!entry->file.failure) going.push_back(entry);
   }
+  // A file that would be renamed by a path that others can change could move another file in
+  // its place: it keeps its name, and is only deleted.
+  std::vector<char> renamed_in_place(going.size());
+  for (size_t i = 0; i < going.size(); ++i) {
+    renamed_in_place[i] = going[i]->file.file->RenamesInPlace();
+  }
   // First every name to one of the same length, which overwrites it where it stands; then every
   // one to the shortest that is free. A rename that fails leaves the name it has.
   Mutex mutex;                        // over the counts, and the deletes' turn below
   std::map<size_t, uint64_t> counts;  // the next neutral name to try, by length
   std::vector<size_t> lengths(going.size());
   ShareOut(going.size(), [&](size_t i) {
+    if (!renamed_in_place[i]) return;
     const Text& path = going[i]->file.path;
     const size_t length = path.size() - path.find_last_of(L"\\/") - 1;
     const bool renamed = RenameTo(*going[i]->file.file, length, [&] {
@@ -228,7 +235,7 @@ void InFlight::Scrub(const std::vector<Entry*>& batch) {
   // Then the shortest free names: one character while they last, then two, and so on.
   uint64_t shortest = 0;
   ShareOut(going.size(), [&](size_t i) {
-    if (lengths[i] == 1) return;
+    if (!renamed_in_place[i] || lengths[i] == 1) return;
     RenameTo(*going[i]->file.file, 0, [&] {
       std::lock_guard lock(mutex);
       return shortest++;
@@ -253,9 +260,9 @@ void InFlight::Scrub(const std::vector<Entry*>& batch) {
     } catch (const Failure& delete_failure) {
       failure = delete_failure;
     }
-    if (failure) {
-      going[i]->file.failure = failure;
-      // A file that stays is reported by its name: give it back if nothing took it meanwhile.
+    if (failure) going[i]->file.failure = failure;
+    // A file that stays is reported by its name: give it back if nothing took it meanwhile.
+    if (failure && renamed_in_place[i]) {
       const Text& path = going[i]->file.path;
       try {
         file.Rename(path.substr(path.find_last_of(L"\\/") + 1));

@@ -1,5 +1,6 @@
 // The run driver and the cancellable wait.
 #include <algorithm>
+#include <string>
 
 #include "engine/engine.h"
 
@@ -32,6 +33,54 @@ bool DispatchAndWalk(Engine& run, const ArgumentList& items) {
   return true;
 }
 
+// "1 file", "3 folders".
+Text Counted(uint32_t count, const Text& noun) {
+  return std::to_wstring(count) + L" " + noun + (count == 1 ? L"" : L"s");
+}
+
+// Why files were left, in a few words where the reason is the program's own; the system's words
+// for anything else.
+Text Reason(int32_t number, const Text& description) {
+  switch (number) {
+    case kFailAccess:
+      return L"in use by another program, or access refused";
+    case kFailManyNames:
+      return L"more than one name (hard links)";
+    case kFailStoredElsewhere:
+      return L"data kept elsewhere or in a special way (online-only cloud files, deduplicated or "
+             L"compressed files)";
+    case kFailUnreachableName:
+      return L"a name Windows cannot open, and no short name to reach it by";
+    case kFailChanged:
+      return L"replaced by something else during the run";
+    case kFailNotDeleted:
+      return L"reported deleted by the system, but still there (overwritten)";
+    default:
+      return description;
+  }
+}
+
+// How many files and folders the run left and why, one line a reason; empty when it left none.
+Text Summary(const Engine& run) {
+  uint32_t files = 0, folders = 0;
+  Text reasons;
+  for (const auto& [number, left] : run.left) {
+    files += left.files;
+    folders += left.folders;
+    Text counts = left.files ? Counted(left.files, L"file") : Text();
+    if (left.folders) counts += (counts.empty() ? L"" : L", ") + Counted(left.folders, L"folder");
+    reasons += L"\n" + counts + L": " + Reason(number, left.description);
+  }
+  if (files == 0 && folders == 0) return Text();
+  Text text;
+  if (files) text = Counted(files, L"file") + (files == 1 ? L" was" : L" were") + L" not removed";
+  if (folders) {
+    text +=
+        (text.empty() ? L"" : L", and ") + Counted(folders, L"folder") + L" could not be emptied";
+  }
+  return text + L":\n" + reasons;
+}
+
 }  // namespace
 
 void ProcessItems(Engine& run, const ArgumentList& items) {
@@ -52,6 +101,12 @@ void ProcessItems(Engine& run, const ArgumentList& items) {
   run.env.SetCurrentFolder(run.StartFolder);
   run.frmMain.SetCaption(Text());
   run.env.PumpMessages();
+  // What was left, once every file is reported and before the pause; a cancel clicked meanwhile
+  // ends the run without it.
+  if (run.frmMain.Check1() != 1) {
+    const Text summary = Summary(run);
+    if (!summary.empty()) run.env.ShowMessage(summary, L"Morvenit");
+  }
   CancellableWait(run, 1000);
   run.frmMain.SetVisible(false);
 }

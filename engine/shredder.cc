@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/engine.h"
@@ -79,14 +80,15 @@ void Overwrite(Engine& run, Writable& file, uint64_t length) {
 }
 
 // Opens the file for writing; a file that another program holds open only for a moment (a virus
-// scanner, an indexer) is worth a few short tries before it is reported.
+// scanner, an indexer) is worth a few short tries before it is reported. A refused access would
+// be refused again: it is reported at once.
 void BeginWriting(Engine& run, OpenFile& file) {
   for (int wait_ms = 50;; wait_ms *= 2) {
     try {
       file.BeginWriting();
       return;
     } catch (const Failure& failure) {
-      if (failure.number != kFailAccess || wait_ms > 400) throw;
+      if (!failure.busy || wait_ms > 400) throw;
     }
     // The window stays alive meanwhile; Cancel is not read, as the file is already begun.
     const uint64_t until = run.env.NowMicros() + uint64_t(wait_ms) * 1000;
@@ -96,6 +98,15 @@ void BeginWriting(Engine& run, OpenFile& file) {
     }
     run.last_pump_micros = run.env.NowMicros();
   }
+}
+
+// What a file shown as a reparse point is: a link (a name for something elsewhere, not ours to
+// touch), or a file whose data an overwrite may not reach, unless the system keeps it all here.
+enum class Reparse { kNone, kLink, kDataElsewhere };
+
+Reparse ReparseKind(uint32_t attributes, uint32_t tag) {
+  if (!(attributes & kAttrReparsePoint) || KeepsDataHere(attributes, tag)) return Reparse::kNone;
+  return IsNameSurrogate(tag) ? Reparse::kLink : Reparse::kDataElsewhere;
 }
 
 // Gives a file that stays the attributes it had, and closes it; errors change nothing now.
@@ -111,14 +122,24 @@ void Leave(OpenFile& file, const FileInfo& original, bool cleared) {
 }
 
 // The failure path after the file display already shows the file.
-void ReportShown(Engine& run, const Failure& failure) {
+void ReportShown(Engine& run, const Failure& failure, Item item = Item::kFile) {
+  if (failure.number != kFailFileNotFound) {
+    LeftFor& left = run.left[failure.number];
+    ++(item == Item::kFolder ? left.folders : left.files);
+    if (left.description.empty()) left.description = failure.description;
+  }
   run.frmMain.ShowLabel2(true);
+  run.status_lingers = false;
   if (failure.number == kFailFileNotFound) {
     run.frmMain.SetLabel2(L"File not found");
   } else if (failure.number == kFailAccess) {
     run.frmMain.SetLabel2(L"Processing folder");
   } else {
     run.frmMain.SetLabel2(L"Unexpected file error");
+    if (IsRefusal(failure) && !run.refusals_explained.insert(failure.number).second) {
+      run.status_lingers = true;
+      return;
+    }
     run.env.ShowMessage(failure.description, std::to_wstring(failure.number));
   }
   CancellableWait(run, 3000);
@@ -146,9 +167,11 @@ void Settle(Engine& run, size_t keep) {
 }
 
 // Shreds the file that `open` opens (null: what stands there now is a link, not ours to touch),
-// showing `path`. A file that is left keeps the attributes it had.
+// showing `path`. A file that is left keeps the attributes it had. A walked file that turns out to
+// be a link once open is passed over in silence, as the walker passes over links it lists; a link
+// the user named was to be followed to its file, and one that was not is reported.
 template <typename Opener>
-void Shred(Engine& run, const Text& path, Opener open) {
+void Shred(Engine& run, const Text& path, bool walked, Opener open) {
   if (run.frmMain.Check1() == 1) return;
   Settle(run, kMaxInFlight - 1);
 
@@ -158,10 +181,22 @@ void Shred(Engine& run, const Text& path, Opener open) {
   bool cleared = false;
   try {
     run.frmMain.SetText1(FileDisplay(path));
+    if (std::exchange(run.status_lingers, false)) run.frmMain.ShowLabel2(false);
     run.frmMain.SetLabel2(Text());
     file = open();
     if (!file) return;
     info = file->Info();
+    // As the open file shows it: a listing may be old by now (a cloud file freed meanwhile).
+    switch (ReparseKind(info.attributes, info.reparse_tag)) {
+      case Reparse::kNone:
+        break;
+      case Reparse::kLink:
+        if (!walked) throw StoredElsewhere();
+        Leave(*file, info, false);
+        return;
+      case Reparse::kDataElsewhere:
+        throw StoredElsewhere();
+    }
     // Its data belongs to names nobody gave too.
     if (info.names > 1) throw ManyNames(info.names);
     // Only read-only refuses the write and the delete; the file goes, so the others may stay.
@@ -170,11 +205,13 @@ void Shred(Engine& run, const Text& path, Opener open) {
       cleared = true;
     }
     BeginWriting(run, *file);
+    // Its named data streams go with the file, and may hold as much as it does. All are opened
+    // before a byte is written: a stream that another program holds leaves the file whole.
+    const std::vector<StreamInfo> stream_infos = file->Streams();
+    for (const StreamInfo& stream : stream_infos) streams.push_back(file->OpenStream(stream.name));
     Overwrite(run, *file, info.length);
-    // Its named data streams too: they go with the file, and may hold as much as it does.
-    for (const StreamInfo& stream : file->Streams()) {
-      streams.push_back(file->OpenStream(stream.name));
-      Overwrite(run, *streams.back(), stream.length);
+    for (size_t i = 0; i < streams.size(); ++i) {
+      Overwrite(run, *streams[i], stream_infos[i].length);
     }
   } catch (const Failure& failure) {
     // The file stays: not deleted, nothing undone, whatever was written stays written.
@@ -192,14 +229,21 @@ void Shred(Engine& run, const Text& path, Opener open) {
 void ShredFile(Engine& run, Text path) {
   const Text shown = path;
   std::erase(path, L'"');
-  Shred(run, shown, [&] { return run.env.OpenNamedFile(path); });
+  Shred(run, shown, false, [&] { return run.env.OpenNamedFile(path); });
 }
 
 void ShredFile(Engine& run, const Text& path, Folder& folder, const FolderEntry& entry) {
-  Shred(run, path, [&]() -> std::unique_ptr<OpenFile> {
-    // A link is skipped before it gets here; any other reparse point keeps its data elsewhere.
-    if (entry.attributes & kAttrReparsePoint) throw StoredElsewhere();
-    return folder.OpenFileEntry(entry);
+  Shred(run, path, true, [&]() -> std::unique_ptr<OpenFile> {
+    // As the listing shows it: an online-only file is never opened, which could fetch its data.
+    switch (ReparseKind(entry.attributes, entry.reparse_tag)) {
+      case Reparse::kNone:
+        return folder.OpenFileEntry(entry);
+      case Reparse::kLink:
+        return nullptr;
+      case Reparse::kDataElsewhere:
+        break;
+    }
+    throw StoredElsewhere();
   });
 }
 
@@ -217,9 +261,9 @@ void FinishInFlight(Engine& run) {
   if (cancelled) throw EndProgram{};
 }
 
-void ReportFailure(Engine& run, const Text& path, const Failure& failure) {
+void ReportFailure(Engine& run, const Text& path, const Failure& failure, Item item) {
   run.frmMain.SetText1(FileDisplay(path));
-  ReportShown(run, failure);
+  ReportShown(run, failure, item);
 }
 
 }  // namespace morvenit

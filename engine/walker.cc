@@ -22,7 +22,7 @@ std::shared_ptr<Folder> Enter(Engine& run, const PendingFolder& pending, const T
     return pending.parent->OpenSubfolder(pending.entry);
   } catch (const Failure& failure) {
     // A folder that vanished after it was listed holds nothing any more.
-    if (failure.number != kFailFileNotFound) ReportFailure(run, path, failure);
+    if (failure.number != kFailFileNotFound) ReportFailure(run, path, failure, Item::kFolder);
     return nullptr;
   }
 }
@@ -48,7 +48,7 @@ void WalkFolders(Engine& run) {
     try {
       entries = open->List();
     } catch (const Failure& failure) {
-      ReportFailure(run, folder, failure);
+      ReportFailure(run, folder, failure, Item::kFolder);
       continue;
     }
 

@@ -88,10 +88,11 @@ Failure FromErrno(int error) {
     case ENOTDIR:
     case ENAMETOOLONG:
       return FileNotFound();
+    case EBUSY:
+    case ETXTBSY:  // a program that is running
+      return HeldElsewhere();
     case EACCES:
     case EPERM:
-    case EBUSY:
-    case ETXTBSY:
     case EISDIR:
     case EROFS:
       return AccessRefused();
@@ -225,7 +226,10 @@ class PosixFile : public OpenFile {
 };
 
 // Opens `name` inside the folder for its attributes, never through a link: null for a link.
-std::unique_ptr<OpenFile> OpenFileIn(std::shared_ptr<Descriptor> folder, const std::string& name) {
+// `listed_id`, where not 0, is the inode its folder's listing gave: another file put in its place
+// since then is refused.
+std::unique_ptr<OpenFile> OpenFileIn(std::shared_ptr<Descriptor> folder, const std::string& name,
+                                     uint64_t listed_id = 0) {
   // Non-blocking, so that a pipe found in a folder cannot hang the walk.
   const int fd =
       ::openat(folder->get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -234,6 +238,7 @@ std::unique_ptr<OpenFile> OpenFileIn(std::shared_ptr<Descriptor> folder, const s
   Descriptor file(fd);
   struct stat st;
   if (::fstat(fd, &st) != 0) throw FromErrno(errno);
+  if (listed_id != 0 && st.st_ino != listed_id) throw Changed();
   if (!S_ISREG(st.st_mode)) throw AccessRefused();  // a folder, a pipe, a device
   return std::make_unique<PosixFile>(std::move(folder), name, file.release());
 }
@@ -258,7 +263,11 @@ class PosixFolder : public Folder {
       FolderEntry entry;
       entry.name = FromBytes(name);
       struct stat st;
-      if (::fstatat(fd_->get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      const bool there = ::fstatat(fd_->get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+      // The inode as an open shows it: for a mount point its mounted root's, where d_ino has the
+      // one beneath.
+      entry.id = there ? st.st_ino : record->d_ino;
+      if (!there) {
         entry.attributes = kAttrNormal;  // gone already: opening it will say so
       } else if (S_ISLNK(st.st_mode)) {
         entry.attributes = kAttrReparsePoint;
@@ -280,11 +289,16 @@ class PosixFolder : public Folder {
                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && errno == ELOOP) return nullptr;
     if (fd < 0) throw FromErrno(errno);
-    return std::make_unique<PosixFolder>(fd);
+    Descriptor folder(fd);
+    struct stat st;
+    if (::fstat(fd, &st) != 0) throw FromErrno(errno);
+    // Another folder put in its place since the listing is not the one to walk.
+    if (entry.id != 0 && st.st_ino != entry.id) throw Changed();
+    return std::make_unique<PosixFolder>(folder.release());
   }
 
   std::unique_ptr<OpenFile> OpenFileEntry(const FolderEntry& entry) override {
-    return OpenFileIn(fd_, ToBytes(entry.name));
+    return OpenFileIn(fd_, ToBytes(entry.name), entry.id);
   }
 
  private:

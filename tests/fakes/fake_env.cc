@@ -62,7 +62,7 @@ class FakeFile : public OpenFile {
     Guard guard(FakeLock());
     env_->Log("info " + Narrow(path_));
     const FakeEnv::Node& node = env_->Find("info", path_);
-    return {node.attributes, node.data.size(), node.names};
+    return {node.attributes, node.data.size(), node.names, node.reparse_tag};
   }
   void SetAttributes(uint32_t attributes) override {
     Guard guard(FakeLock());
@@ -109,8 +109,14 @@ class FakeFile : public OpenFile {
   std::unique_ptr<Writable> OpenStream(const Text& name) override {
     Guard guard(FakeLock());
     env_->Log("open " + Narrow(path_) + ":" + Narrow(name));
-    env_->Find("stream-open", path_);
+    // The hook sees which stream: "file:stream".
+    if (env_->before) env_->before("stream-open", path_ + L":" + name);
+    if (!env_->Exists(path_)) throw FileNotFound();
     return std::make_unique<FakeStream>(env_, path_, name);
+  }
+  bool RenamesInPlace() override {
+    Guard guard(FakeLock());
+    return !env_->Exists(path_) || env_->At(path_).renames_in_place;
   }
   void Rename(const Text& name) override {
     if (env_->during_scrub) env_->during_scrub("rename", opened_as_);
@@ -165,7 +171,7 @@ class FakeFolder : public Folder {
     const Text path = key_ + L"\\" + entry.name;
     env_->Log("open " + Narrow(path));
     const FakeEnv::Node& node = env_->Find("open", path);
-    if (node.attributes & kAttrReparsePoint) return nullptr;
+    if ((node.attributes & kAttrReparsePoint) && IsNameSurrogate(node.reparse_tag)) return nullptr;
     if (node.folder) throw AccessRefused();
     return std::make_unique<FakeFile>(env_, path);
   }

@@ -90,6 +90,7 @@ class FakeEnv : public Env {
     uint32_t names = 1;                   // hard links
     uint32_t reparse_tag = 0;             // a link's, unless a test sets another
     std::map<Text, std::string> streams;  // named data streams
+    bool renames_in_place = true;         // what its open file's RenamesInPlace() answers
   };
 
   explicit FakeEnv(EventLog* log) : log_(log) {}
@@ -105,8 +106,8 @@ class FakeEnv : public Env {
 
   // Called before every file-system operation with its name ("attributes", "open", "info",
   // "set-attributes", "reopen", "write", "flush", "close", "rename", "prepare", "remove", "list",
-  // "enter") and path;
-  // throw a Failure from it to inject one.
+  // "enter", "stream-open" with "file:stream", "stream-write", "stream-flush") and path; throw a
+  // Failure from it to inject one.
   std::function<void(const std::string& op, const Text& path)> before;
   // Called by every flush, on the worker thread that flushes, outside the fakes' lock: where a
   // test makes a flush take time, wait for others, or fail.

@@ -1,5 +1,6 @@
-// Links met by the folder walker, on the real file system. Natively only: Wine shows a link to a
-// file as the file itself, so this is the one place where a file link can be tested.
+// Links met by the folder walker, and entries swapped under it, on the real file system. Natively
+// only: Wine shows a link to a file as the file itself, so this is the one place where a file link
+// can be tested.
 #include <gtest/gtest.h>
 
 #include "tests/unit/real_tree.h"
@@ -58,6 +59,37 @@ TEST(WalkLinks, ALinkTheUserNamedIsWalkedButNotTheLinksInside) {
   EXPECT_TRUE(fs::is_directory(outside.root() / "mine"));
   EXPECT_TRUE(fs::is_symlink(outside.root() / "mine/to kept"));
   EXPECT_EQ(ReadAll(kept), "kept");
+}
+
+// Another program replaces a file and a folder, after their folder was listed, with new ones under
+// the same names: neither is opened as if it were the one listed.
+TEST(WalkSwaps, AnEntryReplacedAfterTheListingIsRefusedAsChanged) {
+  TempTree tree;
+  tree.File("file", "listed");
+  tree.Folder("folder");
+  const std::unique_ptr<Folder> folder = Env::Default().OpenNamedFolder(tree.text());
+  const std::vector<FolderEntry> listed = folder->List();
+  ASSERT_EQ(listed.size(), 2u);
+  // Made before the old ones go, so that they cannot be given the old numbers.
+  tree.File("new file", "other");
+  tree.Folder("new folder");
+  fs::rename(tree.root() / "new file", tree.root() / "file");
+  fs::rename(tree.root() / "new folder", tree.root() / "folder");
+
+  const auto open = [&](const FolderEntry& entry) {
+    return (entry.attributes & kAttrDirectory) ? folder->OpenSubfolder(entry) != nullptr
+                                               : folder->OpenFileEntry(entry) != nullptr;
+  };
+  for (const FolderEntry& entry : listed) {
+    try {
+      open(entry);
+      ADD_FAILURE() << Narrow(entry.name) << " was opened";
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.number, kFailChanged) << Narrow(entry.name);
+    }
+  }
+  // Listed again, they are what stands there now.
+  for (const FolderEntry& entry : folder->List()) EXPECT_TRUE(open(entry)) << Narrow(entry.name);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -106,6 +107,32 @@ TEST(InFlight, RenamesAndDeletesAreSharedOutYetFilesGoInTheWritingOrder) {
   EXPECT_EQ(EventsNamed(f.log, "rename").size(), 20u);
   EXPECT_TRUE(f.env.Entries(L"C:\\F").empty());
   EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "label2 shown"), 0);
+}
+
+TEST(InFlight, AFileRenamedOnlyByPathKeepsItsNameAndIsStillDeletedInItsTurn) {
+  Folder10 f(4);
+  f.env.At(L"C:\\F\\f1").renames_in_place = false;
+  f.env.At(L"C:\\F\\f2").renames_in_place = false;
+  std::mutex mutex;
+  std::map<std::string, int> renames;  // by the name each file was given
+  f.env.during_scrub = [&](const std::string& op, const Text& path) {
+    std::lock_guard lock(mutex);
+    if (op == "rename") ++renames[Narrow(path)];
+  };
+  // f2 stays: under the name it always had, with nothing to give back.
+  f.env.before = [](const std::string& op, const Text& path) {
+    if (op == "remove" && path == L"C:\\F\\f2") throw NotDeleted();
+  };
+  f.run.FolderStack.emplace_back(L"C:\\F");
+  WalkFolders(f.run);
+  FinishInFlight(f.run);
+
+  EXPECT_EQ(renames, (std::map<std::string, int>{{"C:\\F\\f0", 2}, {"C:\\F\\f3", 2}}));
+  EXPECT_EQ(EventsNamed(f.log, "remove"), f.Written());
+  EXPECT_EQ(f.env.Entries(L"C:\\F").size(), 1u);
+  EXPECT_TRUE(f.env.Exists(L"C:\\F\\f2"));
+  ASSERT_EQ(f.env.messages.size(), 1u);
+  EXPECT_EQ(f.env.messages[0].second, L"1005");
 }
 
 TEST(InFlight, AFailedFlushLeavesItsFileAsItWasAndIsReportedInItsTurn) {

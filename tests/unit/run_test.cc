@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "startup/startup.h"
 #include "tests/fakes/fake_env.h"
@@ -34,6 +35,7 @@ TEST(ProcessItems, ShredsNamedFilesFirstThenWalksTheLastNamedFolderFirst) {
   EXPECT_EQ(f.log[enter + 1], "caption ");
   EXPECT_EQ(f.log.back(), "window hidden");
   EXPECT_EQ(f.log.front(), "window shown");
+  EXPECT_TRUE(f.env.messages.empty()) << "a run that left nothing has nothing to say";
 }
 
 TEST(ProcessItems, FilesOnlyNeverWalk) {
@@ -89,6 +91,79 @@ TEST(ProcessItems, FailuresOutsideTheShredderEndTheRun) {
     }
     EXPECT_FALSE(f.env.Exists(L"C:\\one.txt"));
     EXPECT_TRUE(f.env.Exists(L"C:\\three.txt"));
+  }
+}
+
+// A folder where files are left for every kind of reason, one twice, and a subfolder that cannot
+// be listed; one file vanishes after the listing and one goes as it should.
+struct LeavingRun : FakeRun {
+  LeavingRun() {
+    env.tick = 0.5;
+    env.AddFolder(L"C:\\D");
+    for (const wchar_t* name :
+         {L"many 1", L"held", L"denied", L"gone", L"fine", L"cloud", L"bad flush", L"many 2"}) {
+      env.AddFile(L"C:\\D\\" + Text(name), "secret");
+    }
+    env.At(L"C:\\D\\many 1").names = env.At(L"C:\\D\\many 2").names = 2;
+    env.At(L"C:\\D\\cloud").attributes = kAttrReparsePoint | kAttrRecallOnDataAccess;
+    env.At(L"C:\\D\\cloud").reparse_tag = kReparseTagCloud;
+    env.AddFolder(L"C:\\D\\locked");
+    env.AddFile(L"C:\\D\\locked\\inside", "secret");
+    env.before = [this](const std::string& op, const Text& path) {
+      if (on_op) on_op(op, path);
+      if (op == "reopen" && path == L"C:\\D\\held") throw HeldElsewhere();
+      if (op == "open" && path == L"C:\\D\\denied") throw Failure{-5, L"Denied"};
+      if (op == "open" && path == L"C:\\D\\gone") throw FileNotFound();
+      if (op == "list" && path == L"C:\\D\\locked") throw AccessRefused();
+    };
+    env.during_flush = [](const Text& path) {
+      if (path == L"C:\\D\\bad flush") throw Failure{-1, L"Bad flush"};
+    };
+  }
+  std::function<void(const std::string& op, const Text& path)> on_op;
+};
+
+TEST(ProcessItems, ARunThatLeftFilesSaysHowManyAndWhyUnlessItWasCancelled) {
+  const Text summary =
+      L"6 files were not removed, and 1 folder could not be emptied:\n"
+      L"\n1 file: Denied"
+      L"\n1 file: Bad flush"
+      L"\n1 file, 1 folder: in use by another program, or access refused"
+      L"\n2 files: more than one name (hard links)"
+      L"\n1 file: data kept elsewhere or in a special way (online-only cloud files, deduplicated "
+      L"or compressed files)";
+  enum class End { kFinished, kCancelledDuringTheWalk, kCancelledAtTheClose };
+  for (const End end : {End::kFinished, End::kCancelledDuringTheWalk, End::kCancelledAtTheClose}) {
+    LeavingRun f;
+    f.on_op = [&](const std::string& op, const Text& path) {
+      if (end == End::kCancelledDuringTheWalk && op == "write" && path == L"C:\\D\\fine") {
+        f.window.check1 = 1;
+      }
+      if (end == End::kCancelledAtTheClose && op == "current") f.window.check1 = 1;
+    };
+    // However it was cancelled, the closing pause ends the program.
+    try {
+      ProcessItems(f.run, {L"C:\\D"});
+      EXPECT_EQ(end, End::kFinished);
+    } catch (const EndProgram&) {
+      EXPECT_NE(end, End::kFinished);
+    }
+    EXPECT_FALSE(f.env.Exists(L"C:\\D\\fine"));
+    std::vector<Text> titles;
+    for (const auto& message : f.env.messages) titles.push_back(message.second);
+    if (end != End::kFinished) {
+      EXPECT_EQ(std::count(titles.begin(), titles.end(), L"Morvenit"), 0) << static_cast<int>(end);
+      continue;
+    }
+    // The refusal explained once, each system error every time, then the summary last of all.
+    EXPECT_EQ(titles, (std::vector<Text>{L"1001", L"-5", L"1002", L"-1", L"Morvenit"}));
+    EXPECT_EQ(f.env.messages.back().first, summary);
+    // Nothing but the closing pause after it.
+    const size_t at = IndexOf(f.log, "message Morvenit: " + Narrow(summary));
+    ASSERT_LT(at + 2, f.log.size());
+    EXPECT_EQ(f.log.back(), "window hidden");
+    EXPECT_TRUE(std::all_of(f.log.begin() + at + 1, f.log.end() - 1,
+                            [](const std::string& event) { return event == "pump"; }));
   }
 }
 

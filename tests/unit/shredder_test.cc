@@ -145,24 +145,33 @@ TEST(ShredFileTest, MissingFileIsReportedAsNotFound) {
 }
 
 TEST(ShredFileTest, RefusedAccessIsReportedAndFileKeptWithItsAttributes) {
-  for (const std::string refused : {"open", "set-attributes", "reopen", "remove"}) {
+  struct Case {
+    std::string refused;
+    bool busy;  // another program holds the file, rather than access being refused
+    int tries;
+  } cases[] = {
+      {"open", false, 1},   {"set-attributes", false, 1}, {"reopen", false, 1},
+      {"remove", false, 1}, {"reopen", true, 5},
+  };
+  for (const Case& c : cases) {
     Shred s;
     s.env.AddFile(kFile, "secret", kAttrReadOnly | kAttrHidden);
     int tries = 0;
     s.env.before = [&](const std::string& op, const Text&) {
-      if (op == refused && ++tries) throw AccessRefused();
+      if (op == c.refused && ++tries) throw c.busy ? HeldElsewhere() : AccessRefused();
     };
     ShredFile(s.run, kFile);
     FinishInFlight(s.run);
+    const std::string what = c.refused + (c.busy ? " (busy)" : "");
     ExpectReported(s, "Processing folder");
     EXPECT_TRUE(s.env.messages.empty());
-    ASSERT_TRUE(s.env.Exists(kFile)) << refused;
+    ASSERT_TRUE(s.env.Exists(kFile)) << what;
     // Nothing is undone: a refused delete leaves the pattern that was already written.
-    EXPECT_EQ(s.env.At(kFile).data, refused == "remove" ? Pattern(68) : "secret") << refused;
+    EXPECT_EQ(s.env.At(kFile).data, c.refused == "remove" ? Pattern(68) : "secret") << what;
     // Only a file held open by another program is worth trying again.
-    EXPECT_EQ(tries, refused == "reopen" ? 5 : 1) << refused;
-    if (refused != "set-attributes") {
-      EXPECT_EQ(s.env.At(kFile).attributes, kAttrReadOnly | kAttrHidden) << refused;
+    EXPECT_EQ(tries, c.tries) << what;
+    if (c.refused != "set-attributes") {
+      EXPECT_EQ(s.env.At(kFile).attributes, kAttrReadOnly | kAttrHidden) << what;
     }
   }
 }
@@ -172,7 +181,7 @@ TEST(ShredFileTest, AFileHeldForAMomentIsShreddedOnALaterTry) {
   s.env.AddFile(kFile, "secret");
   int refusals = 2;
   s.env.before = [&](const std::string& op, const Text&) {
-    if (op == "reopen" && refusals-- > 0) throw AccessRefused();
+    if (op == "reopen" && refusals-- > 0) throw HeldElsewhere();
   };
   s.env.micros = 1;
   ShredFile(s.run, kFile);
@@ -231,6 +240,68 @@ TEST(ShredFileTest, FailedFlushOrDeleteLeavesTheFileUndeleted) {
   }
 }
 
+// ---- Refusals at scale: one box for each of the program's own reasons -------------------------
+
+TEST(ShredFileTest, ARefusalIsExplainedOnceARunASystemErrorEveryTime) {
+  Shred s;
+  struct Case {
+    const wchar_t* name;
+    const wchar_t* box;  // its title, or none: the status line alone
+    const wchar_t* status;
+    bool waits;
+  } cases[] = {
+      {L"many 1", L"1001", L"Unexpected file error", true},
+      {L"many 2", nullptr, L"Unexpected file error", false},
+      {L"denied 1", L"-5", L"Unexpected file error", true},
+      {L"cloud 1", L"1002", L"Unexpected file error", true},
+      {L"many 3", nullptr, L"Unexpected file error", false},
+      {L"denied 2", L"-5", L"Unexpected file error", true},
+      {L"gone 1", nullptr, L"File not found", true},
+      {L"gone 2", nullptr, L"File not found", true},
+      {L"cloud 2", nullptr, L"Unexpected file error", false},
+  };
+  for (const Case& c : cases) {
+    const Text path = L"C:\\data\\" + Text(c.name);
+    if (path.find(L"gone") == Text::npos) s.env.AddFile(path, "kept");
+    if (path.find(L"many") != Text::npos) s.env.At(path).names = 2;
+    if (path.find(L"cloud") != Text::npos) {
+      s.env.At(path).attributes = kAttrReparsePoint | kAttrRecallOnDataAccess;
+      s.env.At(path).reparse_tag = kReparseTagCloud;
+    }
+  }
+  s.env.before = [](const std::string& op, const Text& path) {
+    if (op == "open" && path.find(L"denied") != Text::npos) throw Failure{-5, L"Denied"};
+  };
+  for (const Case& c : cases) {
+    const std::string name = Narrow(c.name);
+    const size_t boxes = s.env.messages.size();
+    const double start = s.env.time_of_day;
+    ShredFile(s.run, L"C:\\data\\" + Text(c.name));
+    EXPECT_EQ(s.window.text1, L"...C:\\data\\" + Text(c.name)) << name;
+    EXPECT_EQ(s.window.label2, c.status) << name;
+    ASSERT_EQ(s.env.messages.size(), boxes + (c.box ? 1 : 0)) << name;
+    if (c.box) {
+      EXPECT_EQ(s.env.messages.back().second, c.box) << name;
+    }
+    if (c.waits) {
+      EXPECT_GE(s.env.time_of_day - start, 3.0) << name;
+    } else {
+      EXPECT_EQ(s.env.time_of_day, start) << name;
+    }
+    // Without its wait the status line stays until the next file is shown.
+    EXPECT_EQ(s.window.label2_visible, !c.waits) << name;
+  }
+  s.env.AddFile(kFile, "plain");
+  ShredFile(s.run, kFile);
+  FinishInFlight(s.run);
+  EXPECT_FALSE(s.env.Exists(kFile));
+  EXPECT_FALSE(s.window.label2_visible);
+  const size_t shown =
+      std::find(s.log.begin(), s.log.end(), "text1 ..." + Narrow(kFile)) - s.log.begin();
+  ASSERT_LT(shown + 1, s.log.size());
+  EXPECT_EQ(s.log[shown + 1], "label2 hidden");
+}
+
 // ---- Nothing left to find: named data streams and the name itself -----------------------------
 
 TEST(ShredFileTest, EveryNamedStreamIsOverwrittenAndFlushedBeforeTheDelete) {
@@ -257,17 +328,36 @@ TEST(ShredFileTest, EveryNamedStreamIsOverwrittenAndFlushedBeforeTheDelete) {
 }
 
 TEST(ShredFileTest, AStreamThatCannotBeOverwrittenKeepsTheFile) {
-  for (const std::string failing : {"stream-open", "stream-write", "stream-flush"}) {
+  const Failure denied{-2147024891, L"Access is denied."};
+  struct Case {
+    std::string failing;
+    Failure failure;
+    std::string status;
+    bool untouched;  // every stream is opened before the first byte is written
+  } cases[] = {
+      // Another program holds the last stream (a browser its Zone.Identifier).
+      {"stream-open", HeldElsewhere(), "Processing folder", true},
+      {"stream-open", denied, "Unexpected file error", true},
+      {"stream-write", denied, "Unexpected file error", false},
+      {"stream-flush", denied, "Unexpected file error", false},
+  };
+  for (const Case& c : cases) {
     Shred s;
-    s.env.AddFile(kFile, "main");
-    s.env.At(kFile).streams = {{L"secret", "hidden data"}};
-    s.env.before = [&](const std::string& op, const Text&) {
-      if (op == failing) throw Failure{-2147024891, L"Access is denied."};
+    s.env.AddFile(kFile, "main", kAttrReadOnly);
+    s.env.At(kFile).streams = {{L"a", "first stream"}, {L"z", "hidden data"}};
+    s.env.before = [&](const std::string& op, const Text& path) {
+      if (op == c.failing && (op != "stream-open" || path == kFile + L":z")) throw c.failure;
     };
     ShredFile(s.run, kFile);
     FinishInFlight(s.run);
-    ExpectReported(s, "Unexpected file error");
-    EXPECT_TRUE(s.env.Exists(kFile)) << failing;
+    ExpectReported(s, c.status);
+    ASSERT_TRUE(s.env.Exists(kFile)) << c.failing;
+    EXPECT_EQ(s.env.At(kFile).attributes, kAttrReadOnly) << c.failing;
+    if (c.untouched) {
+      EXPECT_EQ(EventsNamed(s.log, "write"), std::vector<std::string>{}) << c.failing;
+      EXPECT_EQ(s.env.At(kFile).data, "main");
+      EXPECT_EQ(s.env.At(kFile).streams.at(L"a"), "first stream");
+    }
   }
 }
 
@@ -304,6 +394,97 @@ TEST(ShredFileTest, CancelDuringTheFailureWaitEndsTheProgram) {
   s.env.on_pump = [&] { s.window.check1 = 1; };
   EXPECT_THROW(ShredFile(s.run, kFile), EndProgram);
   EXPECT_TRUE(s.window.label2_visible);
+}
+
+// ---- Reparse points: cloud files, links, and data kept elsewhere ------------------------------
+
+// Shreds kFile as the user named it, or as its folder's walk meets it.
+void ShredNamedOrWalked(Shred& s, bool walked) {
+  if (walked) {
+    s.run.FolderStack.emplace_back(L"C:\\data");
+    WalkFolders(s.run);
+  } else {
+    ShredFile(s.run, kFile);
+  }
+  FinishInFlight(s.run);
+}
+
+TEST(ShredFileTest, ACloudFileWhollyOnTheDiskIsShreddedOtherReparsePointsAreRefused) {
+  struct Case {
+    const char* what;
+    uint32_t attributes;
+    uint32_t tag;
+    bool shredded;
+  } cases[] = {
+      {"kept on this device", kAttrReparsePoint | kAttrArchive, kReparseTagCloud, true},
+      {"another provider's", kAttrReparsePoint, 0x9000701A, true},
+      {"online-only", kAttrReparsePoint | kAttrRecallOnDataAccess, kReparseTagCloud, false},
+      {"fetched when opened", kAttrReparsePoint | kAttrRecallOnOpen, kReparseTagCloud, false},
+      {"offline", kAttrReparsePoint | kAttrOffline, kReparseTagCloud, false},
+      {"deduplicated", kAttrReparsePoint, kReparseTagDedup, false},
+  };
+  for (const Case& c : cases) {
+    for (const bool walked : {false, true}) {
+      const std::string what = std::string(c.what) + (walked ? ", walked" : ", named");
+      Shred s;
+      s.env.AddFolder(L"C:\\data");
+      s.env.AddFile(kFile, "cloud data", c.attributes);
+      s.env.At(kFile).reparse_tag = c.tag;
+      ShredNamedOrWalked(s, walked);
+      EXPECT_EQ(s.env.Exists(kFile), !c.shredded) << what;
+      if (c.shredded) {
+        EXPECT_TRUE(s.env.messages.empty()) << what;
+        continue;
+      }
+      EXPECT_EQ(s.env.At(kFile).data, "cloud data") << what;
+      ASSERT_EQ(s.env.messages.size(), 1u) << what;
+      EXPECT_EQ(s.env.messages[0].second, L"1002") << what;
+      // Never opened for writing, which would fetch its data; a walked one not opened at all.
+      EXPECT_EQ(s.Count("reopen " + Narrow(kFile)), 0u) << what;
+      EXPECT_EQ(EventsNamed(s.log, "open").size(), walked ? 0u : 1u) << what;
+    }
+  }
+}
+
+TEST(ShredFileTest, WhatTheOpenFileShowsDecidesOverItsListing) {
+  struct Case {
+    const char* what;
+    bool walked;
+    uint32_t listed;  // the attributes the listing shows
+    uint32_t listed_tag;
+    uint32_t opened;  // the attributes Info() shows
+    uint32_t opened_tag;
+    bool reported;  // else passed over in silence
+  } cases[] = {
+      // Gone online-only between the listing and the open.
+      {"cloud file freed", true, kAttrReparsePoint, kReparseTagCloud,
+       kAttrReparsePoint | kAttrRecallOnDataAccess, kReparseTagCloud, true},
+      // A link the platform did not see at the open: no more ours than a listed one.
+      {"walked link", true, kAttrArchive, 0, kAttrReparsePoint, kReparseTagSymlink, false},
+      // A named link is followed to its file; one that is not leads to no data of its own here.
+      {"named link", false, kAttrArchive, 0, kAttrReparsePoint, kReparseTagSymlink, true},
+  };
+  for (const Case& c : cases) {
+    Shred s;
+    s.env.AddFolder(L"C:\\data");
+    s.env.AddFile(kFile, "data", c.listed);
+    s.env.At(kFile).reparse_tag = c.listed_tag;
+    s.env.before = [&](const std::string& op, const Text& path) {
+      if (op != "info") return;
+      s.env.At(path).attributes = c.opened;
+      s.env.At(path).reparse_tag = c.opened_tag;
+    };
+    ShredNamedOrWalked(s, c.walked);
+    ASSERT_TRUE(s.env.Exists(kFile)) << c.what;
+    EXPECT_EQ(s.env.At(kFile).data, "data") << c.what;
+    EXPECT_EQ(s.Count("reopen " + Narrow(kFile)), 0u) << c.what;
+    EXPECT_EQ(s.Count("close " + Narrow(kFile)), 1u) << c.what;
+    EXPECT_EQ(s.env.messages.size(), c.reported ? 1u : 0u) << c.what;
+    EXPECT_EQ(s.Count("label2 shown"), c.reported ? 1u : 0u) << c.what;
+    if (c.reported) {
+      EXPECT_EQ(s.env.messages.at(0).second, L"1002") << c.what;
+    }
+  }
 }
 
 // ---- Pacing: pumps by elapsed time, and one flush after the last write ---------------------

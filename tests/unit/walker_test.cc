@@ -84,8 +84,8 @@ TEST(WalkFolders, LinksStayAndFilesThatCannotBeShreddedAreReported) {
   f.env.AddFolder(L"C:\\T\\junction", kAttrReparsePoint);
   f.env.AddFile(L"C:\\T\\junction\\far.txt", "far away");
   f.env.AddFile(L"C:\\T\\file link", "target", kAttrReparsePoint);
-  f.env.AddFile(L"C:\\T\\placeholder", "in the cloud", kAttrReparsePoint);
-  f.env.At(L"C:\\T\\placeholder").reparse_tag = 0x9000001A;  // a cloud file: not a link
+  f.env.AddFile(L"C:\\T\\placeholder", "in the cloud", kAttrReparsePoint | kAttrRecallOnDataAccess);
+  f.env.At(L"C:\\T\\placeholder").reparse_tag = kReparseTagCloud;  // online-only: not a link
   f.env.AddFile(L"C:\\T\\unopenable", "secret");
   f.env.AddFile(L"C:\\T\\last.txt", "z");
   f.env.tick = 0.5;
