@@ -50,11 +50,16 @@ Text Reason(int32_t number, const Text& description) {
       return L"data kept elsewhere or in a special way (online-only cloud files, deduplicated or "
              L"compressed files)";
     case kFailUnreachableName:
-      return L"a name Windows cannot open, and no short name to reach it by";
+      return L"a name that no Windows program can open (forbidden by Windows, or not UTF-8 on "
+             L"Linux)";
     case kFailChanged:
       return L"replaced by something else during the run";
     case kFailNotDeleted:
       return L"reported deleted by the system, but still there (overwritten)";
+    case kFailNotData:
+      return L"not files that hold data (devices, pipes, sockets)";
+    case kFailTooDeep:
+      return L"deeper than Wine reaches (4,096 bytes of path)";
     default:
       return description;
   }

@@ -57,6 +57,8 @@ inline constexpr int32_t kFailStoredElsewhere = 1002;
 inline constexpr int32_t kFailUnreachableName = 1003;
 inline constexpr int32_t kFailChanged = 1004;
 inline constexpr int32_t kFailNotDeleted = 1005;
+inline constexpr int32_t kFailNotData = 1006;
+inline constexpr int32_t kFailTooDeep = 1007;
 
 inline bool IsRefusal(const Failure& failure) {
   return failure.number > 1000 && failure.number < 1100;
@@ -77,6 +79,22 @@ inline Failure UnreachableName() {
   return {kFailUnreachableName,
           L"Windows cannot open a file by this name, and it has no short name to be reached by, "
           L"so it was left as it was."};
+}
+// Linux keeps a name as bytes; Wine shows each byte that is not UTF-8 as U+FFFD, and a name so
+// shown leads to whatever file it spells, or to none.
+inline Failure UnreachableLinuxName() {
+  return {kFailUnreachableName,
+          L"Linux keeps this file's name in bytes that are not valid UTF-8, so no Windows program "
+          L"can name it, and it was left as it was. Rename it on Linux to reach it."};
+}
+inline Failure NotData() {
+  return {kFailNotData,
+          L"This is not a file that holds data (a device, a pipe or a socket); left as it was."};
+}
+inline Failure TooDeep() {
+  return {kFailTooDeep,
+          L"This file lies deeper than Wine can reach by a path: Linux takes at most 4,096 "
+          L"bytes a path. It was left as it was; move its folder higher up to reach it."};
 }
 inline Failure Changed() {
   return {kFailChanged,

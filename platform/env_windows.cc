@@ -75,21 +75,35 @@ UNICODE_STRING Counted(const Text& text) {
 // The system's own form of an extended-length path ("\\?\C:\..." -> "\??\C:\...").
 Text NtPath(const Text& path) { return L"\\??\\" + path.substr(4); }
 
-// Wine alone: the file's path in Wine's own namespace of Linux paths ("\??\unix\..."). There a
+// Wine alone: the file's path in Wine's own namespace of Linux paths ("\\??\\unix\\..."). There a
 // name that is not found is simply not found; by a drive letter, Wine would read the whole folder
-// in search of a name that differs only in case. The file's usual path where Wine cannot say.
+// in search of a name that differs only in case. A name Linux keeps in bytes that are not UTF-8
+// has no such path, and keeps its usual one. Raises TooDeep() when Wine cannot reach the file by
+// any path (Linux takes at most 4,096 bytes a path, Wine's own folder in front included), and
+// Changed() when the path does not lead to the file.
 Text UnixNtPath(const Text& path) {
-  using ToUnix = char*(CDECL*)(const wchar_t*);
+  using ToUnix = NTSTATUS(CDECL*)(const OBJECT_ATTRIBUTES*, char*, ULONG*, UINT);
   static const auto to_unix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  char* unix_path = to_unix ? to_unix(path.c_str()) : nullptr;
-  if (!unix_path) return NtPath(path);
+      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_nt_to_unix_file_name")));
+  if (!to_unix) return NtPath(path);
+  const Text nt = NtPath(path);
+  UNICODE_STRING unicode = Counted(nt);
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &unicode, 0, nullptr, nullptr);
+  thread_local std::vector<char> unix_path(8192);
+  ULONG size = static_cast<ULONG>(unix_path.size());
+  // Wine fails the look-up of a Linux path too long with "unsuccessful"; a file open, but not
+  // found along its path, was moved since, or a folder on its path was.
+  const NTSTATUS status = to_unix(&attributes, unix_path.data(), &size, FILE_OPEN);
+  if (status == static_cast<NTSTATUS>(0xC0000001)) throw TooDeep();
+  if (status < 0) throw Changed();
   constexpr UINT kUnixCodePage = 65010;  // Wine's name for the code page of Linux's names
-  Text wide(::MultiByteToWideChar(kUnixCodePage, 0, unix_path, -1, nullptr, 0), L'\0');
-  ::MultiByteToWideChar(kUnixCodePage, 0, unix_path, -1, wide.data(),
-                        static_cast<int>(wide.size()));
-  ::HeapFree(::GetProcessHeap(), 0, unix_path);
-  wide.resize(wide.empty() ? 0 : wide.size() - 1);
+  const int length =
+      ::MultiByteToWideChar(kUnixCodePage, MB_ERR_INVALID_CHARS, unix_path.data(), -1, nullptr, 0);
+  if (length <= 0) return nt;
+  Text wide(length, L'\0');
+  ::MultiByteToWideChar(kUnixCodePage, 0, unix_path.data(), -1, wide.data(), length);
+  wide.resize(length - 1);
   std::replace(wide.begin(), wide.end(), L'/', L'\\');
   return L"\\??\\unix" + wide;
 }
@@ -155,6 +169,32 @@ Look LookAt(HANDLE handle) {
   return look;
 }
 
+// Only a file that holds data: never a device, a pipe or a socket. Linux keeps those in folders
+// and Wine opens each as a file, a block device as a disk, which the pattern would overwrite
+// whole; Wine tells them apart by the kind of device it gives them (a file system's for files).
+void EnsureHoldsData(HANDLE handle) {
+  if (!Nt().under_wine) {
+    if (::GetFileType(handle) != FILE_TYPE_DISK) throw NotData();
+    return;
+  }
+  struct {
+    ULONG type;
+    ULONG characteristics;
+  } device{};
+  IO_STATUS_BLOCK io;
+  const NTSTATUS status =
+      Nt().QueryVolumeInformationFile(handle, &io, &device, sizeof device, 4);  // device info
+  if (status < 0) throw FromStatus(status);
+  constexpr ULONG kFileSystems[] = {0x3, 0x8, 0x14};  // a CD's, a disk's, a network's
+  if (std::find(std::begin(kFileSystems), std::end(kFileSystems), device.type) ==
+      std::end(kFileSystems)) {
+    throw NotData();
+  }
+}
+
+// Wine alone: a Linux socket cannot be opened at all ("no such device").
+constexpr NTSTATUS kStatusNoSuchDevice = static_cast<NTSTATUS>(0xC000000E);
+
 // A file number the file system did not give: ReFS numbers that need 128 bits.
 bool Missing(uint64_t id) { return id == 0 || id == ~uint64_t{0}; }
 
@@ -200,6 +240,23 @@ bool IsEntryOf(Text folder, HANDLE handle, const Text& name) {
   return kept != Text::npos && mine == folder + name.substr(0, kept + 1);
 }
 
+// Wine alone: whether the file open is the one its object path leads to now, by its times and
+// length, seen along the path and through the handle.
+bool NamedByItsObjectPath(HANDLE handle) {
+  const Text path = ObjectPath(handle);
+  UNICODE_STRING unicode = Counted(path);
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &unicode, 0, nullptr, nullptr);
+  NetworkOpenInfo there;
+  if (Nt().QueryFullAttributesFile(&attributes, &there) < 0) return false;
+  const auto basic = MustQuery<FILE_BASIC_INFO>(handle, kFileBasicInformation);
+  const auto standard = MustQuery<FILE_STANDARD_INFO>(handle, kFileStandardInformation);
+  return there.ChangeTime.QuadPart == basic.ChangeTime.QuadPart &&
+         there.LastWriteTime.QuadPart == basic.LastWriteTime.QuadPart &&
+         there.CreationTime.QuadPart == basic.CreationTime.QuadPart &&
+         there.EndOfFile.QuadPart == standard.EndOfFile.QuadPart;
+}
+
 // Opens `name` inside `folder` (a path when `folder` is null), never following a link the system
 // would resolve itself unless `follow`. Returns the status instead of raising.
 NTSTATUS OpenIn(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG options,
@@ -239,11 +296,14 @@ const Text& ReachableName(const FolderEntry& entry) {
 using SharedHandle = std::shared_ptr<ScopedHandle>;
 
 // Opens the entry of `folder` by the name it can be reached by, following no link. Returns null
-// when it is a link, as listed; raises Changed() when it is not the entry listed. `folder_path` is
-// the folder's object path as last seen (Wine alone), looked up again when it no longer fits (the
-// folder was renamed meanwhile).
-ScopedHandle OpenEntry(HANDLE folder, Text& folder_path, const FolderEntry& entry,
-                       ACCESS_MASK access, ULONG options, ULONG share, Look& look) {
+// when it is a link, as listed; raises Changed() when it is not the entry listed. `path` is the
+// entry's whole path; for a file under Wine, `unix_path` gets it in Linux's terms. `folder_path`
+// is the folder's object path as last seen (Wine alone), looked up again when it no longer fits
+// (the folder was renamed meanwhile).
+ScopedHandle OpenEntry(HANDLE folder, Text& folder_path, const FolderEntry& entry, const Text& path,
+                       ACCESS_MASK access, ULONG options, ULONG share, Look& look,
+                       Text* unix_path = nullptr) {
+  const bool file = options & FILE_NON_DIRECTORY_FILE;
   const Text& name = ReachableName(entry);
   ScopedHandle handle;
   NTSTATUS status = OpenIn(folder, name, access, options, handle, share);
@@ -251,8 +311,13 @@ ScopedHandle OpenEntry(HANDLE folder, Text& folder_path, const FolderEntry& entr
       !Forbidden(entry.short_name)) {
     status = OpenIn(folder, entry.short_name, access, options, handle, share);
   }
+  // Wine alone: a name shown with U+FFFD stands for bytes that are not UTF-8, and opens whatever
+  // file that text spells, or none.
+  const bool mangled = Nt().under_wine && entry.name.find(L'\uFFFD') != Text::npos;
   if (status == kStatusObjectNameInvalid) throw UnreachableName();
-  if (status < 0) throw FromStatus(status);
+  if (status == kStatusNoSuchDevice && Nt().under_wine) throw NotData();
+  if (status < 0) throw mangled ? UnreachableLinuxName() : FromStatus(status);
+  if (file) EnsureHoldsData(handle.get());
 
   look = LookAt(handle.get());
   // A link stands there: skipped where the listing showed one, reported where it showed
@@ -263,19 +328,25 @@ ScopedHandle OpenEntry(HANDLE folder, Text& folder_path, const FolderEntry& entr
     if (listed_link) return ScopedHandle();
     throw Changed();
   }
-  if (Nt().under_wine) {
+  // Wine alone: a link to a file is listed as a plain file, with its target's number, and opens
+  // as its target; only the path of what was opened tells. (A folder swapped for a link after
+  // the listing shows another number.) A file Wine cannot reach by a path is refused first:
+  // its object path cannot be told either.
+  if (Nt().under_wine && file) {
+    if (unix_path) *unix_path = UnixNtPath(path);
     if (folder_path.empty()) folder_path = ObjectPath(folder);
     // Wine names a file opened by its short name by its long one.
     if (!IsEntryOf(folder_path, handle.get(), entry.name)) {
       folder_path = ObjectPath(folder);
       if (!IsEntryOf(folder_path, handle.get(), entry.name)) {
-        // Wine lists a link to a folder as one, but a link to a file as a plain file.
-        if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) throw Changed();
-        return ScopedHandle();
+        // Wine takes the name of what it opened along the path at that moment: a link's
+        // target's, or, while a folder on the path was swapped, another file's.
+        if (NamedByItsObjectPath(handle.get())) return ScopedHandle();
+        throw Changed();
       }
     }
   }
-  if (!IsListedEntry(handle.get(), entry)) throw Changed();
+  if (!IsListedEntry(handle.get(), entry)) throw mangled ? UnreachableLinuxName() : Changed();
   return handle;
 }
 
@@ -310,13 +381,18 @@ class WindowsFile : public OpenFile {
  public:
   // `attributes`: the file open for its attributes, or `data`: open for writing already.
   // `folder`: the folder that holds it under `name`, held open, or null where it is not known
-  // (a link the user named). `path`: its whole path as it was reached.
-  WindowsFile(ScopedHandle attributes, ScopedHandle data, SharedHandle folder, Text name, Text path)
+  // (a link the user named). `path`: its whole path as it was reached; `unix_path`, under Wine,
+  // the same in Linux's terms where it is known already.
+  WindowsFile(ScopedHandle attributes, ScopedHandle data, SharedHandle folder, Text name, Text path,
+              Text unix_path = Text())
       : attributes_(std::move(attributes)),
         data_(std::move(data)),
         folder_(std::move(folder)),
         name_(std::move(name)),
-        path_(std::move(path)) {}
+        path_(std::move(path)),
+        unix_path_(std::move(unix_path)) {
+    if (Nt().under_wine && unix_path_.empty()) unix_path_ = UnixNtPath(path_);
+  }
 
   FileInfo Info() override {
     // Two plain queries: the whole handle information costs Wine a look at the volume too.
@@ -457,12 +533,12 @@ class WindowsFile : public OpenFile {
   // reached through a folder swapped in was changed at another moment. One look along the path,
   // where opening the file there would cost Wine three trips to its server.
   void EnsurePathLeadsHere() {
-    unix_path_ = UnixNtPath(path_);
     NetworkOpenInfo there;
-    const NTSTATUS status = LookAlongPath(there);
-    // A name Windows forbids (reached by its short name) cannot be checked this way.
+    const NTSTATUS status = LookAlongPath(unix_path_, there);
+    // A name Windows forbids (reached by its short name) cannot be checked this way. A file open,
+    // but not found along its path, was moved since, or a folder on its path was.
     if (status == kStatusObjectNameInvalid) return;
-    if (status < 0) throw FromStatus(status);
+    if (status < 0) throw Changed();
     // The two plain queries through the handle itself: Wine answers the combined one by the path.
     const auto basic = MustQuery<FILE_BASIC_INFO>(data_.get(), kFileBasicInformation);
     const auto standard = MustQuery<FILE_STANDARD_INFO>(data_.get(), kFileStandardInformation);
@@ -480,23 +556,42 @@ class WindowsFile : public OpenFile {
   void ConfirmGone() {
     if (!checked_) return;
     NetworkOpenInfo there;
-    if (LookAlongPath(there) < 0) return;
+    const NTSTATUS status = LookAlongPath(unix_path_, there);
     const NetworkOpenInfo& was = *checked_;
-    if (!SameFile(there, was.ChangeTime, was.LastWriteTime, was.CreationTime, was.EndOfFile)) {
-      return;  // another file stands there now; ours went
-    }
+    const bool still_there = status >= 0 && SameFile(there, was.ChangeTime, was.LastWriteTime,
+                                                     was.CreationTime, was.EndOfFile);
     ScopedHandle again;
-    if (OpenIn(nullptr, unix_path_, kAttributeAccess, FILE_NON_DIRECTORY_FILE, again) >= 0) {
-      LARGE_INTEGER id;
-      if (Query(again.get(), kFileInternalInformation, id) >= 0 && id.QuadPart == id_) {
-        attributes_ = std::move(again);
-      }
+    if (still_there) {
+      OpenIn(nullptr, unix_path_, kAttributeAccess, FILE_NON_DIRECTORY_FILE, again);
+    } else if (folder_ && !PathLeadsToFolder()) {
+      // The path no longer leads through our folder (it was moved, or swapped for a link): only
+      // the folder itself can tell whether the file is still in it.
+      OpenIn(folder_->get(), name_, kAttributeAccess, FILE_NON_DIRECTORY_FILE, again);
     }
+    LARGE_INTEGER id;
+    if (!again.valid() || Query(again.get(), kFileInternalInformation, id) < 0 ||
+        id.QuadPart != id_) {
+      if (still_there) throw NotDeleted();
+      return;  // gone
+    }
+    attributes_ = std::move(again);
     throw NotDeleted();
   }
 
-  NTSTATUS LookAlongPath(NetworkOpenInfo& there) const {
-    UNICODE_STRING unicode = Counted(unix_path_);
+  // Whether the path's folder part leads to the folder held open: the same times, seen along the
+  // path and through the handle.
+  bool PathLeadsToFolder() const {
+    NetworkOpenInfo there;
+    if (LookAlongPath(unix_path_.substr(0, unix_path_.rfind(L'\\')), there) < 0) return false;
+    FILE_BASIC_INFO folder;
+    if (Query(folder_->get(), kFileBasicInformation, folder) < 0) return false;
+    return there.ChangeTime.QuadPart == folder.ChangeTime.QuadPart &&
+           there.LastWriteTime.QuadPart == folder.LastWriteTime.QuadPart &&
+           there.CreationTime.QuadPart == folder.CreationTime.QuadPart;
+  }
+
+  static NTSTATUS LookAlongPath(const Text& path, NetworkOpenInfo& there) {
+    UNICODE_STRING unicode = Counted(path);
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, &unicode, 0, nullptr, nullptr);
     return Nt().QueryFullAttributesFile(&attributes, &there);
@@ -518,7 +613,8 @@ class WindowsFile : public OpenFile {
   Text name_;
   Text path_;
   bool delete_prepared_ = false;  // marked to go when `data_` closes
-  // Wine alone: the path in Linux's terms, and what it showed before the delete.
+  // Wine alone: the path in Linux's terms (found at the open, where a file Wine cannot reach by
+  // a path is refused before a byte is written), and what it showed before the delete.
   Text unix_path_;
   std::optional<NetworkOpenInfo> checked_;
   LONGLONG id_ = 0;
@@ -541,7 +637,11 @@ class WindowsFolder : public Folder {
           entry.short_name.assign(record.ShortName, record.ShortNameLength / sizeof(wchar_t));
           entry.attributes = record.FileAttributes;
           // For a reparse point the listing gives its tag where extended attributes would be.
-          if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) entry.reparse_tag = record.EaSize;
+          // Wine alone lists a link to a folder as a reparse point of no kind: its only kind.
+          if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            entry.reparse_tag = record.EaSize;
+            if (Nt().under_wine && entry.reparse_tag == 0) entry.reparse_tag = kReparseTagSymlink;
+          }
           entry.id = static_cast<uint64_t>(record.FileId.QuadPart);
           if (Missing(entry.id)) long_ids = true;
           entries.push_back(std::move(entry));
@@ -564,8 +664,8 @@ class WindowsFolder : public Folder {
 
   std::unique_ptr<Folder> OpenSubfolder(const FolderEntry& entry) override {
     Look look;
-    ScopedHandle handle = OpenEntry(handle_->get(), object_path_, entry, kFolderAccess,
-                                    FILE_DIRECTORY_FILE, kShareAll, look);
+    ScopedHandle handle = OpenEntry(handle_->get(), object_path_, entry, PathOf(entry),
+                                    kFolderAccess, FILE_DIRECTORY_FILE, kShareAll, look);
     if (!handle.valid()) return nullptr;
     return std::make_unique<WindowsFolder>(std::move(handle), PathOf(entry));
   }
@@ -576,25 +676,27 @@ class WindowsFolder : public Folder {
     // read-only, open elsewhere, or a reparse point (whose filter must see the writes) is opened
     // for its attributes, and for writing later.
     Look look;
+    Text unix_path;
     if (!(entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
       try {
         ScopedHandle handle =
-            OpenEntry(handle_->get(), object_path_, entry, kAttributeAccess | kDataAccess,
-                      FILE_NON_DIRECTORY_FILE, 0, look);
+            OpenEntry(handle_->get(), object_path_, entry, PathOf(entry),
+                      kAttributeAccess | kDataAccess, FILE_NON_DIRECTORY_FILE, 0, look, &unix_path);
         if (!handle.valid()) return nullptr;
         if (!(look.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
           return std::make_unique<WindowsFile>(ScopedHandle(), std::move(handle), handle_,
-                                               ReachableName(entry), PathOf(entry));
+                                               ReachableName(entry), PathOf(entry), unix_path);
         }
       } catch (const Failure& failure) {
         if (failure.number != kFailAccess) throw;
       }
     }
-    ScopedHandle handle = OpenEntry(handle_->get(), object_path_, entry, kAttributeAccess,
-                                    FILE_NON_DIRECTORY_FILE, kShareAll, look);
+    ScopedHandle handle =
+        OpenEntry(handle_->get(), object_path_, entry, PathOf(entry), kAttributeAccess,
+                  FILE_NON_DIRECTORY_FILE, kShareAll, look, &unix_path);
     if (!handle.valid()) return nullptr;
     return std::make_unique<WindowsFile>(std::move(handle), ScopedHandle(), handle_,
-                                         ReachableName(entry), PathOf(entry));
+                                         ReachableName(entry), PathOf(entry), unix_path);
   }
 
  private:
@@ -678,7 +780,10 @@ class WindowsEnv : public Env {
     ScopedHandle file;
     NTSTATUS status = folder ? OpenIn(folder->get(), name, kAttributeAccess, 0, file)
                              : OpenIn(nullptr, NtPath(full), kAttributeAccess, 0, file);
+    if (status == kStatusNoSuchDevice && Nt().under_wine) throw NotData();
     if (status < 0) throw FromStatus(status);
+    // Wine opens a link as its target, and a special file fails the look that follows.
+    if (Nt().under_wine) EnsureHoldsData(file.get());
     Look look = LookAt(file.get());
     if ((look.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsNameSurrogate(look.tag)) {
       // A link the user named leads to the file meant: follow it, as the system would. The
@@ -688,11 +793,8 @@ class WindowsEnv : public Env {
       if (status < 0) throw FromStatus(status);
       look = LookAt(file.get());
     }
-    // Only a file on a disk: never a folder, a device, a pipe or a console.
-    if (::GetFileType(file.get()) != FILE_TYPE_DISK ||
-        (look.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      throw AccessRefused();
-    }
+    if (look.attributes & FILE_ATTRIBUTE_DIRECTORY) throw AccessRefused();
+    if (!Nt().under_wine) EnsureHoldsData(file.get());
     return std::make_unique<WindowsFile>(std::move(file), ScopedHandle(), std::move(folder), name,
                                          full);
   }

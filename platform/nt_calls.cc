@@ -18,6 +18,7 @@ NtCalls& Calls() {
     Find(ntdll, "NtSetInformationFile", found.SetInformationFile);
     Find(ntdll, "NtQueryDirectoryFile", found.QueryDirectoryFile);
     Find(ntdll, "NtQueryObject", found.QueryObject);
+    Find(ntdll, "NtQueryVolumeInformationFile", found.QueryVolumeInformationFile);
     Find(ntdll, "NtQueryFullAttributesFile", found.QueryFullAttributesFile);
     Find(ntdll, "RtlNtStatusToDosError", found.StatusToDosError);
 #ifdef MORVENIT_TEST_AS_WINDOWS

@@ -38,6 +38,8 @@ struct NtCalls {
    ULONG length, ULONG info_class, BOOLEAN single, UNICODE_STRING* mask, BOOLEAN restart);
   NTSTATUS(NTAPI* QueryObject)
   (HANDLE handle, ULONG info_class, void* out, ULONG length, ULONG* returned);
+  NTSTATUS(NTAPI* QueryVolumeInformationFile)
+  (HANDLE handle, IO_STATUS_BLOCK* io, void* out, ULONG length, ULONG info_class);
   // A file's times, length and attributes by its path, without opening it.
   NTSTATUS(NTAPI* QueryFullAttributesFile)(OBJECT_ATTRIBUTES* attributes, void* out);
   ULONG(NTAPI* StatusToDosError)(NTSTATUS status);

@@ -163,7 +163,7 @@ done
 outside_sums() { (cd "$FLIGHT/outside" && md5sum -- * | sort); }
 outside_sums >"$FLIGHT/outside-before"
 morvenit_start "$FLIGHT/drop"
-for _ in $(seq 400); do
+for _ in $(seq 3000); do
   [ "$(head -c 68 "$FLIGHT/drop/sub/f1.txt" 2>/dev/null)" = "$PATTERN" ] && break
   [ -e "$FLIGHT/drop/sub/f1.txt" ] || break
   sleep 0.01
@@ -215,6 +215,56 @@ if chattr +i "$IMM" "$IMM/walked" 2>/dev/null; then
 else
   echo "immutable part skipped: chattr +i is refused here"
 fi
+
+# What Linux allows and Windows never sees. A name that is not UTF-8 beside its U+FFFD twin:
+# run.sh refuses it by name, and inside a dropped folder it is reported, its twin shredded. A
+# chain of folders past Linux's 4,096 bytes a path: every file Wine cannot reach by a path is
+# reported, none in silence. A FIFO, a socket, a character device and a block device (a loop
+# device over an image of our own): refused, and the device's image never written.
+LINUX="$WORK/linux"
+mkdir -p "$LINUX/names"
+bad=$(printf 'bad\xff\xfe.txt')
+printf 'bad bytes' >"$LINUX/names/$bad"
+twin="bad$(printf '\xef\xbf\xbd\xef\xbf\xbd').txt"
+printf 'twin' >"$LINUX/names/$twin"
+refusal=$("$E2E_ROOT/run.sh" "$LINUX/names/$bad" 2>&1 >/dev/null)
+check "run.sh refuses a name that is not UTF-8, and names it" \
+  test $? -eq 2 -a -n "$(grep -F 'not valid UTF-8' <<<"$refusal" | grep -F 'bad\377\376')"
+# (Made a folder at a time from the one before: Linux refuses the whole path past 4,096 bytes.)
+python3 - "$LINUX/deep" <<'CHAIN'
+import os, sys
+os.makedirs(sys.argv[1])
+folder = os.open(sys.argv[1], os.O_RDONLY)
+for _ in range(220):
+    os.mkdir("folder-of-twenty-ch", dir_fd=folder)
+    inner = os.open("folder-of-twenty-ch", os.O_RDONLY, dir_fd=folder)
+    os.close(folder)
+    folder = inner
+    os.close(os.open("f.txt", os.O_WRONLY | os.O_CREAT, dir_fd=folder))
+CHAIN
+mkfifo "$LINUX/names/fifo"
+python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' "$LINUX/names/socket"
+mknod "$LINUX/names/null" c 1 3 2>/dev/null
+head -c 1M /dev/zero | tr '\0' 'd' >"$WORK/device.img"
+loop=$(losetup -f --show "$WORK/device.img" 2>/dev/null) &&
+  mknod "$LINUX/names/disk" b $((16#$(stat -c %t "$loop"))) $((16#$(stat -c %T "$loop")))
+morvenit_start "$LINUX/names" "$LINUX/deep"
+: >"$ARTIFACTS/boxes-linux.txt"
+dismiss_message_boxes "$MORVENIT_PID" 120 "$ARTIFACTS/boxes-linux.txt" || fail "the Linux run did not end"
+[ -n "$loop" ] && losetup -d "$loop"
+cat "$ARTIFACTS/boxes-linux.txt"
+check_eq "the name that is not UTF-8 stays, its twin is gone" "bad bytes" "$(cat "$LINUX/names/$bad")"
+check "the twin is gone" test ! -e "$LINUX/names/$twin"
+check "the special files stay" test -p "$LINUX/names/fifo" -a -S "$LINUX/names/socket"
+check_eq "the block device's image was never written" "$(head -c 1M /dev/zero | tr '\0' 'd' | md5sum)" \
+  "$(md5sum <"$WORK/device.img")"
+deep_left=$(find "$LINUX/deep" -type f | wc -l)
+names_left=$(find "$LINUX/names" ! -type d | wc -l)
+echo "files left past the path limit: $deep_left of 220; in names: $names_left"
+check "files past the path limit are left, the others gone" test "$deep_left" -gt 0 -a "$deep_left" -lt 220
+check_eq "each reason explained once, then a summary that counts every file left" \
+  "1003 1006 1007 Morvenit $((deep_left + names_left))" \
+  "$(cut -d: -f1 "$ARTIFACTS/boxes-linux.txt" | sort | tr '\n' ' ')$(summary_count "$ARTIFACTS/boxes-linux.txt")"
 
 # Relative and unusual paths name exactly the file given, never a neighbour without the trailing
 # dot or space that the classic resolution would drop.
