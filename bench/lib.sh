@@ -45,7 +45,7 @@ bench_ext4() {
     exit 1
   }
   truncate -s "${1}M" "$work/ext4.img"
-  mkfs.ext4 -q -F "$work/ext4.img"
+  mkfs.ext4 -q -F -i 4096 "$work/ext4.img"  # an inode for every 4 KiB: room for many small files
   disk=$work/ext4
   mkdir "$disk"
   mount -o loop "$work/ext4.img" "$disk"

@@ -240,6 +240,16 @@ bool IsEntryOf(Text folder, HANDLE handle, const Text& name) {
   return kept != Text::npos && mine == folder + name.substr(0, kept + 1);
 }
 
+// Whether what a path showed is the same file as that of these times and length. The change time
+// above all pins a file down: no program can set it.
+bool SameFile(const NetworkOpenInfo& there, LARGE_INTEGER change, LARGE_INTEGER write,
+              LARGE_INTEGER creation, LARGE_INTEGER length) {
+  return there.ChangeTime.QuadPart == change.QuadPart &&
+         there.LastWriteTime.QuadPart == write.QuadPart &&
+         there.CreationTime.QuadPart == creation.QuadPart &&
+         there.EndOfFile.QuadPart == length.QuadPart;
+}
+
 // Wine alone: whether the file open is the one its object path leads to now, by its times and
 // length, seen along the path and through the handle.
 bool NamedByItsObjectPath(HANDLE handle) {
@@ -251,10 +261,8 @@ bool NamedByItsObjectPath(HANDLE handle) {
   if (Nt().QueryFullAttributesFile(&attributes, &there) < 0) return false;
   const auto basic = MustQuery<FILE_BASIC_INFO>(handle, kFileBasicInformation);
   const auto standard = MustQuery<FILE_STANDARD_INFO>(handle, kFileStandardInformation);
-  return there.ChangeTime.QuadPart == basic.ChangeTime.QuadPart &&
-         there.LastWriteTime.QuadPart == basic.LastWriteTime.QuadPart &&
-         there.CreationTime.QuadPart == basic.CreationTime.QuadPart &&
-         there.EndOfFile.QuadPart == standard.EndOfFile.QuadPart;
+  return SameFile(there, basic.ChangeTime, basic.LastWriteTime, basic.CreationTime,
+                  standard.EndOfFile);
 }
 
 // Opens `name` inside `folder` (a path when `folder` is null), never following a link the system
@@ -597,13 +605,6 @@ class WindowsFile : public OpenFile {
     return Nt().QueryFullAttributesFile(&attributes, &there);
   }
 
-  static bool SameFile(const NetworkOpenInfo& there, LARGE_INTEGER change, LARGE_INTEGER write,
-                       LARGE_INTEGER creation, LARGE_INTEGER length) {
-    return there.ChangeTime.QuadPart == change.QuadPart &&
-           there.LastWriteTime.QuadPart == write.QuadPart &&
-           there.CreationTime.QuadPart == creation.QuadPart &&
-           there.EndOfFile.QuadPart == length.QuadPart;
-  }
 
   HANDLE Handle() const { return attributes_.valid() ? attributes_.get() : data_.get(); }
 
