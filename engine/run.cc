@@ -55,6 +55,8 @@ Text Reason(int32_t number, const Text& description) {
       return L"replaced by something else during the run";
     case kFailNotDeleted:
       return L"reported deleted by the system, but still there (overwritten)";
+    case kFailKeepsGrowing:
+      return L"kept growing while another program added to them";
     default:
       return description;
   }

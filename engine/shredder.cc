@@ -148,6 +148,7 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
   std::unique_ptr<OpenFile> file;
   std::vector<std::unique_ptr<Writable>> streams;
   FileInfo info;
+  uint64_t pattern_end = 0;
   bool cleared = false;
   try {
     run.frmMain.SetText1(FileDisplay(path));
@@ -179,7 +180,7 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
     // before a byte is written: a stream that another program holds leaves the file whole.
     const std::vector<StreamInfo> stream_infos = file->Streams();
     for (const StreamInfo& stream : stream_infos) streams.push_back(file->OpenStream(stream.name));
-    Overwrite(run, *file, info.length);
+    pattern_end = Overwrite(run, *file, info.length);
     for (size_t i = 0; i < streams.size(); ++i) {
       Overwrite(run, *streams[i], stream_infos[i].length);
     }
@@ -191,7 +192,8 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
     ReportShown(run, failure);
     return;
   }
-  run.in_flight.Add({path, std::move(file), std::move(streams), info, cleared, std::nullopt});
+  run.in_flight.Add(
+      {path, std::move(file), pattern_end, std::move(streams), info, cleared, std::nullopt});
 }
 
 }  // namespace
