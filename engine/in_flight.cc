@@ -2,6 +2,8 @@
 
 #include <map>
 
+#include "engine/pattern.h"
+
 namespace morvenit {
 
 namespace {
@@ -12,12 +14,29 @@ constexpr size_t kMaxFlushers = 32;
 // Wine server, or for the folder.
 constexpr size_t kScrubHelpers = 3;
 
+// How often a file that grew after its flush is overwritten to its new end and flushed again
+// before it is left as one that keeps growing.
+constexpr int kGrowthCovers = 3;
+
 #ifdef MORVENIT_TEST_WITHOUT_FLUSH
 // A build for the forensic test only, proving that it catches a pattern left in the cache.
 constexpr bool kFlushToDevice = false;
 #else
 constexpr bool kFlushToDevice = true;
 #endif
+
+// Overwrites what another program added to the file while it was written and flushed, from where
+// the pattern stopped, and flushes that too; raises KeepsGrowing() when it is longer again after
+// every try. The writes go at the file's own position, which is where the pattern stopped.
+void CoverGrowth(InFlight::File& file) {
+  for (int covers = 0;; ++covers) {
+    const uint64_t length = file.file->Info().length;
+    if (length <= file.pattern_end) return;
+    if (covers == kGrowthCovers) throw KeepsGrowing();
+    file.pattern_end = WritePattern(*file.file, file.pattern_end, length, [] {});
+    if (kFlushToDevice) file.file->Flush();
+  }
+}
 
 }  // namespace
 
@@ -101,6 +120,7 @@ void InFlight::Flusher() {
         stream->Close();
       }
       if (kFlushToDevice) entry->file.file->Flush();
+      CoverGrowth(entry->file);
     } catch (const Failure& flush_failure) {
       failure = flush_failure;
     }
@@ -249,6 +269,9 @@ void InFlight::Scrub(const std::vector<Entry*>& batch) {
     OpenFile& file = *going[i]->file.file;
     std::optional<Failure> failure;
     try {
+      // Grown since it was last covered: what was added may be on the disk by now (its writer's
+      // own flush), and covering it would flush while the batch's names wait in their folders.
+      if (file.Info().length > going[i]->file.pattern_end) throw KeepsGrowing();
       file.PrepareDelete();
     } catch (const Failure& prepare_failure) {
       failure = prepare_failure;

@@ -4,6 +4,9 @@
 // The renames and deletes go a batch at a time while no flush runs: every journal commit while a
 // folder still holds names copies them once more. One worker leads each batch, and a few more
 // share its work: under Wine every rename and delete waits for a trip to the Wine server.
+// Another program may still add to a file (a Linux program under Wine takes no part in share
+// modes): what it added by the flush is overwritten and flushed too, and a file that keeps growing,
+// or grows again before its delete, stays under its name and is reported.
 // The window's thread hands the files over and takes them back when they are done, in the same
 // order, to report the ones that failed; no window is ever touched from a worker.
 #ifndef MORVENIT_ENGINE_IN_FLIGHT_H_
@@ -28,6 +31,7 @@ class InFlight {
   struct File {
     Text path;                                       // as the file display shows it
     std::unique_ptr<OpenFile> file;                  // written, not yet flushed
+    uint64_t pattern_end = 0;                        // the length our writes left it
     std::vector<std::unique_ptr<Writable>> streams;  // its named data streams, written too
     FileInfo original;               // the attributes to give back if the file stays
     bool cleared = false;            // whether they were changed

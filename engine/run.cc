@@ -60,6 +60,8 @@ Text Reason(int32_t number, const Text& description) {
       return L"not files that hold data (devices, pipes, sockets)";
     case kFailTooDeep:
       return L"deeper than Wine reaches (4,096 bytes of path)";
+    case kFailKeepsGrowing:
+      return L"kept growing while another program added to them";
     default:
       return description;
   }

@@ -4,23 +4,15 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/pattern.h"
 
 namespace morvenit {
 
 namespace {
-
-constexpr std::string_view FillPattern =
-    "................ ................ ................ ................ ";
-static_assert(FillPattern.size() == 68);
-
-// One write: whole patterns, so the pattern runs on unbroken from write to write, and whole 4 KiB
-// pages, which the system writes fastest (68 x 16384).
-constexpr size_t kBlockBytes = FillPattern.size() * 16384;
 
 // The window must never go 50 ms without its messages: pump whenever this much time has passed,
 // and keep each write well below the rest.
@@ -29,16 +21,6 @@ constexpr uint64_t kPumpEveryMicros = 10'000;
 // Files written and waiting for their flush and delete. Enough for the file system to commit many
 // flushes together, few enough that the open handles stay bounded.
 constexpr size_t kMaxInFlight = 256;
-
-const std::string& PatternBlock() {
-  static const std::string block = [] {
-    std::string bytes;
-    bytes.reserve(kBlockBytes);
-    while (bytes.size() < kBlockBytes) bytes += FillPattern;
-    return bytes;
-  }();
-  return block;
-}
 
 bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
@@ -53,30 +35,18 @@ Text FileDisplay(const Text& path) {
   return L"..." + path.substr(start);
 }
 
-// Writes the pattern from the first byte over `length` rounded up to whole patterns. The flush to
-// the device comes after the last write, on a worker: flushing as it goes would stop the writes
-// each time until the device caught up.
-void Overwrite(Engine& run, Writable& file, uint64_t length) {
-  const std::string& block = PatternBlock();
-  const uint64_t pattern = FillPattern.size();
-  const uint64_t end = (length + pattern - 1) / pattern * pattern;
-
-  for (uint64_t position = 0; position < end;) {
-    // The old contents are covered before the file grows. NTFS moves a small file out of its file
-    // record when it grows, and would leave the old bytes behind in the record.
-    const uint64_t stop = position < length ? length : end;
-    const size_t phase = static_cast<size_t>(position % pattern);
-    const size_t size =
-        static_cast<size_t>(std::min<uint64_t>(stop - position, block.size() - phase));
-    file.Write(block.data() + phase, size);
-    position += size;
+// Writes the pattern from the first byte over `length` rounded up to whole patterns; returns where
+// it ends. The flush to the device comes after the last write, on a worker: flushing as it goes
+// would stop the writes each time until the device caught up.
+uint64_t Overwrite(Engine& run, Writable& file, uint64_t length) {
+  return WritePattern(file, 0, length, [&run] {
     // By time, not by count: a folder of small files pumps every few files, a large file after
     // every few writes.
     if (run.env.NowMicros() - run.last_pump_micros >= kPumpEveryMicros) {
       run.env.PumpMessages();
       run.last_pump_micros = run.env.NowMicros();
     }
-  }
+  });
 }
 
 // Opens the file for writing; a file that another program holds open only for a moment (a virus
@@ -178,6 +148,7 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
   std::unique_ptr<OpenFile> file;
   std::vector<std::unique_ptr<Writable>> streams;
   FileInfo info;
+  uint64_t pattern_end = 0;
   bool cleared = false;
   try {
     run.frmMain.SetText1(FileDisplay(path));
@@ -209,7 +180,7 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
     // before a byte is written: a stream that another program holds leaves the file whole.
     const std::vector<StreamInfo> stream_infos = file->Streams();
     for (const StreamInfo& stream : stream_infos) streams.push_back(file->OpenStream(stream.name));
-    Overwrite(run, *file, info.length);
+    pattern_end = Overwrite(run, *file, info.length);
     for (size_t i = 0; i < streams.size(); ++i) {
       Overwrite(run, *streams[i], stream_infos[i].length);
     }
@@ -221,7 +192,8 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
     ReportShown(run, failure);
     return;
   }
-  run.in_flight.Add({path, std::move(file), std::move(streams), info, cleared, std::nullopt});
+  run.in_flight.Add(
+      {path, std::move(file), pattern_end, std::move(streams), info, cleared, std::nullopt});
 }
 
 }  // namespace

@@ -59,6 +59,7 @@ inline constexpr int32_t kFailChanged = 1004;
 inline constexpr int32_t kFailNotDeleted = 1005;
 inline constexpr int32_t kFailNotData = 1006;
 inline constexpr int32_t kFailTooDeep = 1007;
+inline constexpr int32_t kFailKeepsGrowing = 1008;
 
 inline bool IsRefusal(const Failure& failure) {
   return failure.number > 1000 && failure.number < 1100;
@@ -105,6 +106,12 @@ inline Failure NotDeleted() {
   return {kFailNotDeleted,
           L"The system reported this file deleted, but it is still there, overwritten. Its "
           L"folder may not allow deletes (read-only, or marked immutable)."};
+}
+inline Failure KeepsGrowing() {
+  return {kFailKeepsGrowing,
+          L"Another program kept adding to this file while it was overwritten: it was longer "
+          L"again each time its new end was overwritten. It was left under its name, overwritten "
+          L"as far as it reached when last measured; what was added since may not be."};
 }
 
 // Raised to end the program at once (a cancel seen during a wait). It is not a Failure, so no

@@ -88,8 +88,12 @@ class FakeFile : public OpenFile {
   void Flush() override {
     if (env_->during_flush) env_->during_flush(path_);
     Guard guard(FakeLock());
-    env_->Find("flush", path_);
+    FakeEnv::Node& node = env_->Find("flush", path_);
     env_->Log("flush " + Narrow(path_));
+    if (node.growths == 0) return;
+    if (node.growths > 0) --node.growths;
+    node.data += node.grows;
+    env_->Log("grow " + Narrow(path_) + " " + std::to_string(node.grows.size()));
   }
   void Close() override {
     Guard guard(FakeLock());

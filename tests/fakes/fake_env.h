@@ -91,6 +91,10 @@ class FakeEnv : public Env {
     uint32_t reparse_tag = 0;             // a link's, unless a test sets another
     std::map<Text, std::string> streams;  // named data streams
     bool renames_in_place = true;         // what its open file's RenamesInPlace() answers
+    // Another program adding to the file: `grows` goes onto its end as each flush returns,
+    // `growths` times (-1: after every flush).
+    std::string grows = {};
+    int growths = 0;
   };
 
   explicit FakeEnv(EventLog* log) : log_(log) {}

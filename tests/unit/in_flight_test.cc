@@ -17,6 +17,14 @@ namespace {
 using Events = std::vector<std::string>;
 using namespace std::chrono_literals;
 
+std::string Pattern(uint64_t length) {
+  const std::string one = "................ ................ ................ ................ ";
+  std::string out;
+  while (out.size() < length) out += one;
+  out.resize(length);
+  return out;
+}
+
 // A folder of `count` small files, f0 ... f{count-1}, in that listing order.
 struct Folder10 : FakeRun {
   std::vector<Text> files;
@@ -164,6 +172,82 @@ TEST(InFlight, AFailedFlushLeavesItsFileAsItWasAndIsReportedInItsTurn) {
   });
   ASSERT_NE(status, f.log.end());
   EXPECT_EQ(*status, "label2 Unexpected file error");
+}
+
+// What another program adds to a file as its flush returns (a Linux program under Wine ignores
+// share modes) is overwritten from where the pattern stopped and flushed, up to three times; a
+// file longer again after that is left under its name and reported, with the attributes it had.
+TEST(InFlight, WhatAnotherProgramAddsAfterAFlushIsCoveredOrTheFileIsLeft) {
+  const std::string record(100, 'R');
+  struct Case {
+    int growths;   // -1: after every flush
+    int covers;    // how often what was added is overwritten and flushed
+    uint64_t end;  // where the pattern ends: "secret 1" and each record covered, rounded up
+    bool left;
+  } cases[] = {{0, 0, 68, false},
+               {1, 1, 204, false},
+               {3, 3, 476, false},
+               {4, 3, 476, true},
+               {-1, 3, 476, true}};
+  for (const Case& c : cases) {
+    const std::string what = "growths " + std::to_string(c.growths);
+    Folder10 f(3);
+    const Text grown = f.files[1];
+    f.env.At(grown).attributes = kAttrReadOnly;
+    f.env.At(grown).grows = record;
+    f.env.At(grown).growths = c.growths;
+    Events removed;  // each file's bytes as it goes, by then under a neutral name
+    f.env.before = [&](const std::string& op, const Text& path) {
+      if (op == "remove") removed.push_back(f.env.At(path).data);
+    };
+    f.run.FolderStack.emplace_back(L"C:\\F");
+    WalkFolders(f.run);
+    FinishInFlight(f.run);
+
+    const std::string name = Narrow(grown);
+    EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "flush " + name), 1 + c.covers) << what;
+    // Each cover writes over the record added, then on to the next whole pattern.
+    const Events writes = EventsNamed(f.log, "write");
+    EXPECT_EQ(std::count(writes.begin(), writes.end(), name + " 100"), c.covers) << what;
+    if (!c.left) {
+      EXPECT_FALSE(f.env.Exists(grown)) << what;
+      ASSERT_EQ(removed.size(), 3u) << what;
+      EXPECT_EQ(removed[1], Pattern(c.end)) << what;
+      EXPECT_TRUE(f.env.messages.empty()) << what;
+      EXPECT_EQ(EventsNamed(f.log, "remove"), f.Written()) << what;
+      continue;
+    }
+    ASSERT_TRUE(f.env.Exists(grown)) << what;
+    EXPECT_EQ(f.env.At(grown).data, Pattern(c.end) + record) << what;
+    EXPECT_EQ(f.env.At(grown).attributes, kAttrReadOnly) << what;
+    ASSERT_EQ(f.env.messages.size(), 1u) << what;
+    EXPECT_EQ(f.env.messages[0].second, L"1008") << what;
+    EXPECT_EQ(EventsNamed(f.log, "remove"), (Events{"C:\\F\\f0", "C:\\F\\f2"})) << what;
+  }
+}
+
+// A file that grows again after its last flush, while the names of its batch go, may have what
+// was added on the disk by then: it stays under its own name, reported, and the others still go.
+TEST(InFlight, AFileThatGrowsAgainBeforeItsDeleteIsLeftUnderItsName) {
+  Folder10 f(3);
+  const Text grown = f.files[1];
+  bool added = false;
+  f.env.during_scrub = [&](const std::string& op, const Text& path) {
+    if (op == "rename" && path == grown && !std::exchange(added, true)) {
+      f.env.At(path).data += "late record";
+    }
+  };
+  f.run.FolderStack.emplace_back(L"C:\\F");
+  WalkFolders(f.run);
+  FinishInFlight(f.run);
+
+  EXPECT_TRUE(added);
+  ASSERT_TRUE(f.env.Exists(grown));
+  EXPECT_EQ(f.env.At(grown).data, Pattern(68) + "late record");
+  EXPECT_EQ(f.env.Entries(L"C:\\F").size(), 1u);
+  EXPECT_EQ(EventsNamed(f.log, "remove"), (Events{"C:\\F\\f0", "C:\\F\\f2"}));
+  ASSERT_EQ(f.env.messages.size(), 1u);
+  EXPECT_EQ(f.env.messages[0].second, L"1008");
 }
 
 TEST(InFlight, CancelFinishesTheFilesWrittenAndStartsNoOther) {

@@ -100,13 +100,15 @@ struct LeavingRun : FakeRun {
   LeavingRun() {
     env.tick = 0.5;
     env.AddFolder(L"C:\\D");
-    for (const wchar_t* name :
-         {L"many 1", L"held", L"denied", L"gone", L"fine", L"cloud", L"bad flush", L"many 2"}) {
+    for (const wchar_t* name : {L"many 1", L"held", L"denied", L"gone", L"fine", L"cloud",
+                                L"bad flush", L"many 2", L"growing"}) {
       env.AddFile(L"C:\\D\\" + Text(name), "secret");
     }
     env.At(L"C:\\D\\many 1").names = env.At(L"C:\\D\\many 2").names = 2;
     env.At(L"C:\\D\\cloud").attributes = kAttrReparsePoint | kAttrRecallOnDataAccess;
     env.At(L"C:\\D\\cloud").reparse_tag = kReparseTagCloud;
+    env.At(L"C:\\D\\growing").grows = "another program's record";
+    env.At(L"C:\\D\\growing").growths = -1;
     env.AddFolder(L"C:\\D\\locked");
     env.AddFile(L"C:\\D\\locked\\inside", "secret");
     env.before = [this](const std::string& op, const Text& path) {
@@ -125,13 +127,14 @@ struct LeavingRun : FakeRun {
 
 TEST(ProcessItems, ARunThatLeftFilesSaysHowManyAndWhyUnlessItWasCancelled) {
   const Text summary =
-      L"6 files were not removed, and 1 folder could not be emptied:\n"
+      L"7 files were not removed, and 1 folder could not be emptied:\n"
       L"\n1 file: Denied"
       L"\n1 file: Bad flush"
       L"\n1 file, 1 folder: in use by another program, or access refused"
       L"\n2 files: more than one name (hard links)"
       L"\n1 file: data kept elsewhere or in a special way (online-only cloud files, deduplicated "
-      L"or compressed files)";
+      L"or compressed files)"
+      L"\n1 file: kept growing while another program added to them";
   enum class End { kFinished, kCancelledDuringTheWalk, kCancelledAtTheClose };
   for (const End end : {End::kFinished, End::kCancelledDuringTheWalk, End::kCancelledAtTheClose}) {
     LeavingRun f;
@@ -156,7 +159,7 @@ TEST(ProcessItems, ARunThatLeftFilesSaysHowManyAndWhyUnlessItWasCancelled) {
       continue;
     }
     // The refusal explained once, each system error every time, then the summary last of all.
-    EXPECT_EQ(titles, (std::vector<Text>{L"1001", L"-5", L"1002", L"-1", L"Morvenit"}));
+    EXPECT_EQ(titles, (std::vector<Text>{L"1001", L"-5", L"1002", L"-1", L"1008", L"Morvenit"}));
     EXPECT_EQ(f.env.messages.back().first, summary);
     // Nothing but the closing pause after it.
     const size_t at = IndexOf(f.log, "message Morvenit: " + Narrow(summary));

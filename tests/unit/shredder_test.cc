@@ -66,9 +66,13 @@ TEST(ShredFileTest, OverwritesFlushesClosesThenDeletes) {
                       "info C:\\data\\letter.txt", "set-attributes C:\\data\\letter.txt 128",
                       "reopen C:\\data\\letter.txt", "write C:\\data\\letter.txt 69",
                       "write C:\\data\\letter.txt 67", "flush C:\\data\\letter.txt",
+                      // Nothing was added to it meanwhile.
+                      "info C:\\data\\letter.txt",
                       // The name goes too: one of the same length, then the shortest.
                       "rename C:\\data\\letter.txt 0000000000", "rename C:\\data\\0000000000 0",
-                      "prepare C:\\data\\letter.txt", "remove C:\\data\\letter.txt"}));
+                      // Still nothing added, now that it goes.
+                      "info C:\\data\\0", "prepare C:\\data\\letter.txt",
+                      "remove C:\\data\\letter.txt"}));
   EXPECT_EQ(s.log[7], "pump");
 }
 
