@@ -271,6 +271,8 @@ void InFlight::Scrub(const std::vector<Entry*>& batch) {
     try {
       // Grown since it was last covered: what was added may be on the disk by now (its writer's
       // own flush), and covering it would flush while the batch's names wait in their folders.
+      // What is added after this look and before the delete is not seen: Wine deletes a file as
+      // its handle closes, and leaves no handle to look through afterwards.
       if (file.Info().length > going[i]->file.pattern_end) throw KeepsGrowing();
       file.PrepareDelete();
     } catch (const Failure& prepare_failure) {

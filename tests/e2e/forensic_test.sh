@@ -52,10 +52,10 @@ mount_image() {
   MOUNTS+=("$3")
 }
 
-# make_image KIND IMAGE: a fresh 32 MiB file system in a plain file.
+# make_image KIND IMAGE [SIZE]: a fresh file system of SIZE (32 MiB) in a plain file.
 make_image() {
   rm -f "$2"
-  truncate -s 32M "$2"
+  truncate -s "${3:-32M}" "$2"
   case $1 in
     ext4) mkfs.ext4 -q -F "$2" ;;
     ntfs) mkfs.ntfs -q -F -f "$2" >/dev/null 2>&1 ;;
@@ -238,5 +238,84 @@ if [ -f "$WITHOUT_FLUSH_EXE" ]; then
 else
   fail "the build without the flush is missing: $WITHOUT_FLUSH_EXE"
 fi
+
+# A Linux program (which takes no part in Windows' share modes) adds 1 KB records to a 20 MB file
+# while it is shredded, and notes each record it wrote while the file still had its name. Either
+# the run left the file and said so, or none of those records, nor the old contents, is anywhere
+# on the raw image. One writer adds a record every 20 ms and flushes every eighth itself: each
+# time the program looks, it has added a little more, or nothing. The other adds one every 0.3 ms
+# and flushes only when it stops, so that the file keeps growing.
+cat >"$WORK/append.py" <<'PY'
+import os, sys, time
+path, token, log, stop, pause, flush_every = sys.argv[1:7]
+fd = os.open(path, os.O_WRONLY | os.O_APPEND)
+with open(log, "w") as named:
+    deadline = time.monotonic() + 60
+    # 8 MB at most: the image has room for no more.
+    for n in range(8000):
+        if os.path.exists(stop) or time.monotonic() > deadline:
+            break
+        marker = f"{token}-rec-{n:06d}|".encode()
+        os.write(fd, (marker * (1024 // len(marker) + 1))[:1024])
+        # A record written as the file was deleted may have gone in after the delete: only one
+        # that its name still led to afterwards is counted.
+        if os.fstat(fd).st_nlink == 0:
+            break
+        named.write(f"{n:06d}\n")
+        named.flush()
+        if int(flush_every) and n % int(flush_every) == 0:
+            os.fsync(fd)
+        time.sleep(float(pause))
+    # Its own flush reaches the disk whether the file has a name by then or not.
+    os.fsync(fd)
+os.close(fd)
+PY
+
+# grow_run LABEL PAUSE FLUSH_EVERY: one file shredded on a fresh ext4 image, while the writer adds
+# a record every PAUSE seconds, flushing every FLUSH_EVERY records (0: only when it stops).
+grow_run() {
+  local label=$1 image="$WORK/$1.img" dir="$WORK/$1" file="$WORK/$1/growing.log"
+  local named="$WORK/$1-named.txt" stop="$WORK/$1-stop" boxes="$ARTIFACTS/boxes-$1.txt"
+  local token writer i before left survived
+  token=MVG$(od -An -N6 -tx1 /dev/urandom | tr -d ' \n')
+  make_image ext4 "$image" 64M && mount_image ext4 "$image" "$dir" || {
+    fail "$label: could not make the image"
+    return
+  }
+  fill "$file" 20000000 "$token-base"
+  sync
+  : >"$boxes"
+  python3 "$WORK/append.py" "$file" "$token" "$named" "$stop" "$2" "$3" &
+  writer=$!
+  for i in $(seq 50); do [ "$(cat "$named" 2>/dev/null | wc -l)" -ge 3 ] && break; sleep 0.1; done
+  before=$(wc -l <"$named")
+  morvenit_start "$file"
+  dismiss_message_boxes "$MORVENIT_PID" 90 "$boxes" || fail "$label: the run did not end"
+  touch "$stop"
+  wait "$writer"
+  unmount "$dir" || return
+  echo "$label: $((before)) records before the run, $(wc -l <"$named") in all while the file" \
+    "had its name; boxes: $(cut -d: -f1 "$boxes" | tr '\n' ' ')"
+  check "$label: the writer went on during the run" test "$(wc -l <"$named")" -gt "$before"
+  mount_image ext4 "$image" "$dir" || return
+  if [ -e "$file" ]; then
+    left=$(grep -a -c "$token-base" "$file")
+    unmount "$dir"
+    echo "$label: the file was left"
+    check_eq "$label: the file left was reported, and counted in the summary" "1008 Morvenit" \
+      "$(cut -d: -f1 "$boxes" | tr '\n' ' ' | sed 's/ $//')"
+    check_eq "$label: the file left is overwritten as far as it reached" 0 "$left"
+    return
+  fi
+  unmount "$dir"
+  survived=$(grep -a -o "$token-rec-[0-9]\{6\}" "$image" | sed 's/.*-rec-//' | sort -u |
+    comm -12 - <(sort -u "$named") | wc -l)
+  echo "$label: the file was deleted; $survived of the records it had survive"
+  check_eq "$label: no record written while the file had its name survives" 0 "$survived"
+  check_eq "$label: none of its old contents survives" 0 "$(grep -a -c "$token-base" "$image")"
+  check_eq "$label: nothing was reported" "" "$(cat "$boxes")"
+}
+grow_run ext4-growing-slowly 0.02 8
+grow_run ext4-growing-fast 0.0003 0
 
 finish
