@@ -518,6 +518,7 @@ class WindowsFile : public OpenFile {
 
   void Delete() override {
     PrepareDelete();
+    if (Nt().under_wine) EnsureNotGrown();
     Close();  // the file goes as its last handle closes
     if (Nt().under_wine) ConfirmGone();
   }
@@ -556,6 +557,21 @@ class WindowsFile : public OpenFile {
     }
     checked_ = there;
     id_ = MustQuery<LARGE_INTEGER>(data_.get(), kFileInternalInformation).QuadPart;
+  }
+
+  // Wine alone: a Linux program takes no part in share modes, and may add to the file even now.
+  // What it added since the check before the delete would go unseen: one last look, as late as
+  // can be, keeps such a file.
+  void EnsureNotGrown() {
+    if (!checked_) return;
+    const auto standard = MustQuery<FILE_STANDARD_INFO>(data_.get(), kFileStandardInformation);
+    if (standard.EndOfFile.QuadPart == checked_->EndOfFile.QuadPart) return;
+    FILE_DISPOSITION_INFO keep{FALSE};
+    if (::SetFileInformationByHandle(data_.get(), FileDispositionInfo, &keep, sizeof keep)) {
+      delete_prepared_ = false;
+      throw KeepsGrowing();
+    }
+    throw LastFailure();
   }
 
   // Wine alone: a delete that the system refuses (in a folder marked immutable, or one the user
@@ -604,7 +620,6 @@ class WindowsFile : public OpenFile {
     InitializeObjectAttributes(&attributes, &unicode, 0, nullptr, nullptr);
     return Nt().QueryFullAttributesFile(&attributes, &there);
   }
-
 
   HANDLE Handle() const { return attributes_.valid() ? attributes_.get() : data_.get(); }
 

@@ -161,20 +161,29 @@ click_child() {
   click_rect "$(field "$line" rect)"
 }
 
+# The texts of the message box titled TITLE, on one line.
+box_text() {
+  inspect "$1" | grep '^child .*class="Static"' | while IFS= read -r c; do field "$c" text; done |
+    tr '\n' ' '
+}
+
 # Clicks "OK" on every message box until PID ends or SECONDS pass, appending each box's title and
 # text to FILE; LAST_BOX_AT is when the last one was clicked (nanoseconds). Returns 1 when PID is
 # still running at the end.
 dismiss_message_boxes() {
-  local pid=$1 seconds=$2 file=$3 i line title hwnd last=
+  local pid=$1 seconds=$2 file=$3 i line title hwnd last= text
   for ((i = 0; i < seconds * 10; i++)); do
     kill -0 "$pid" 2>/dev/null || return 0
     line=$(inspect --class '#32770' | grep '^window .* visible=1')
     hwnd=$(field "$line" hwnd)
     if [ -n "$line" ]; then
       title=$(field "$line" title)
-      # A box still closing is not counted twice.
-      [ "$hwnd" != "$last" ] && echo "$title: $(inspect "$title" | grep '^child .*class="Static"' |
-        while IFS= read -r c; do field "$c" text; done | tr '\n' ' ')" >>"$file"
+      # A box still closing is not counted twice; one still opening shows its text a moment later.
+      if [ "$hwnd" != "$last" ]; then
+        text=$(box_text "$title")
+        [ -z "${text// /}" ] && sleep 0.3 && text=$(box_text "$title")
+        echo "$title: $text" >>"$file"
+      fi
       last=$hwnd
       LAST_BOX_AT=$(date +%s%N)
       click_child "$title" OK
