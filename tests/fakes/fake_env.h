@@ -17,6 +17,16 @@ namespace morvenit {
 // Narrows a wide test string to ASCII for readable event logs.
 std::string Narrow(const Text& text);
 
+// The fill pattern over `length` bytes, spelled out here on its own so that a test compares the
+// program's bytes with the pattern, not with the program's own copy of it.
+inline std::string Pattern(uint64_t length) {
+  const std::string one = "................ ................ ................ ................ ";
+  std::string out;
+  while (out.size() < length) out += one;
+  out.resize(length);
+  return out;
+}
+
 // Passes every call on to another Env, so that a test's own Env overrides only what it watches
 // or changes.
 class EnvWrapper : public Env {

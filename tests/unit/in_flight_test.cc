@@ -17,14 +17,6 @@ namespace {
 using Events = std::vector<std::string>;
 using namespace std::chrono_literals;
 
-std::string Pattern(uint64_t length) {
-  const std::string one = "................ ................ ................ ................ ";
-  std::string out;
-  while (out.size() < length) out += one;
-  out.resize(length);
-  return out;
-}
-
 // A folder of `count` small files, f0 ... f{count-1}, in that listing order.
 struct Folder10 : FakeRun {
   std::vector<Text> files;

@@ -19,14 +19,6 @@ constexpr uint64_t MiB = 1 << 20;
 
 uint64_t Rounded(uint64_t length) { return (length + 67) / 68 * 68; }
 
-std::string Pattern(uint64_t length) {
-  const std::string one = "................ ................ ................ ................ ";
-  std::string out;
-  while (out.size() < length) out += one;
-  out.resize(length);
-  return out;
-}
-
 // ---- Against the fakes ----------------------------------------------------------------------
 
 const Text kFile = L"C:\\data\\letter.txt";
