@@ -5,6 +5,7 @@
 #define MORVENIT_ENGINE_ENGINE_H_
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -70,13 +71,18 @@ struct Engine {
   // Files and folders left by this run, by failure number, for the summary at its end. A file not
   // found is gone, and never counted.
   std::map<int32_t, LeftFor> left;
+  // Where items handed over while the run goes come from (another selection given to the
+  // running program); each call returns those that came since the last, in their order, or none.
+  // Unset for a run over its command line alone.
+  std::function<ArgumentList()> TakeArrivals;
 };
 
 // Runs one removal run over `items`: named files are shredded as they are met, named folders are
 // walked after the last item, the last-named first. A run that left files or folders says how
 // many and why in one message box before its closing pause, unless it was cancelled. Raises
 // Failure for an empty list or an item whose attributes cannot be read; raises EndProgram when
-// cancelled during the closing pause.
+// cancelled during the closing pause. Items from TakeArrivals go the same way once those are
+// done, as often as they come, before the summary.
 void ProcessItems(Engine& run, const ArgumentList& items);
 
 // Waits `milliseconds` while keeping the window alive; raises EndProgram when Cancel is checked.

@@ -8,14 +8,8 @@ namespace morvenit {
 
 namespace {
 
-// The run up to the closing pause; returns false when it was cancelled. Files still in flight are
-// left to the caller.
-bool DispatchAndWalk(Engine& run, const ArgumentList& items) {
-  run.FolderStack.assign(1, PendingFolder());
-  run.frmMain.SetVisible(true);
-  run.env.PumpMessages();
-  if (items.empty()) throw Failure{kFailSubscript, L"Subscript out of range"};
-
+// Shreds the files of `items` and walks its folders; returns false when it was cancelled.
+bool Dispatch(Engine& run, const ArgumentList& items) {
   // Files are shredded as they are met; folders wait until every item has been dispatched.
   for (const Text& item : items) {
     if (run.frmMain.Check1() == 1) return false;
@@ -30,6 +24,23 @@ bool DispatchAndWalk(Engine& run, const ArgumentList& items) {
   }
 
   if (run.FolderStack.size() > 1) WalkFolders(run);
+  return true;
+}
+
+// The run up to the closing pause; returns false when it was cancelled. Files still in flight are
+// left to the caller.
+bool DispatchAndWalk(Engine& run, const ArgumentList& items) {
+  run.FolderStack.assign(1, PendingFolder());
+  run.frmMain.SetVisible(true);
+  run.env.PumpMessages();
+  if (items.empty()) throw Failure{kFailSubscript, L"Subscript out of range"};
+  if (!Dispatch(run, items)) return false;
+  // Another selection handed over meanwhile joins the run, in the same window, before its summary.
+  while (run.TakeArrivals && run.frmMain.Check1() != 1) {
+    const ArgumentList more = run.TakeArrivals();
+    if (more.empty()) break;
+    if (!Dispatch(run, more)) return false;
+  }
   return true;
 }
 
