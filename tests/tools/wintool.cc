@@ -14,6 +14,7 @@
 //   wintool silence --class C SECONDS    waits for a window of class C, then sends it WM_NULL
 //                                        over and over (a millisecond apart) and times each
 //                                        reply, for SECONDS or until the window is gone
+//   wintool clipboard                    the clipboard's text, as it is (UTF-8)
 //
 // Rectangles are screen coordinates: left,top,width,height. Texts are UTF-8, quoted, with \r, \n,
 // \" and \\ escaped. Exit code 3 means the window was not found.
@@ -401,6 +402,15 @@ int Silence(const std::wstring& window_class, double seconds) {
   return 0;
 }
 
+int Clipboard() {
+  const HANDLE data = OpenClipboard(nullptr) ? GetClipboardData(CF_UNICODETEXT) : nullptr;
+  const auto* text = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
+  if (text) std::fputs(Utf8(text).c_str(), stdout);
+  if (data) GlobalUnlock(data);
+  CloseClipboard();
+  return text ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -415,12 +425,13 @@ int wmain(int argc, wchar_t** argv) {
   if (verb == L"shortcut" && argc == 3) return Shortcut(argv[2]);
   if (verb == L"version" && argc == 3) return Version(argv[2]);
   if (verb == L"icon" && argc == 3) return Icon(argv[2]);
+  if (verb == L"clipboard") return Clipboard();
   if (verb == L"silence" && argc == 5 && std::wstring(argv[2]) == L"--class") {
     return Silence(argv[3], _wtof(argv[4]));
   }
   std::fprintf(stderr,
                "usage: wintool list | inspect [--class CLASS] [TITLE] | launch EXE RAW | "
                "hold FILE SECONDS | shortcut LNK | version FILE | icon FILE | "
-               "silence --class CLASS SECONDS\n");
+               "silence --class CLASS SECONDS | clipboard\n");
   return 2;
 }
