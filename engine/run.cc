@@ -1,5 +1,6 @@
 // The run driver and the cancellable wait.
 #include <algorithm>
+#include <cwctype>
 #include <string>
 
 #include "engine/engine.h"
@@ -73,6 +74,8 @@ Text Reason(int32_t number, const Text& description) {
       return L"deeper than Wine reaches (4,096 bytes of path)";
     case kFailKeepsGrowing:
       return L"kept growing while another program added to them";
+    case kFailVanished:
+      return L"moved or removed during the run; its files were not reached";
     default:
       return description;
   }
@@ -99,6 +102,19 @@ Text Summary(const Engine& run) {
   return text + L":\n" + reasons;
 }
 
+// Every file and folder left, by its path, under its reason, the reasons in the summary's order.
+Text LeftList(const Engine& run) {
+  Text list;
+  for (const auto& [number, left] : run.left) {
+    Text heading = Reason(number, left.description);
+    if (!heading.empty() && heading.back() == L'.') heading.pop_back();
+    if (!heading.empty()) heading[0] = static_cast<wchar_t>(std::towupper(heading[0]));
+    list += heading + L":\n";
+    for (const Text& path : left.paths) list += L"    " + path + L"\n";
+  }
+  return list;
+}
+
 }  // namespace
 
 void ProcessItems(Engine& run, const ArgumentList& items) {
@@ -123,7 +139,7 @@ void ProcessItems(Engine& run, const ArgumentList& items) {
   // ends the run without it.
   if (run.frmMain.Check1() != 1) {
     const Text summary = Summary(run);
-    if (!summary.empty()) run.env.ShowMessage(summary, L"Morvenit");
+    if (!summary.empty()) run.frmMain.ShowSummary(summary, LeftList(run));
   }
   CancellableWait(run, 1000);
   run.frmMain.SetVisible(false);

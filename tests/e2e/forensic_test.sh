@@ -27,6 +27,7 @@ MOUNTS=()
 forensic_cleanup() {
   local m
   for m in "${MOUNTS[@]}"; do umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null; done
+  chattr -i "$WORK"/*.img 2>/dev/null
   e2e_cleanup
 }
 trap forensic_cleanup EXIT
@@ -321,5 +322,34 @@ grow_run() {
 }
 grow_run ext4-growing-slowly 0.05 8
 grow_run ext4-growing-fast 0.0003 0
+
+# failing_run LABEL [cancel]: 1,500 files on a device that fails once the first are gone (its image
+# made immutable while mounted fails every later write, as a stick pulled out does). Each failure
+# number is explained in one box at most, and the run is over within a minute; or, Cancel clicked
+# after the first box, the run ends within 2 s, with no box after it (nobody clicks one).
+failing_run() {
+  local label=$1 image="$WORK/$1.img" dir="$WORK/$1" boxes="$ARTIFACTS/boxes-$1.txt"
+  make_image ext4 "$image" 64M && mount_image ext4 "$image" "$dir" && mkdir "$dir/files" ||
+    { fail "$label: could not make the image"; return; }
+  head -c $((1500 * 8192)) /dev/urandom | split -b 8192 -a 4 -d - "$dir/files/f" && sync
+  morvenit_start "$dir/files"
+  for _ in $(seq 1000); do [ -e "$dir/files/f0000" ] && sleep 0.01 || break; done
+  chattr +i "$image"
+  : >"$boxes"
+  if [ -n "${2:-}" ]; then
+    wait_for_class '#32770' 60 && click_child "$(field "$(inspect --class '#32770')" title)" OK
+    click_rect "$(field "$(inspect --class MorvenitProgress | grep ' id=102 ')" rect)"
+    check "$label: Cancel after the first box ends the run within 2 s" wait_exit "$MORVENIT_PID" 2
+  else
+    dismiss_message_boxes "$MORVENIT_PID" 60 "$boxes" || fail "$label: the run took over a minute"
+    check_eq "$label: the device failed part way; at most one box per failure number" failed \
+      "$([ -s "$boxes" ] && [ -e "$dir/files/f1499" ] && echo failed)$(cut -d: -f1 "$boxes" |
+        sort | uniq -d)"
+  fi
+  chattr -i "$image"
+  unmount "$dir"
+}
+failing_run ext4-failing
+failing_run ext4-failing-cancelled cancel
 
 finish

@@ -17,6 +17,7 @@
 //   wintool drop CLSID LIST              hands the paths in LIST (UTF-16, one a line) to the
 //                                        drop target CLSID, a local server, as the shell
 //                                        invokes a DropTarget verb: DragEnter, then Drop
+//   wintool clipboard                    the clipboard's text, as it is (UTF-8)
 //
 // Rectangles are screen coordinates: left,top,width,height. Texts are UTF-8, quoted, with \r, \n,
 // \" and \\ escaped. Exit code 3 means the window was not found.
@@ -440,6 +441,15 @@ int Drop(const std::wstring& class_id, const std::wstring& list) {
   return SUCCEEDED(result) ? 0 : 1;
 }
 
+int Clipboard() {
+  const HANDLE data = OpenClipboard(nullptr) ? GetClipboardData(CF_UNICODETEXT) : nullptr;
+  const auto* text = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
+  if (text) std::fputs(Utf8(text).c_str(), stdout);
+  if (data) GlobalUnlock(data);
+  CloseClipboard();
+  return text ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -454,6 +464,7 @@ int wmain(int argc, wchar_t** argv) {
   if (verb == L"shortcut" && argc == 3) return Shortcut(argv[2]);
   if (verb == L"version" && argc == 3) return Version(argv[2]);
   if (verb == L"icon" && argc == 3) return Icon(argv[2]);
+  if (verb == L"clipboard") return Clipboard();
   if (verb == L"silence" && argc == 5 && std::wstring(argv[2]) == L"--class") {
     return Silence(argv[3], _wtof(argv[4]));
   }
@@ -461,6 +472,7 @@ int wmain(int argc, wchar_t** argv) {
   std::fprintf(stderr,
                "usage: wintool list | inspect [--class CLASS] [TITLE] | launch EXE RAW | "
                "hold FILE SECONDS | shortcut LNK | version FILE | icon FILE | "
-               "silence --class CLASS SECONDS | drop CLSID LIST\n");
+               "silence --class CLASS SECONDS | drop CLSID LIST | "
+               "clipboard\n");
   return 2;
 }
