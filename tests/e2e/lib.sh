@@ -168,10 +168,11 @@ box_text() {
 }
 
 # Clicks "OK" on every message box until PID ends or SECONDS pass, appending each box's title and
-# text to FILE; LAST_BOX_AT is when the last one was clicked (nanoseconds). Returns 1 when PID is
-# still running at the end.
+# text to FILE; LAST_BOX_AT is when the last one was clicked (nanoseconds), empty when none came.
+# Returns 1 when PID is still running at the end.
 dismiss_message_boxes() {
   local pid=$1 seconds=$2 file=$3 i line title hwnd last= text
+  LAST_BOX_AT=
   for ((i = 0; i < seconds * 10; i++)); do
     kill -0 "$pid" 2>/dev/null || return 0
     line=$(inspect --class '#32770' | grep '^window .* visible=1')
