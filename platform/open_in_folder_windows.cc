@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <cwchar>
-#include <iterator>
 #include <string>
 
 #include "platform/wine_only.h"
@@ -17,6 +16,7 @@ namespace morvenit {
 namespace {
 
 constexpr NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
+constexpr NTSTATUS kStatusInvalidDeviceRequest = static_cast<NTSTATUS>(0xC0000010);
 // The longest name the system's counted strings hold, in characters.
 constexpr size_t kLongestSystemPath = 32767;
 
@@ -78,25 +78,22 @@ Look LookAt(HANDLE handle) {
 
 // Only a file that holds data: never a device, a pipe or a socket. Linux keeps those in folders
 // and Wine opens each as a file, a block device as a disk, which the pattern would overwrite
-// whole; Wine tells them apart by the kind of device it gives them (a file system's for files).
+// whole. Wine alone: it answers the volume's sizes for a regular file or a folder only ("invalid
+// device request" for the rest), from the file's status alone. Its device type would do too, but
+// it reads the file's first bytes to find it, through this very handle: through FUSE's FAT driver
+// (fusefat) the writes that follow such a read land beside the old bytes instead of on them.
 void EnsureHoldsData(HANDLE handle) {
   if (!Nt().under_wine) {
     if (::GetFileType(handle) != FILE_TYPE_DISK) throw NotData();
     return;
   }
-  struct {
-    ULONG type;
-    ULONG characteristics;
-  } device{};
+  constexpr ULONG kFileFsSizeInformation = 3;
+  LONGLONG sizes[3];
   IO_STATUS_BLOCK io;
   const NTSTATUS status =
-      Nt().QueryVolumeInformationFile(handle, &io, &device, sizeof device, 4);  // device info
+      Nt().QueryVolumeInformationFile(handle, &io, sizes, sizeof sizes, kFileFsSizeInformation);
+  if (status == kStatusInvalidDeviceRequest) throw NotData();
   if (status < 0) throw FromStatus(status);
-  constexpr ULONG kFileSystems[] = {0x3, 0x8, 0x14};  // a CD's, a disk's, a network's
-  if (std::find(std::begin(kFileSystems), std::end(kFileSystems), device.type) ==
-      std::end(kFileSystems)) {
-    throw NotData();
-  }
 }
 
 bool Missing(uint64_t id) { return id == 0 || id == ~uint64_t{0}; }

@@ -169,10 +169,11 @@ box_text() {
 
 # Clicks "OK" on every message box, and on the summary window, until PID ends or SECONDS pass,
 # appending each one's title and text to FILE; LAST_BOX_AT is when the last one was clicked
-# (nanoseconds). SUMMARY keeps what the summary window showed; with KEEP it is left open, and
-# this returns. Returns 1 when PID is still running at the end.
+# (nanoseconds), empty when none came. SUMMARY keeps what the summary window showed; with KEEP it
+# is left open, and this returns. Returns 1 when PID is still running at the end.
 dismiss_message_boxes() {
   local pid=$1 seconds=$2 file=$3 keep=${4:-} i line title hwnd last= text
+  LAST_BOX_AT=
   for ((i = 0; i < seconds * 10; i++)); do
     kill -0 "$pid" 2>/dev/null || return 0
     line=$(wine "$WINTOOL" list 2>/dev/null | grep -m1 'visible=1 class="\(#32770\|MorvenitSummary\)"')
