@@ -7,8 +7,10 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
+#include "engine/worker_pool.h"
 #include "tests/fakes/fake_env.h"
 
 namespace morvenit {
@@ -57,6 +59,37 @@ struct Overlap {
   std::condition_variable changed;
   int inside = 0, most = 0;
 };
+
+// The pool under the files in flight: at most its threads; a ForEach whose workers are all busy
+// runs on the caller alone, each item once; and the end runs every task, a task's own included.
+TEST(WorkerPool, ForEachNeverWaitsForBusyWorkersAndTheEndRunsEveryTask) {
+  std::mutex mutex;
+  std::set<std::thread::id> workers;
+  std::atomic<bool> go{false};
+  std::atomic<int> busy{0}, ran{0};
+  std::vector<std::thread::id> items(5);
+  {
+    WorkerPool pool(2);
+    const auto task = [&] {
+      ++busy;
+      for (int ms = 0; !go && ms < 2000; ++ms) std::this_thread::sleep_for(1ms);
+      std::lock_guard lock(mutex);
+      workers.insert(std::this_thread::get_id());
+      ++ran;
+    };
+    for (int i = 0; i < 3; ++i) pool.Schedule(task);
+    while (busy < 2) std::this_thread::sleep_for(1ms);
+    pool.ForEach(items.size(), 3, [&](size_t i) {
+      EXPECT_EQ(items[i], std::thread::id()) << "item " << i << " ran twice";
+      items[i] = std::this_thread::get_id();
+    });
+    go = true;
+    pool.Schedule([&] { pool.Schedule(task); });
+  }
+  EXPECT_EQ(items, std::vector<std::thread::id>(5, std::this_thread::get_id()));
+  EXPECT_EQ(ran, 4);
+  EXPECT_EQ(workers.size(), 2u);
+}
 
 TEST(InFlight, FlushesOverlapAndDeletesFollowTheWritingOrder) {
   Folder10 f;
