@@ -51,14 +51,16 @@ uint64_t Overwrite(Engine& run, Writable& file, uint64_t length) {
 
 // Opens the file for writing; a file that another program holds open only for a moment (a virus
 // scanner, an indexer) is worth a few short tries before it is reported. A refused access would
-// be refused again: it is reported at once.
+// be refused again: it is reported at once. Once a held file was reported, the next ones most
+// likely belong to the same program (a folder it holds): one short try each.
 void BeginWriting(Engine& run, OpenFile& file) {
+  const int last_wait_ms = run.failures_explained.count(kFailAccess) ? 50 : 400;
   for (int wait_ms = 50;; wait_ms *= 2) {
     try {
       file.BeginWriting();
       return;
     } catch (const Failure& failure) {
-      if (!failure.busy || wait_ms > 400) throw;
+      if (!failure.busy || wait_ms > last_wait_ms) throw;
     }
     // The window stays alive meanwhile; Cancel is not read, as the file is already begun.
     const uint64_t until = run.env.NowMicros() + uint64_t(wait_ms) * 1000;

@@ -145,12 +145,14 @@ TEST(ShredFileTest, RefusedAccessIsReportedAndFileKeptWithItsAttributes) {
     std::string refused;
     bool busy;  // another program holds the file, rather than access being refused
     int tries;
+    bool explained = false;  // a held file was reported before: one short try more
   } cases[] = {
       {"open", false, 1},   {"set-attributes", false, 1}, {"reopen", false, 1},
-      {"remove", false, 1}, {"reopen", true, 5},
+      {"remove", false, 1}, {"reopen", true, 5},          {"reopen", true, 2, true},
   };
   for (const Case& c : cases) {
     Shred s;
+    if (c.explained) s.run.failures_explained.insert(kFailAccess);
     s.env.AddFile(kFile, "secret", kAttrReadOnly | kAttrHidden);
     int tries = 0;
     s.env.before = [&](const std::string& op, const Text&) {
@@ -159,7 +161,7 @@ TEST(ShredFileTest, RefusedAccessIsReportedAndFileKeptWithItsAttributes) {
     ShredFile(s.run, kFile);
     FinishInFlight(s.run);
     const std::string what = c.refused + (c.busy ? " (busy)" : "");
-    ExpectReported(s, "Processing folder");
+    if (!c.explained) ExpectReported(s, "Processing folder");
     EXPECT_TRUE(s.env.messages.empty());
     ASSERT_TRUE(s.env.Exists(kFile)) << what;
     // Nothing is undone: a refused delete leaves the pattern that was already written.
