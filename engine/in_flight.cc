@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <mutex>
+#include <utility>
 
 #include "engine/pattern.h"
 
@@ -14,9 +15,9 @@ namespace {
 // Wine server, or for the folder.
 constexpr size_t kScrubHelpers = 3;
 
-// How often a file that grew after its flush is overwritten to its new end and flushed again
-// before it is left as one that keeps growing.
-constexpr int kGrowthCovers = 3;
+// How often a file that another program changed after its flush is overwritten again and flushed
+// before it is left as one that keeps changing.
+constexpr int kChangeCovers = 3;
 
 #ifdef MORVENIT_TEST_WITHOUT_FLUSH
 // A build for the forensic test only, proving that it catches a pattern left in the cache.
@@ -25,15 +26,19 @@ constexpr bool kFlushToDevice = false;
 constexpr bool kFlushToDevice = true;
 #endif
 
-// Overwrites what another program added to the file while it was written and flushed, from where
-// the pattern stopped, and flushes that too; raises KeepsGrowing() when it is longer again after
-// every try. The writes go at the file's own position, which is where the pattern stopped.
-void CoverGrowth(InFlight::File& file) {
+// Overwrites the file again, and flushes it, where another program changed it since our last write:
+// it grew, or its times moved. Where that program wrote cannot be told, so the pattern goes over
+// the whole file again, to its new end. Raises KeepsGrowing() or WrittenAfter() when it changed
+// again after every try.
+void CoverChanges(InFlight::File& file) {
   for (int covers = 0;; ++covers) {
-    const uint64_t length = file.file->Info().length;
-    if (length <= file.pattern_end) return;
-    if (covers == kGrowthCovers) throw KeepsGrowing();
-    file.pattern_end = WritePattern(*file.file, file.pattern_end, length, [] {});
+    const FileInfo now = file.file->Info();
+    const bool grown = now.length > file.pattern_end;
+    if (!grown && SameTimes(now, file.written)) return;
+    if (covers == kChangeCovers) throw grown ? KeepsGrowing() : WrittenAfter();
+    file.file->Rewind();
+    file.pattern_end = WritePattern(*file.file, 0, now.length, [] {});
+    file.written = file.file->Info();
     if (kFlushToDevice) file.file->Flush();
   }
 }
@@ -61,7 +66,8 @@ InFlight::~InFlight() {
   // However the run ended, what was handed over goes.
   state_.release = state_.handed_over;
   StartWork();
-  oldest_done_.wait(lock, [this] { return state_.next_delete == state_.handed_over; });
+  oldest_done_.wait(
+      lock, [this] { return state_.next_delete == state_.handed_over && settling_files_ == 0; });
 }
 
 void InFlight::Add(File file) {
@@ -119,7 +125,7 @@ void InFlight::FlushOne(File& file) {
       stream->Close();
     }
     if (kFlushToDevice) file.file->Flush();
-    CoverGrowth(file);
+    CoverChanges(file);
   } catch (const Failure& flush_failure) {
     failure = flush_failure;
   }
@@ -131,10 +137,32 @@ void InFlight::FlushOne(File& file) {
 
 void InFlight::ScrubBatch(const std::vector<File*>& batch) {
   Scrub(batch);
+  // Then each folder a file went from, once, so that the deletes last. It is a flush like any
+  // other: the next files' flushes may run beside it, the next batch waits for it. The batch's
+  // files are done once it is.
+  std::map<Text, File*> folders;
+  for (File* file : batch) {
+    const Text& path = file->path;
+    if (!file->failure) folders[path.substr(0, path.find_last_of(L"\\/") + 1)] = file;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    state_.scrubbing = false;
+    state_.next_delete += batch.size();
+    settling_files_ = batch.size();
+    ++state_.flushing;
+    StartWork();
+  }
+  for (const auto& [folder, file] : folders) {
+    try {
+      if (kFlushToDevice) file->file->FlushFolder();
+    } catch (const Failure& failure) {
+      file->folder_failure = failure;
+    }
+  }
   std::lock_guard lock(mutex_);
-  state_.scrubbing = false;
-  state_.next_delete += batch.size();
-  done_files_ += batch.size();
+  --state_.flushing;
+  done_files_ += std::exchange(settling_files_, 0);
   oldest_done_.notify_all();
   StartWork();
 }
@@ -184,28 +212,32 @@ void InFlight::Scrub(const std::vector<File*>& batch) {
     renamed_in_place[i] = going[i]->file->RenamesInPlace();
   }
   // First every name to one of the same length, which overwrites it where it stands; then every
-  // one to the shortest that is free. A rename that fails leaves the name it has.
+  // one to the shortest that is free. A rename that fails leaves the name it has; one of the two
+  // is enough.
   Mutex mutex;                        // over the counts, and the deletes' turn below
   std::map<size_t, uint64_t> counts;  // the next neutral name to try, by length
-  std::vector<size_t> lengths(going.size());
+  std::vector<char> renamed(going.size());
+  const auto name_length = [](const Text& path) {
+    return path.size() - path.find_last_of(L"\\/") - 1;
+  };
   pool_.ForEach(going.size(), kScrubHelpers, [&](size_t i) {
     if (!renamed_in_place[i]) return;
-    const Text& path = going[i]->path;
-    const size_t length = path.size() - path.find_last_of(L"\\/") - 1;
-    const bool renamed = RenameTo(*going[i]->file, length, [&] {
+    const size_t length = name_length(going[i]->path);
+    renamed[i] = RenameTo(*going[i]->file, length, [&] {
       std::lock_guard lock(mutex);
       return counts[length]++;
     });
-    lengths[i] = renamed ? length : 0;
   });
   // Then the shortest free names: one character while they last, then two, and so on.
   uint64_t shortest = 0;
   pool_.ForEach(going.size(), kScrubHelpers, [&](size_t i) {
-    if (!renamed_in_place[i] || lengths[i] == 1) return;
-    RenameTo(*going[i]->file, 0, [&] {
-      std::lock_guard lock(mutex);
-      return shortest++;
-    });
+    if (!renamed_in_place[i] || (renamed[i] && name_length(going[i]->path) == 1)) return;
+    if (RenameTo(*going[i]->file, 0, [&] {
+          std::lock_guard lock(mutex);
+          return shortest++;
+        })) {
+      renamed[i] = true;
+    }
   });
   // What takes long before each delete goes on at once; the deletes themselves go in turn, in the
   // order the files were written.
@@ -215,11 +247,14 @@ void InFlight::Scrub(const std::vector<File*>& batch) {
     OpenFile& file = *going[i]->file;
     std::optional<Failure> failure;
     try {
-      // Grown since it was last covered: what was added may be on the disk by now (its writer's
-      // own flush), and covering it would flush while the batch's names wait in their folders.
-      // What is added after this look and before the delete is not seen: Wine deletes a file as
-      // its handle closes, and leaves no handle to look through afterwards.
-      if (file.Info().length > going[i]->pattern_end) throw KeepsGrowing();
+      // Deleted under its own name, a file's name could stay readable on the disk.
+      if (renamed_in_place[i] && !renamed[i]) throw NotRenamed();
+      // Changed since it was last overwritten: what was written may be on the disk by now (its
+      // writer's own flush), and covering it would flush while the batch's names wait in their
+      // folders.
+      const FileInfo now = file.Info();
+      if (now.length > going[i]->pattern_end) throw KeepsGrowing();
+      if (!SameTimes(now, going[i]->written)) throw WrittenAfter();
       file.PrepareDelete();
     } catch (const Failure& prepare_failure) {
       failure = prepare_failure;
@@ -233,7 +268,7 @@ void InFlight::Scrub(const std::vector<File*>& batch) {
     }
     if (failure) going[i]->failure = failure;
     // A file that stays is reported by its name: give it back if nothing took it meanwhile.
-    if (failure && renamed_in_place[i]) {
+    if (failure && renamed[i]) {
       const Text& path = going[i]->path;
       try {
         file.Rename(path.substr(path.find_last_of(L"\\/") + 1));

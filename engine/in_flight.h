@@ -3,21 +3,24 @@
 // deleted. The renames and deletes go a batch at a time while no flush runs: every journal commit
 // while a folder still holds names copies them once more. One worker leads each batch, and a few
 // more share its work: under Wine every rename and delete waits for a trip to the Wine server.
-// Another program may still add to a file (a Linux program under Wine takes no part in share
-// modes): what it added by the flush is overwritten and flushed too, and a file that keeps growing,
-// or grows again before its delete, stays under its name and is reported.
+// Another program may still write to a file (a Linux program under Wine takes no part in share
+// modes): a file it changed by the flush is overwritten again and flushed too, and a file that
+// keeps changing, or changes again before its delete, stays under its name and is reported. Once
+// a batch's deletes are done, the folders they were in are flushed, so that they last.
 //
 // What it guarantees:
-// 1. A file is renamed and deleted only after its own flush (its streams' too, growth covered)
+// 1. A file is renamed and deleted only after its own flush (its streams' too, changes covered)
 //    returned without failure; one whose flush failed stays under its own name, and is given back
 //    with that failure in its turn.
 // 2. A batch is the files handed over before the latest Release(), all of them flushed. While its
 //    renames and deletes run, no flush runs or starts; while it waits, no later file's flush
-//    starts.
+//    starts. After its last delete, each folder its files went from is flushed once (a flush like
+//    any other), and only then are its files done.
 // 3. Deletes go in the order the files were handed over; TakeDone() gives them back in that order;
 //    no worker touches a window (the window's thread takes the failures back and reports them).
-// 4. Renames only where the file RenamesInPlace(); a file grown since its growth was covered is
-//    left under its name (KeepsGrowing()).
+// 4. Renames only where the file RenamesInPlace(); there, a file that no rename reached is left
+//    under its name (NotRenamed()). A file changed since it was last overwritten is left under
+//    its name (KeepsGrowing(), WrittenAfter()).
 // 5. However a run ends, every file handed over is seen to the end: the destructor releases
 //    everything and waits for the last batch before the workers are joined.
 #ifndef MORVENIT_ENGINE_IN_FLIGHT_H_
@@ -42,7 +45,7 @@ struct FlightState {
   uint64_t next_flush = 0;   // the first file whose flush has not started
   uint64_t next_delete = 0;  // every file numbered below it is done
   uint64_t release = 0;      // files numbered below it may be renamed and deleted
-  uint64_t flushing = 0;     // flushes under way
+  uint64_t flushing = 0;     // flushes under way, the last batch's folders' among them
   bool scrubbing = false;    // a batch's renames and deletes are under way
 };
 
@@ -60,13 +63,15 @@ class InFlight {
  public:
   // A file handed over, and what became of it.
   struct File {
-    Text path;                                       // as the file display shows it
-    std::unique_ptr<OpenFile> file;                  // written, not yet flushed
-    uint64_t pattern_end = 0;                        // the length our writes left it
+    Text path;                       // as the file display shows it
+    std::unique_ptr<OpenFile> file;  // written, not yet flushed
+    uint64_t pattern_end = 0;        // the length our writes left it
+    FileInfo written;  // what it showed after our last write: another program's write moves it
     std::vector<std::unique_ptr<Writable>> streams;  // its named data streams, written too
-    FileInfo original;               // the attributes to give back if the file stays
-    bool cleared = false;            // whether they were changed
-    std::optional<Failure> failure;  // why it stays, once done
+    FileInfo original;                      // the attributes to give back if the file stays
+    bool cleared = false;                   // whether they were changed
+    std::optional<Failure> failure;         // why it stays, once done
+    std::optional<Failure> folder_failure;  // why its folder's deletes may not last
   };
 
   InFlight() = default;
@@ -96,7 +101,9 @@ class InFlight {
   void ScrubBatch(const std::vector<File*>& batch);
   // Takes the names of the batch's files off the disk as far as renames can, then deletes them.
   void Scrub(const std::vector<File*>& batch);
-  File& Numbered(uint64_t number) { return files_[number - state_.next_delete + done_files_]; }
+  File& Numbered(uint64_t number) {
+    return files_[number - state_.next_delete + done_files_ + settling_files_];
+  }
   bool OldestDone() const { return done_files_ > 0; }
 
   // Enough flushes at once for the file system to commit them together; more only add threads. A
@@ -105,11 +112,12 @@ class InFlight {
 
   Mutex mutex_;  // guards every member below but the pool
   ConditionVariable oldest_done_;
-  // The files not yet taken back, in the order handed over: the first `done_files_` are done. A
-  // worker holds a file only from the work given to it, and the window's thread moves it out
-  // only once it is done.
+  // The files not yet taken back, in the order handed over: the first `done_files_` are done,
+  // the next `settling_files_` deleted, their folders being flushed. A worker holds a file only
+  // from the work given to it, and the window's thread moves it out only once it is done.
   std::deque<File> files_;
   size_t done_files_ = 0;
+  size_t settling_files_ = 0;
   FlightState state_;
   WorkerPool pool_{kMostFlushing};  // last: its threads are joined before the rest goes
 };

@@ -76,6 +76,10 @@ Text Reason(int32_t number, const Text& description) {
       return L"kept growing while another program added to them";
     case kFailVanished:
       return L"moved or removed during the run; its files were not reached";
+    case kFailNotRenamed:
+      return L"could not be renamed before its delete";
+    case kFailWrittenAfter:
+      return L"written to by another program after they were overwritten";
     default:
       return description;
   }

@@ -128,6 +128,12 @@ void ReportShown(Engine& run, const Text& path, const Failure& failure, Item ite
 void Settle(Engine& run, size_t keep) {
   for (;;) {
     if (std::optional<InFlight::File> done = run.in_flight.TakeDone()) {
+      // Its files are gone, but may come back (a device that fails).
+      if (done->folder_failure) {
+        const Text& path = done->path;
+        ReportFailure(run, path.substr(0, path.find_last_of(L"\\/") + 1), *done->folder_failure,
+                      Item::kFolder);
+      }
       if (done->failure) {
         Leave(*done->file, done->original, done->cleared);
         done->file.reset();
@@ -156,6 +162,7 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
   std::vector<std::unique_ptr<Writable>> streams;
   FileInfo info;
   uint64_t pattern_end = 0;
+  FileInfo written;
   bool cleared = false;
   try {
     run.frmMain.SetText1(FileDisplay(path));
@@ -191,6 +198,8 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
     for (size_t i = 0; i < streams.size(); ++i) {
       Overwrite(run, *streams[i], stream_infos[i].length);
     }
+    // What it shows now, after our last write: another program's write moves it.
+    written = file->Info();
   } catch (const Failure& failure) {
     // The file stays: not deleted, nothing undone, whatever was written stays written.
     streams.clear();
@@ -199,8 +208,8 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
     ReportShown(run, path, failure);
     return;
   }
-  run.in_flight.Add(
-      {path, std::move(file), pattern_end, std::move(streams), info, cleared, std::nullopt});
+  run.in_flight.Add({path, std::move(file), pattern_end, written, std::move(streams), info, cleared,
+                     std::nullopt, std::nullopt});
 }
 
 }  // namespace

@@ -61,6 +61,8 @@ inline constexpr int32_t kFailNotData = 1006;
 inline constexpr int32_t kFailTooDeep = 1007;
 inline constexpr int32_t kFailKeepsGrowing = 1008;
 inline constexpr int32_t kFailVanished = 1015;
+inline constexpr int32_t kFailNotRenamed = 1020;
+inline constexpr int32_t kFailWrittenAfter = 1021;
 
 inline bool IsRefusal(const Failure& failure) {
   return failure.number > 1000 && failure.number < 1100;
@@ -111,8 +113,19 @@ inline Failure NotDeleted() {
 inline Failure KeepsGrowing() {
   return {kFailKeepsGrowing,
           L"Another program kept adding to this file while it was overwritten: it was longer "
-          L"again each time its new end was overwritten. It was left under its name, overwritten "
+          L"again each time it was overwritten again. It was left under its name, overwritten "
           L"as far as it reached when last measured; what was added since may not be."};
+}
+inline Failure WrittenAfter() {
+  return {kFailWrittenAfter,
+          L"Another program wrote to this file after it was overwritten (a Linux program takes no "
+          L"part in Windows' sharing rules), and again after each time it was overwritten again. "
+          L"It was left under its name; what that program wrote may not be overwritten."};
+}
+inline Failure NotRenamed() {
+  return {kFailNotRenamed,
+          L"This file could not be renamed before its delete: deleted under its own name, the "
+          L"name could stay readable on the disk. It was left under that name, overwritten."};
 }
 
 inline Failure Vanished() {
@@ -131,7 +144,17 @@ struct FileInfo {
   uint64_t length = 0;       // in bytes
   uint32_t names = 1;        // how many names (hard links) the file has
   uint32_t reparse_tag = 0;  // with kAttrReparsePoint: what kind of reparse point
+  // When it was last written and last changed, in the system's units, where another program may
+  // write to it while it is open here for writing (under Wine: a Linux program takes no part in
+  // share modes); 0 where none can (Windows: it is shared with nobody then).
+  uint64_t write_time = 0;
+  uint64_t change_time = 0;
 };
+
+// Whether nobody wrote to the file between the two looks, by its times.
+inline bool SameTimes(const FileInfo& a, const FileInfo& b) {
+  return a.write_time == b.write_time && a.change_time == b.change_time;
+}
 
 // Something open for writing from its first byte: a file, or one of its named data streams.
 // Destroying it closes it and ignores any error.
@@ -164,6 +187,9 @@ class OpenFile : public Writable {
   // Sets the file's attributes; kAttrNormal clears read-only, hidden, system and archive.
   // Raises Failure otherwise.
   virtual void SetAttributes(uint32_t attributes) = 0;
+  // Moves the position of the next Write() back to the file's first byte. Raises Failure
+  // otherwise.
+  virtual void Rewind() = 0;
   // Makes sure the file is open for reading and writing at its first byte, shared with nobody,
   // opening it again if it is not (through whatever filter keeps its data). Raises 75 when
   // access is refused (busy when another program holds it open), another Failure otherwise.
@@ -188,6 +214,11 @@ class OpenFile : public Writable {
   // after it takes the file away at once; the file still stands until then. Raises Failure as
   // Delete() does; the file then stays.
   virtual void PrepareDelete() {}
+  // Makes the renames and deletes done so far in the folder that holds the file durable, after
+  // Delete() too: returns once the folder's records are on the storage device, or at once where
+  // they cannot be made so (a folder that cannot be opened for it, a network share). Raises
+  // Failure when the flush fails (a failing device).
+  virtual void FlushFolder() {}
 };
 
 // One entry of a folder's listing, as the listing gives it.

@@ -146,6 +146,8 @@ class PosixFile : public OpenFile {
 
   FileInfo Info() override {
     const struct stat st = Stat(fd_.get());
+    // No times: with no share modes here, the program's own second open of a file named twice
+    // would pass for another program writing to it.
     return {AttributesOf(st), static_cast<uint64_t>(st.st_size),
             static_cast<uint32_t>(st.st_nlink)};
   }
@@ -180,6 +182,14 @@ class PosixFile : public OpenFile {
 
   void Flush() override {
     if (::fdatasync(fd_.get()) != 0) throw FromErrno(errno);
+  }
+
+  void Rewind() override {
+    if (::lseek(fd_.get(), 0, SEEK_SET) != 0) throw FromErrno(errno);
+  }
+
+  void FlushFolder() override {
+    if (::fsync(folder_->get()) != 0 && errno != EINVAL) throw FromErrno(errno);
   }
 
   void Close() override {

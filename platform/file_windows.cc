@@ -62,6 +62,12 @@ class WindowsFile : public OpenFile {
     FileInfo info{basic.FileAttributes, static_cast<uint64_t>(standard.EndOfFile.QuadPart),
                   standard.NumberOfLinks};
     if (info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) info.reparse_tag = LookAt(Handle()).tag;
+    // Wine alone: a Linux program may write to the file while it is open here, and its times
+    // tell. On Windows the file is shared with nobody while it is written: nobody else can.
+    if (Nt().under_wine) {
+      info.write_time = static_cast<uint64_t>(basic.LastWriteTime.QuadPart);
+      info.change_time = static_cast<uint64_t>(basic.ChangeTime.QuadPart);
+    }
     return info;
   }
 
@@ -139,6 +145,10 @@ class WindowsFile : public OpenFile {
     if (!::FlushFileBuffers(data_.get())) throw LastFailure();
   }
 
+  void Rewind() override {
+    if (!::SetFilePointerEx(data_.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN)) throw LastFailure();
+  }
+
   void Close() override {
     attributes_.Reset();
     if (!data_.valid()) return;
@@ -171,7 +181,7 @@ class WindowsFile : public OpenFile {
 
   void Delete() override {
     PrepareDelete();
-    if (Nt().under_wine) EnsureNotGrown(wine_, data_.get(), delete_prepared_);
+    if (Nt().under_wine) EnsureUnchanged(wine_, data_.get(), delete_prepared_);
     Close();  // the file goes as its last handle closes
     if (Nt().under_wine) ConfirmGone(wine_, folder_ ? folder_->get() : nullptr, name_, attributes_);
   }
@@ -185,6 +195,33 @@ class WindowsFile : public OpenFile {
       throw LastFailure();
     }
     delete_prepared_ = true;
+  }
+
+  void FlushFolder() override {
+    // A flush asks for a handle that may write, which for a folder is one that may add files to
+    // it: the folder opened once more, through the handle held. What a file system does then is
+    // its own: FAT writes a folder's records only at a drive's root (there the whole volume's),
+    // elsewhere it only has the device write back its cache; a network share refuses ("invalid
+    // function").
+    ScopedHandle folder;
+    NTSTATUS status;
+    if (folder_) {
+      status =
+          OpenIn(folder_->get(), Text(), FILE_ADD_FILE | SYNCHRONIZE, FILE_DIRECTORY_FILE, folder);
+    } else if (Nt().under_wine) {
+      // Wine alone: a named file's folder is not held. Flushing the one its path leads to now
+      // changes nothing in it either way.
+      status = OpenIn(nullptr, wine_.unix_path.substr(0, wine_.unix_path.rfind(L'\\')),
+                      FILE_ADD_FILE | SYNCHRONIZE, FILE_DIRECTORY_FILE, folder, kShareAll, true);
+    } else {
+      return;  // the file of a link the user named: its folder is not known
+    }
+    if (status < 0) return;
+    if (::FlushFileBuffers(folder.get())) return;
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_INVALID_FUNCTION && error != ERROR_NOT_SUPPORTED) {
+      throw FailureFromWin32(error);
+    }
   }
 
  private:

@@ -128,17 +128,22 @@ void EnsurePathLeadsHere(WineFile& file, HANDLE data) {
   file.id = MustQuery<LARGE_INTEGER>(data, kFileInternalInformation).QuadPart;
 }
 
-// A Linux program takes no part in share modes, and may add to the file even now. What it added
-// since the check before the delete would go unseen: one last look, as late as can be, keeps such
-// a file.
-void EnsureNotGrown(const WineFile& file, HANDLE data, bool& delete_prepared) {
+// A Linux program takes no part in share modes, and may write to the file even now. What it wrote
+// since the check before the delete would go unseen: one last look, as late as can be, keeps a
+// file grown or written to (its times moved).
+void EnsureUnchanged(const WineFile& file, HANDLE data, bool& delete_prepared) {
   if (!file.checked) return;
+  const auto basic = MustQuery<FILE_BASIC_INFO>(data, kFileBasicInformation);
   const auto standard = MustQuery<FILE_STANDARD_INFO>(data, kFileStandardInformation);
-  if (standard.EndOfFile.QuadPart == file.checked->EndOfFile.QuadPart) return;
+  if (SameFile(*file.checked, basic.ChangeTime, basic.LastWriteTime, basic.CreationTime,
+               standard.EndOfFile)) {
+    return;
+  }
   FILE_DISPOSITION_INFO keep{FALSE};
   if (::SetFileInformationByHandle(data, FileDispositionInfo, &keep, sizeof keep)) {
     delete_prepared = false;
-    throw KeepsGrowing();
+    throw standard.EndOfFile.QuadPart != file.checked->EndOfFile.QuadPart ? KeepsGrowing()
+                                                                          : WrittenAfter();
   }
   throw LastFailure();
 }

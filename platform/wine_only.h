@@ -50,9 +50,10 @@ bool NamedByItsObjectPath(HANDLE handle);
 // leads to this very file, and notes what it showed in `file`.
 void EnsurePathLeadsHere(WineFile& file, HANDLE data);
 
-// Just before the last handle `data` closes: raises KeepsGrowing(), with the delete taken back
-// and `delete_prepared` cleared, when the file has grown since EnsurePathLeadsHere.
-void EnsureNotGrown(const WineFile& file, HANDLE data, bool& delete_prepared);
+// Just before the last handle `data` closes: raises KeepsGrowing() or WrittenAfter(), with the
+// delete taken back and `delete_prepared` cleared, when the file has grown or been written to
+// since EnsurePathLeadsHere.
+void EnsureUnchanged(const WineFile& file, HANDLE data, bool& delete_prepared);
 
 // After the delete: raises NotDeleted() when the file is still there, its attributes handle put
 // back in `attributes` where it is found. `folder`: the folder held open that holds it under

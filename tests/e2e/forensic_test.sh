@@ -12,7 +12,7 @@ skip() {
 [ "$(id -u)" -eq 0 ] || skip "the forensic test mounts disk images and needs root"
 [ -e /dev/loop-control ] && losetup -f >/dev/null 2>&1 || skip "no free loop device"
 [ -e /dev/fuse ] || skip "no /dev/fuse for ntfs-3g, fusefat and exfat-fuse"
-for tool in mkfs.ext4 mkfs.ntfs ntfs-3g mkfs.vfat fusefat mkfs.exfat mount.exfat-fuse fls icat; do
+for tool in mkfs.ext4 mkfs.ntfs ntfs-3g mkfs.vfat fusefat mkfs.exfat mount.exfat-fuse fls icat strace; do
   command -v "$tool" >/dev/null || skip "$tool is not installed (tools/install-deps.sh installs it)"
 done
 # Names outside ASCII reach Wine's command line only from a UTF-8 locale.
@@ -321,6 +321,30 @@ if make_image ext4 "$image" 64M && mount_image ext4 "$image" "$dir"; then
 else
   fail "$label: could not make the image"
 fi
+
+# A Linux program writes 16 KB of records into the middle of a file after its overwrite, and
+# flushes them, at the step the test sets: the program is stopped (by strace) as its flush of the
+# file returns, and goes on once every thread of it has stopped and the writer is done. The file's
+# times moved, so it is overwritten again, whole, and deleted: no record is on the raw image.
+label=ext4-written image="$WORK/ext4-written.img" dir="$WORK/ext4-written" file="$dir/w.db" \
+  boxes="$ARTIFACTS/boxes-ext4-written.txt" token=MVW$(od -An -N6 -tx1 /dev/urandom | tr -d ' \n')
+make_image ext4 "$image" && mount_image ext4 "$image" "$dir" && fill "$file" 1000000 "$token-base" &&
+  sync && : >"$boxes" || fail "$label: could not make the image"
+strace -f -qq --seccomp-bpf -o "$WORK/strace.txt" -P "$file" -e trace=fsync \
+  -e inject=fsync:signal=STOP:when=1 wine "$MORVENIT_EXE" "$(winpath "$file")" >/dev/null 2>&1 &
+MORVENIT_PID=$! && BACKGROUND_PIDS+=("$MORVENIT_PID")
+for _ in $(seq 300); do
+  stopped=$(sed -n '/stopped by SIGSTOP/{s/^\([0-9]*\).*/\1/p;q}' "$WORK/strace.txt" 2>/dev/null)
+  [ -n "$stopped" ] && ! grep -qv '^t' <(cut -d' ' -f3 /proc/"$stopped"/task/*/stat) && break
+  sleep 0.1
+done
+fill /dev/stdout 16384 "$token-rec" | dd of="$file" bs=1024 seek=400 conv=notrunc,fsync status=none
+kill -CONT "$stopped"
+dismiss_message_boxes "$MORVENIT_PID" 60 "$boxes" || fail "$label: the run did not end"
+check "$label: stopped as its flush returned; the file is gone, unreported" \
+  test -n "$stopped" -a ! -e "$file" -a ! -s "$boxes"
+unmount "$dir"
+check_eq "$label: none of the records survives" 0 "$(grep -a -c "$token-rec" "$image")"
 
 # failing_run LABEL [cancel]: 1,500 files on a device that fails once the first are gone (its image
 # made immutable while mounted fails every later write, as a stick pulled out does). Each failure

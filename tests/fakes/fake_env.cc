@@ -62,7 +62,7 @@ class FakeFile : public OpenFile {
     Guard guard(FakeLock());
     env_->Log("info " + Narrow(path_));
     const FakeEnv::Node& node = env_->Find("info", path_);
-    return {node.attributes, node.data.size(), node.names, node.reparse_tag};
+    return {node.attributes, node.data.size(), node.names, node.reparse_tag, node.write_time};
   }
   void SetAttributes(uint32_t attributes) override {
     Guard guard(FakeLock());
@@ -82,6 +82,7 @@ class FakeFile : public OpenFile {
     if (node.data.size() < position_ + fits) node.data.resize(position_ + fits);
     node.data.replace(position_, fits, data, fits);
     position_ += fits;
+    ++node.write_time;
     env_->disk_free -= fits;
     if (fits < size) throw Failure{-2147024784, L"There is not enough space on the disk."};
   }
@@ -95,6 +96,9 @@ class FakeFile : public OpenFile {
     node.data += node.grows;
     env_->Log("grow " + Narrow(path_) + " " + std::to_string(node.grows.size()));
   }
+  void Rewind() override { position_ = 0; }
+  // Logged as "flush" and the folder's path, which ends in a backslash.
+  void FlushFolder() override { env_->Log("flush " + Narrow(Parent(path_)) + "\\"); }
   void Close() override {
     Guard guard(FakeLock());
     if (!open_) return;

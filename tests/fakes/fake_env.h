@@ -67,6 +67,8 @@ class OpenFileWrapper : public OpenFile {
   void BeginWriting() override { real_->BeginWriting(); }
   void Write(const char* data, size_t size) override { real_->Write(data, size); }
   void Flush() override { real_->Flush(); }
+  void Rewind() override { real_->Rewind(); }
+  void FlushFolder() override { real_->FlushFolder(); }
   void Close() override { real_->Close(); }
   std::vector<StreamInfo> Streams() override { return real_->Streams(); }
   std::unique_ptr<Writable> OpenStream(const Text& name) override {
@@ -106,6 +108,7 @@ class FakeEnv : public Env {
     // `growths` times (-1: after every flush).
     std::string grows = {};
     int growths = 0;
+    uint64_t write_time = 0;  // its last-write time: each of our writes moves it
   };
 
   explicit FakeEnv(EventLog* log) : log_(log) {}
