@@ -22,6 +22,7 @@
 #
 #   bench/speed_bench.sh [ROUNDS] [MIB] [FILES]     defaults: 3 rounds, 2048 MiB, 5000 files
 #   MORVENIT_EXE (default build/windows/morvenit.exe), WINTOOL (default: beside it),
+#   COMPARE_EXE (another build, timed beside it on the small files, the two taking turns first),
 #   BENCH_PREFIX (default build/wine-prefix), BENCH_DIR (default /var/tmp; holds the image)
 #
 # Needs root for the loop mount; installs secure-delete when srm is missing.
@@ -70,7 +71,7 @@ make_one() {
 }
 files_left() { if [ -e "$1" ]; then find "$1" -type f | wc -l; else echo 0; fi; }
 
-morvenit() { wine "$exe" "$win_disk\\$1" >/dev/null 2>&1; }
+morvenit() { wine "${run_exe:-$exe}" "$win_disk\\$1" >/dev/null 2>&1; }
 
 # timed NAME COMMAND...: runs COMMAND, then syncs the image; the seconds both took go into
 # times[NAME] and are printed.
@@ -141,15 +142,21 @@ for round in $(seq "$rounds"); do
   probed
   check_gone "morvenit (probed)" "$big"
 
-  # Many small files.
-  make_tree
-  timed small-morvenit morvenit tree
-  check_gone morvenit "$tree"
-  mkdir "$empty-folder"
-  sync
-  timed small-startup morvenit empty-folder
-  rm -rf "$empty-folder"
-  net small
+  # Many small files; with COMPARE_EXE, that build too, first in every other round.
+  for p in $([ -n "${COMPARE_EXE:-}" ] && ((round % 2)) && echo small-compare) small \
+    $([ -n "${COMPARE_EXE:-}" ] && ! ((round % 2)) && echo small-compare); do
+    run_exe=$exe
+    [ "$p" = small ] || run_exe=$COMPARE_EXE
+    make_tree
+    timed "$p-morvenit" morvenit tree
+    check_gone "$p" "$tree"
+    mkdir "$empty-folder"
+    sync
+    timed "$p-startup" morvenit empty-folder
+    rm -rf "$empty-folder"
+    net "$p"
+  done
+  run_exe=
   make_tree
   timed small-shred find "$tree" -type f -exec shred -n 1 -u {} +
   check_gone shred "$tree"
@@ -188,6 +195,13 @@ printf '  %-52s %8s\n' \
   "  find -type f -exec shred -n 1 -u {} +" "${m[small-shred]}" \
   "  srm -r -l -l -z" "${m[small-srm]}" \
   "  rm -rf (no overwrite)" "${m[small-rm]}"
+if [ -n "${COMPARE_EXE:-}" ]; then
+  printf '  %-52s %8s\n' "$(basename "$COMPARE_EXE") under Wine, raw" "${m[small-compare-morvenit]}" \
+    "  Wine start-up + closing pause (an empty folder)" "${m[small-compare-startup]}" \
+    "  $(basename "$COMPARE_EXE"), net" "${m[small-compare-net]}"
+  echo "small files, net: $(basename "$exe") / $(basename "$COMPARE_EXE")" \
+    "$(awk -v a="${m[small-net]}" -v b="${m[small-compare-net]}" 'BEGIN { printf "%.3f", a / b }')"
+fi
 if [ "$one" -gt 0 ]; then
   one_net=$(awk -v a="${m[one-morvenit]}" -v b="${m[small-startup]}" 'BEGIN { printf "%.3f", a - b }')
   printf '  %-52s %8s\n' "$one x 4 KiB in one folder: morvenit.exe, raw" "${m[one-morvenit]}" \
