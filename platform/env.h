@@ -193,6 +193,10 @@ struct FolderEntry {
   // not fit in 64 bits (ReFS) the whole 128-bit one: what the entry opened must prove to be.
   uint64_t id = 0;
   std::array<uint8_t, 16> long_id{};
+  // Its times (creation, last write, change; Windows' 100 ns units) and length as the listing
+  // gives them, where it gives no number at all: what the entry opened must show instead.
+  std::array<int64_t, 3> times{};
+  uint64_t length = 0;
 };
 
 // A folder held open while it is walked, so that its entries are reached through it and never

@@ -1,7 +1,8 @@
 // What Windows' own file systems answer and Wine never does, put in place of Wine's answers for
 // the handful of calls involved, on real files: named streams under the sharing rule of an open
 // that may delete the file, FAT's refused tag query, cloud files, short names, entries whose
-// number changed after the listing, names holding ":", an empty drive root, paths too long.
+// number changed after the listing, names holding ":", an empty drive root, paths too long,
+// and drives that number nothing (WinFsp's).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -18,13 +19,15 @@ constexpr NTSTATUS kInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
 constexpr NTSTATUS kNameNotFound = static_cast<NTSTATUS>(0xC0000034);
 constexpr NTSTATUS kSharingViolation = static_cast<NTSTATUS>(0xC0000043);
 constexpr NTSTATUS kNoSuchFile = static_cast<NTSTATUS>(0xC000000F);
+constexpr NTSTATUS kInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003);
 constexpr uint32_t kCloud = 0x9000001A;
 constexpr ULONG kOpenReparsePoint = 0x00200000;
 
 // Windows, as Microsoft documents its file systems, in place of Wine for one test. Files are
 // known by their last name.
 struct AsWindows {
-  bool fat = false;                                       // FAT's driver answers only a few
+  bool fat = false;     // FAT's driver answers only a few
+  bool winfsp = false;  // WinFsp's: listings without numbers, and no 128-bit one
   std::map<Text, std::pair<uint32_t, uint32_t>> reparse;  // attributes added and tag
   std::map<Text, fs::path> streams;                       // ":Zone.Identifier", kept here
   std::set<Text> stream_held;                             // by another program, unshared
@@ -151,6 +154,7 @@ struct AsWindows {
     if (w.roots.count(LastName(handle))) {
       return restart ? kNoSuchFile : static_cast<NTSTATUS>(0x80000006);
     }
+    if (w.winfsp && info_class == kFileIdExtdDirectoryInformation) return kInvalidInfoClass;
     const NTSTATUS status = w.real_.QueryDirectoryFile(handle, event, apc, context, io, out, length,
                                                        info_class, single, mask, restart);
     if (status < 0 || info_class != kFileIdBothDirectoryInformation) return status;
@@ -161,7 +165,12 @@ struct AsWindows {
         record->FileAttributes |= w.reparse.at(name).first | kAttrReparsePoint;
         record->EaSize = w.reparse.at(name).second;
       }
-      if (w.renumbered.count(name)) record->FileId.QuadPart += 1;
+      // Without numbers, what stands there now shows another length, or (a folder) other times.
+      LARGE_INTEGER& proof = !w.winfsp                                 ? record->FileId
+                             : record->FileAttributes & kAttrDirectory ? record->ChangeTime
+                                                                       : record->EndOfFile;
+      if (w.renumbered.count(name)) proof.QuadPart += 1;
+      if (w.winfsp) record->FileId.QuadPart = 0;
       if (w.listed_as.count(name)) {
         // Same length, so that the record keeps its size.
         const Text& shown = w.listed_as.at(name);
@@ -292,6 +301,25 @@ TEST(OnWindows, EntriesAreProvedByTheirNumber) {
   EXPECT_EQ(ReadAll(ToPath(r.tree.text() + L"\\walked\\a:b.txt")), "colon");
   // Each reason explained once, then the closing summary.
   EXPECT_EQ(Boxes(r), (std::vector<std::string>{"1003", "1004", "Morvenit"}));
+}
+
+// A drive served through WinFsp (a vault, a cloud or SSH drive) numbers nothing and refuses the
+// 128-bit listing: its entries are walked, proved by their times and length instead.
+TEST(OnWindows, DrivesThatNumberNothingAreWalked) {
+  RealRun r;
+  AsWindows w;
+  w.winfsp = true;
+  r.tree.File("vault/a.txt", "a");
+  r.tree.File("vault/deeper/b.txt", "b");
+  r.tree.File("vault/swapped/inside.txt", "inside");
+  r.tree.File("vault/renumbered.txt", "renumbered");
+  w.renumbered = {L"swapped", L"renumbered.txt"};
+
+  ProcessItems(r.run, {ToText(r.tree.root() / "vault")});
+
+  EXPECT_EQ(Take(r.tree.root()).files,
+            (std::set<fs::path>{"vault/renumbered.txt", "vault/swapped/inside.txt"}));
+  EXPECT_EQ(Boxes(r), (std::vector<std::string>{"1004", "Morvenit"}));
 }
 
 // Renames go through the folder held open, to a bare name, and never over another file.
