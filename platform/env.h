@@ -242,6 +242,10 @@ class Env {
   // Returns the environment of the platform the program was built for. Never fails.
   static Env& Default();
 
+  // Puts the process in the modes the program relies on, before anything else: on Windows no box
+  // of the system's own for a drive that is not ready, and cloud placeholders seen as they are.
+  // Never fails; does nothing where the platform needs nothing.
+  virtual void PrepareProcess() {}
   // Returns the folder of the program's executable, without a trailing separator unless it is a
   // root. Never fails.
   virtual Text ProgramFolder() = 0;

@@ -8,6 +8,8 @@
 namespace morvenit {
 
 int Main(Env& env, Progress& frmMain, const std::function<void()>& ShowSplash) {
+  // Start-up is the platform's first caller: the modes hold before any file or window is reached.
+  env.PrepareProcess();
   Engine run{env, frmMain, env.ProgramFolder(), {}};
   const Text raw = ArgumentPart(env.CommandLine());
   try {

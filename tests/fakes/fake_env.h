@@ -33,6 +33,7 @@ class EnvWrapper : public Env {
  public:
   explicit EnvWrapper(Env& target = Env::Default()) : target_(target) {}
 
+  void PrepareProcess() override { target_.PrepareProcess(); }
   Text ProgramFolder() override { return target_.ProgramFolder(); }
   Text CommandLine() override { return target_.CommandLine(); }
   uint32_t GetAttributes(const Text& p) override { return target_.GetAttributes(p); }

@@ -2,7 +2,7 @@
 // the handful of calls involved, on real files: named streams under the sharing rule of an open
 // that may delete the file, FAT's refused tag query, cloud files, short names, entries whose
 // number changed after the listing, names holding ":", an empty drive root, paths too long,
-// and drives that number nothing (WinFsp's).
+// drives that number nothing (WinFsp's), and the process's modes at start.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,6 +10,7 @@
 #include <set>
 
 #include "platform/nt_calls.h"
+#include "startup/startup.h"
 #include "tests/unit/real_tree.h"
 
 namespace morvenit {
@@ -38,6 +39,7 @@ struct AsWindows {
   // of every open for writing of a reparse point.
   std::set<Text> deleters;
   std::vector<ULONG> reparse_write_opens;
+  std::vector<int> placeholder_modes;  // as the process set them
 
   AsWindows() : real_(NtForTests()) {
     current = this;
@@ -47,6 +49,10 @@ struct AsWindows {
     calls.QueryInformationFile = QueryInformationFile;
     calls.QueryDirectoryFile = QueryDirectoryFile;
     calls.QueryObject = QueryObject;
+    calls.SetPlaceholderMode = [](CHAR mode) -> CHAR {
+      current->placeholder_modes.push_back(mode);
+      return 0;
+    };
   }
   ~AsWindows() {
     NtForTests() = real_;
@@ -320,6 +326,22 @@ TEST(OnWindows, DrivesThatNumberNothingAreWalked) {
   EXPECT_EQ(Take(r.tree.root()).files,
             (std::set<fs::path>{"vault/renumbered.txt", "vault/swapped/inside.txt"}));
   EXPECT_EQ(Boxes(r), (std::vector<std::string>{"1004", "Morvenit"}));
+}
+
+// At start, before anything else: no box of Windows' own for a drive that is not ready (the
+// modes already set stay), and placeholders seen as they are.
+TEST(OnWindows, StartSetsTheProcessModes) {
+  RealRun r;
+  AsWindows w;
+  struct : EnvWrapper {
+    Text CommandLine() override { return L"morvenit.exe"; }
+  } env;
+  const UINT before = ::SetErrorMode(SEM_NOGPFAULTERRORBOX);
+  UINT at_start = 0;
+  Main(env, r.window, [&] { at_start = ::GetErrorMode(); });
+  ::SetErrorMode(before);
+  EXPECT_EQ(at_start, UINT{SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS});
+  EXPECT_EQ(w.placeholder_modes, std::vector<int>{2});
 }
 
 // Renames go through the folder held open, to a bare name, and never over another file.
