@@ -26,6 +26,7 @@ inline constexpr uint32_t kAttrDirectory = 0x10;
 inline constexpr uint32_t kAttrArchive = 0x20;
 inline constexpr uint32_t kAttrNormal = 0x80;
 inline constexpr uint32_t kAttrReparsePoint = 0x400;
+inline constexpr uint32_t kAttrCompressed = 0x800;
 inline constexpr uint32_t kAttrOffline = 0x1000;
 inline constexpr uint32_t kAttrRecallOnOpen = 0x40000;
 inline constexpr uint32_t kAttrRecallOnDataAccess = 0x400000;
@@ -60,6 +61,7 @@ inline constexpr int32_t kFailNotDeleted = 1005;
 inline constexpr int32_t kFailNotData = 1006;
 inline constexpr int32_t kFailTooDeep = 1007;
 inline constexpr int32_t kFailKeepsGrowing = 1008;
+inline constexpr int32_t kFailCompressed = 1009;
 
 inline bool IsRefusal(const Failure& failure) {
   return failure.number > 1000 && failure.number < 1100;
@@ -73,8 +75,17 @@ inline Failure ManyNames(uint32_t names) {
 inline Failure StoredElsewhere() {
   return {kFailStoredElsewhere,
           L"The system keeps this file's data elsewhere or in a special way (an online-only cloud "
-          L"file, a deduplicated or compressed file). Overwriting it in place may not reach that "
+          L"file, a deduplicated or archived file). Overwriting it in place may not reach that "
           L"data, so it was left as it was."};
+}
+// NTFS compression, and Windows' own (WOF, as `compact /exe` leaves it): the pattern, compressed,
+// lands in new clusters and frees the old ones without overwriting them.
+inline Failure KeptCompressed() {
+  return {kFailCompressed,
+          L"The system keeps this file compressed: an overwrite would be stored in new places on "
+          L"the disk and leave the old data where it is, so it was left as it was. Uncompress "
+          L"it (compact /u, and compact /u /exe), remove it again, then overwrite the drive's free "
+          L"space (cipher /w)."};
 }
 inline Failure UnreachableName() {
   return {kFailUnreachableName,
@@ -224,12 +235,12 @@ inline bool IsNameSurrogate(uint32_t reparse_tag) { return (reparse_tag & 0x2000
 inline constexpr uint32_t kReparseTagSymlink = 0xA000000C;
 inline constexpr uint32_t kReparseTagCloud = 0x9000001A;  // and 0x9000101A..0x9000F01A
 inline constexpr uint32_t kReparseTagDedup = 0x80000013;
+inline constexpr uint32_t kReparseTagWof = 0x80000017;
 
 // Whether a file that is a reparse point of kind `tag` (and not a link) has all its data here,
 // where an overwrite through the system reaches it: a cloud file whose data is on the disk (a
 // OneDrive file "always kept on this device", or one opened lately). Anything else keeps its data
-// elsewhere or in a special way: an online-only cloud file, a deduplicated, compressed (WOF) or
-// archived (HSM) one.
+// elsewhere or in a special way: an online-only cloud file, a deduplicated or archived (HSM) one.
 inline bool KeepsDataHere(uint32_t attributes, uint32_t tag) {
   const bool cloud = (tag & 0xFFFF0FFFu) == kReparseTagCloud;
   return cloud && !(attributes & (kAttrOffline | kAttrRecallOnOpen | kAttrRecallOnDataAccess));

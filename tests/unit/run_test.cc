@@ -133,7 +133,7 @@ TEST(ProcessItems, ARunThatLeftFilesSaysHowManyAndWhyUnlessItWasCancelled) {
       L"\n1 file, 1 folder: in use by another program, or access refused"
       L"\n2 files: more than one name (hard links)"
       L"\n1 file: data kept elsewhere or in a special way (online-only cloud files, deduplicated "
-      L"or compressed files)"
+      L"or archived files)"
       L"\n1 file: kept growing while another program added to them";
   enum class End { kFinished, kCancelledDuringTheWalk, kCancelledAtTheClose };
   for (const End end : {End::kFinished, End::kCancelledDuringTheWalk, End::kCancelledAtTheClose}) {

@@ -2,7 +2,7 @@
 // the handful of calls involved, on real files: named streams under the sharing rule of an open
 // that may delete the file, FAT's refused tag query, cloud files, short names, entries whose
 // number changed after the listing, names holding ":", an empty drive root, paths too long,
-// drives that number nothing (WinFsp's), and the process's modes at start.
+// compressed files, drives that number nothing (WinFsp's), and the process's modes at start.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -29,7 +29,7 @@ constexpr ULONG kOpenReparsePoint = 0x00200000;
 struct AsWindows {
   bool fat = false;     // FAT's driver answers only a few
   bool winfsp = false;  // WinFsp's: listings without numbers, and no 128-bit one
-  std::map<Text, std::pair<uint32_t, uint32_t>> reparse;  // attributes added and tag
+  std::map<Text, std::pair<uint32_t, uint32_t>> reparse;  // attributes added and tag (0: none)
   std::map<Text, fs::path> streams;                       // ":Zone.Identifier", kept here
   std::set<Text> stream_held;                             // by another program, unshared
   std::set<Text> renumbered;                              // listed with another number
@@ -142,11 +142,12 @@ struct AsWindows {
     }
     const NTSTATUS status = w.real_.QueryInformationFile(handle, io, out, length, info_class);
     if (status < 0 || !w.reparse.count(file)) return status;
-    const auto [attributes, tag] = w.reparse.at(file);
+    const auto [added, tag] = w.reparse.at(file);
+    const uint32_t attributes = added | (tag ? kAttrReparsePoint : 0);
     if (info_class == kFileBasicInformation) {
-      static_cast<FILE_BASIC_INFO*>(out)->FileAttributes |= attributes | kAttrReparsePoint;
+      static_cast<FILE_BASIC_INFO*>(out)->FileAttributes |= attributes;
     } else if (info_class == kFileAttributeTagInformation) {
-      static_cast<FILE_ATTRIBUTE_TAG_INFO*>(out)->FileAttributes |= attributes | kAttrReparsePoint;
+      static_cast<FILE_ATTRIBUTE_TAG_INFO*>(out)->FileAttributes |= attributes;
       static_cast<FILE_ATTRIBUTE_TAG_INFO*>(out)->ReparseTag = tag;
     }
     return status;
@@ -168,8 +169,9 @@ struct AsWindows {
       auto* record = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(at);
       Text name(record->FileName, record->FileNameLength / sizeof(wchar_t));
       if (w.reparse.count(name)) {
-        record->FileAttributes |= w.reparse.at(name).first | kAttrReparsePoint;
-        record->EaSize = w.reparse.at(name).second;
+        const auto [added, tag] = w.reparse.at(name);
+        record->FileAttributes |= added | (tag ? kAttrReparsePoint : 0);
+        record->EaSize = tag;
       }
       // Without numbers, what stands there now shows another length, or (a folder) other times.
       LARGE_INTEGER& proof = !w.winfsp                                 ? record->FileId
@@ -326,6 +328,26 @@ TEST(OnWindows, DrivesThatNumberNothingAreWalked) {
   EXPECT_EQ(Take(r.tree.root()).files,
             (std::set<fs::path>{"vault/renumbered.txt", "vault/swapped/inside.txt"}));
   EXPECT_EQ(Boxes(r), (std::vector<std::string>{"1004", "Morvenit"}));
+}
+
+// NTFS's compression and Windows' own (WOF) alike: the overwrite would land in new clusters, so
+// both are left, named or walked, for one reason.
+TEST(OnWindows, CompressedFilesOfEitherKindAreLeft) {
+  RealRun r;
+  AsWindows w;
+  for (const char* name : {"ntfs.doc", "wof.exe"}) {
+    r.tree.File(fs::path("packed") / name, name);
+    r.tree.File(fs::path("named") / name, name);
+  }
+  w.reparse[L"ntfs.doc"] = {kAttrCompressed, 0};
+  w.reparse[L"wof.exe"] = {0, kReparseTagWof};
+
+  ProcessItems(r.run, {ToText(r.tree.root() / "named/ntfs.doc"),
+                       ToText(r.tree.root() / "named/wof.exe"), ToText(r.tree.root() / "packed")});
+
+  EXPECT_EQ(Take(r.tree.root()).files.size(), 4u);
+  EXPECT_EQ(Boxes(r), (std::vector<std::string>{"1009", "Morvenit"}));
+  EXPECT_NE(r.env.messages.back().find(L"\n4 files: data kept compressed"), Text::npos);
 }
 
 // At start, before anything else: no box of Windows' own for a drive that is not ready (the
