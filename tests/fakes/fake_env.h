@@ -145,6 +145,7 @@ class FakeEnv : public Env {
   Text current_folder;
   std::vector<std::pair<Text, Text>> messages;  // (text, title) of every message box
 
+  void PrepareProcess() override { Log("prepare"); }
   Text ProgramFolder() override { return program_folder; }
   Text CommandLine() override { return command_line; }
   uint32_t GetAttributes(const Text& path) override;

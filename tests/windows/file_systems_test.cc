@@ -10,7 +10,6 @@
 #include <set>
 
 #include "platform/nt_calls.h"
-#include "startup/startup.h"
 #include "tests/unit/real_tree.h"
 
 namespace morvenit {
@@ -25,21 +24,21 @@ constexpr uint32_t kCloud = 0x9000001A;
 constexpr ULONG kOpenReparsePoint = 0x00200000;
 
 // Windows, as Microsoft documents its file systems, in place of Wine for one test. Files are
-// known by their last name.
+// known by their last name. A reparse tag of 0 stands for none: the attributes alone are added.
 struct AsWindows {
-  bool fat = false;     // FAT's driver answers only a few
-  bool winfsp = false;  // WinFsp's: listings without numbers, and no 128-bit one
-  std::map<Text, std::pair<uint32_t, uint32_t>> reparse;  // attributes added and tag (0: none)
+  bool fat = false;                                       // FAT's driver answers only a few
+  std::map<Text, std::pair<uint32_t, uint32_t>> reparse;  // attributes added and tag
   std::map<Text, fs::path> streams;                       // ":Zone.Identifier", kept here
   std::set<Text> stream_held;                             // by another program, unshared
   std::set<Text> renumbered;                              // listed with another number
   std::map<Text, Text> listed_as;                         // a name made on another system
   std::set<Text> roots;                                   // an empty drive root
+  bool winfsp = false;                                    // no numbers, no 128-bit listing
   // What the test saw: opens that may delete a file and share no delete, by name; the options
   // of every open for writing of a reparse point.
   std::set<Text> deleters;
   std::vector<ULONG> reparse_write_opens;
-  std::vector<int> placeholder_modes;  // as the process set them
+  CHAR placeholder_mode = -1;  // as the process set it
 
   AsWindows() : real_(NtForTests()) {
     current = this;
@@ -49,10 +48,7 @@ struct AsWindows {
     calls.QueryInformationFile = QueryInformationFile;
     calls.QueryDirectoryFile = QueryDirectoryFile;
     calls.QueryObject = QueryObject;
-    calls.SetPlaceholderMode = [](CHAR mode) -> CHAR {
-      current->placeholder_modes.push_back(mode);
-      return 0;
-    };
+    calls.SetPlaceholderMode = [](CHAR mode) { return current->placeholder_mode = mode; };
   }
   ~AsWindows() {
     NtForTests() = real_;
@@ -142,8 +138,8 @@ struct AsWindows {
     }
     const NTSTATUS status = w.real_.QueryInformationFile(handle, io, out, length, info_class);
     if (status < 0 || !w.reparse.count(file)) return status;
-    const auto [added, tag] = w.reparse.at(file);
-    const uint32_t attributes = added | (tag ? kAttrReparsePoint : 0);
+    auto [attributes, tag] = w.reparse.at(file);
+    if (tag) attributes |= kAttrReparsePoint;
     if (info_class == kFileBasicInformation) {
       static_cast<FILE_BASIC_INFO*>(out)->FileAttributes |= attributes;
     } else if (info_class == kFileAttributeTagInformation) {
@@ -169,14 +165,14 @@ struct AsWindows {
       auto* record = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(at);
       Text name(record->FileName, record->FileNameLength / sizeof(wchar_t));
       if (w.reparse.count(name)) {
-        const auto [added, tag] = w.reparse.at(name);
-        record->FileAttributes |= added | (tag ? kAttrReparsePoint : 0);
-        record->EaSize = tag;
+        record->FileAttributes |=
+            w.reparse.at(name).first | (w.reparse.at(name).second ? kAttrReparsePoint : 0);
+        record->EaSize = w.reparse.at(name).second;
       }
       // Without numbers, what stands there now shows another length, or (a folder) other times.
-      LARGE_INTEGER& proof = !w.winfsp                                 ? record->FileId
-                             : record->FileAttributes & kAttrDirectory ? record->ChangeTime
-                                                                       : record->EndOfFile;
+      auto& proof = !w.winfsp                                   ? record->FileId
+                    : (record->FileAttributes & kAttrDirectory) ? record->ChangeTime
+                                                                : record->EndOfFile;
       if (w.renumbered.count(name)) proof.QuadPart += 1;
       if (w.winfsp) record->FileId.QuadPart = 0;
       if (w.listed_as.count(name)) {
@@ -284,10 +280,14 @@ TEST(OnWindows, CloudFilesOnTheDiskGoOnlineOnlyOnesStay) {
 // An entry is proved by its number, not its name: one reached by its 8.3 name (which the handle
 // then reports) is shredded; a subfolder or file whose number changed after the listing is
 // reported and left; a name holding ":" is a stream on Windows, so it goes by its short name or
-// is reported.
-TEST(OnWindows, EntriesAreProvedByTheirNumber) {
+// is reported. A drive served through WinFsp (a vault, a cloud or SSH drive) numbers nothing and
+// refuses the 128-bit listing: there the listing's times and length prove the entries.
+class Entries : public testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(OnWindows, Entries, testing::Bool());
+TEST_P(Entries, AreProvedByTheirNumberOrTimes) {
   RealRun r;
   AsWindows w;
+  w.winfsp = GetParam();
   r.tree.File("walked/far away name.txt", "by short name");
   r.tree.File("walked/swapped/inside.txt", "inside");
   r.tree.File("walked/renumbered.txt", "renumbered");
@@ -311,59 +311,27 @@ TEST(OnWindows, EntriesAreProvedByTheirNumber) {
   EXPECT_EQ(Boxes(r), (std::vector<std::string>{"1003", "1004", "Morvenit"}));
 }
 
-// A drive served through WinFsp (a vault, a cloud or SSH drive) numbers nothing and refuses the
-// 128-bit listing: its entries are walked, proved by their times and length instead.
-TEST(OnWindows, DrivesThatNumberNothingAreWalked) {
-  RealRun r;
-  AsWindows w;
-  w.winfsp = true;
-  r.tree.File("vault/a.txt", "a");
-  r.tree.File("vault/deeper/b.txt", "b");
-  r.tree.File("vault/swapped/inside.txt", "inside");
-  r.tree.File("vault/renumbered.txt", "renumbered");
-  w.renumbered = {L"swapped", L"renumbered.txt"};
-
-  ProcessItems(r.run, {ToText(r.tree.root() / "vault")});
-
-  EXPECT_EQ(Take(r.tree.root()).files,
-            (std::set<fs::path>{"vault/renumbered.txt", "vault/swapped/inside.txt"}));
-  EXPECT_EQ(Boxes(r), (std::vector<std::string>{"1004", "Morvenit"}));
-}
-
 // NTFS's compression and Windows' own (WOF) alike: the overwrite would land in new clusters, so
-// both are left, named or walked, for one reason.
+// both are left for one reason.
 TEST(OnWindows, CompressedFilesOfEitherKindAreLeft) {
   RealRun r;
   AsWindows w;
-  for (const char* name : {"ntfs.doc", "wof.exe"}) {
-    r.tree.File(fs::path("packed") / name, name);
-    r.tree.File(fs::path("named") / name, name);
-  }
-  w.reparse[L"ntfs.doc"] = {kAttrCompressed, 0};
-  w.reparse[L"wof.exe"] = {0, kReparseTagWof};
-
-  ProcessItems(r.run, {ToText(r.tree.root() / "named/ntfs.doc"),
-                       ToText(r.tree.root() / "named/wof.exe"), ToText(r.tree.root() / "packed")});
-
-  EXPECT_EQ(Take(r.tree.root()).files.size(), 4u);
-  EXPECT_EQ(Boxes(r), (std::vector<std::string>{"1009", "Morvenit"}));
-  EXPECT_NE(r.env.messages.back().find(L"\n4 files: data kept compressed"), Text::npos);
+  w.reparse = {{L"ntfs.doc", {kAttrCompressed, 0}}, {L"wof.exe", {0, kReparseTagWof}}};
+  r.tree.File("packed/ntfs.doc", "ntfs");
+  r.tree.File("packed/wof.exe", "wof");
+  ProcessItems(r.run, {ToText(r.tree.root() / "packed")});
+  EXPECT_EQ(Take(r.tree.root()).files.size(), 2u);
+  EXPECT_NE(r.env.messages.back().find(L"\n2 files: data kept compressed"), Text::npos);
 }
 
-// At start, before anything else: no box of Windows' own for a drive that is not ready (the
-// modes already set stay), and placeholders seen as they are.
+// At start: no box of Windows' own for a drive that is not ready (the modes already set stay),
+// and placeholders seen as they are.
 TEST(OnWindows, StartSetsTheProcessModes) {
-  RealRun r;
   AsWindows w;
-  struct : EnvWrapper {
-    Text CommandLine() override { return L"morvenit.exe"; }
-  } env;
   const UINT before = ::SetErrorMode(SEM_NOGPFAULTERRORBOX);
-  UINT at_start = 0;
-  Main(env, r.window, [&] { at_start = ::GetErrorMode(); });
-  ::SetErrorMode(before);
-  EXPECT_EQ(at_start, UINT{SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS});
-  EXPECT_EQ(w.placeholder_modes, std::vector<int>{2});
+  Env::Default().PrepareProcess();
+  EXPECT_EQ(::SetErrorMode(before), UINT{SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS});
+  EXPECT_EQ(w.placeholder_mode, 2);
 }
 
 // Renames go through the folder held open, to a bare name, and never over another file.
