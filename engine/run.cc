@@ -60,7 +60,9 @@ Text Reason(int32_t number, const Text& description) {
       return L"more than one name (hard links)";
     case kFailStoredElsewhere:
       return L"data kept elsewhere or in a special way (online-only cloud files, deduplicated or "
-             L"compressed files)";
+             L"archived files)";
+    case kFailCompressed:
+      return L"data kept compressed, which an overwrite cannot reach";
     case kFailUnreachableName:
       return L"a name that no Windows program can open (forbidden by Windows, or not UTF-8 on "
              L"Linux)";

@@ -70,13 +70,19 @@ void BeginWriting(Engine& run, OpenFile& file) {
   }
 }
 
-// What a file shown as a reparse point is: a link (a name for something elsewhere, not ours to
-// touch), or a file whose data an overwrite may not reach, unless the system keeps it all here.
-enum class Reparse { kNone, kLink, kDataElsewhere };
+// What a file shown as a reparse point or compressed is: a link (a name for something elsewhere,
+// not ours to touch), a file kept compressed (NTFS's or WOF's, which no overwrite reaches alike),
+// or a file whose data an overwrite may not reach, unless the system keeps it all here.
+enum class Reparse { kNone, kLink, kCompressed, kDataElsewhere };
 
 Reparse ReparseKind(uint32_t attributes, uint32_t tag) {
-  if (!(attributes & kAttrReparsePoint) || KeepsDataHere(attributes, tag)) return Reparse::kNone;
-  return IsNameSurrogate(tag) ? Reparse::kLink : Reparse::kDataElsewhere;
+  const bool reparse = attributes & kAttrReparsePoint;
+  if (reparse && IsNameSurrogate(tag)) return Reparse::kLink;
+  if ((attributes & kAttrCompressed) || (reparse && tag == kReparseTagWof)) {
+    return Reparse::kCompressed;
+  }
+  if (!reparse || KeepsDataHere(attributes, tag)) return Reparse::kNone;
+  return Reparse::kDataElsewhere;
 }
 
 // Gives a file that stays the attributes it had, and closes it; errors change nothing now.
@@ -170,6 +176,8 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
         if (!walked) throw StoredElsewhere();
         Leave(*file, info, false);
         return;
+      case Reparse::kCompressed:
+        throw KeptCompressed();
       case Reparse::kDataElsewhere:
         throw StoredElsewhere();
     }
@@ -217,6 +225,8 @@ void ShredFile(Engine& run, const Text& path, Folder& folder, const FolderEntry&
         return folder.OpenFileEntry(entry);
       case Reparse::kLink:
         return nullptr;
+      case Reparse::kCompressed:
+        throw KeptCompressed();
       case Reparse::kDataElsewhere:
         break;
     }

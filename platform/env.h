@@ -26,6 +26,7 @@ inline constexpr uint32_t kAttrDirectory = 0x10;
 inline constexpr uint32_t kAttrArchive = 0x20;
 inline constexpr uint32_t kAttrNormal = 0x80;
 inline constexpr uint32_t kAttrReparsePoint = 0x400;
+inline constexpr uint32_t kAttrCompressed = 0x800;
 inline constexpr uint32_t kAttrOffline = 0x1000;
 inline constexpr uint32_t kAttrRecallOnOpen = 0x40000;
 inline constexpr uint32_t kAttrRecallOnDataAccess = 0x400000;
@@ -60,6 +61,7 @@ inline constexpr int32_t kFailNotDeleted = 1005;
 inline constexpr int32_t kFailNotData = 1006;
 inline constexpr int32_t kFailTooDeep = 1007;
 inline constexpr int32_t kFailKeepsGrowing = 1008;
+inline constexpr int32_t kFailCompressed = 1009;
 inline constexpr int32_t kFailVanished = 1015;
 
 inline bool IsRefusal(const Failure& failure) {
@@ -74,8 +76,17 @@ inline Failure ManyNames(uint32_t names) {
 inline Failure StoredElsewhere() {
   return {kFailStoredElsewhere,
           L"The system keeps this file's data elsewhere or in a special way (an online-only cloud "
-          L"file, a deduplicated or compressed file). Overwriting it in place may not reach that "
+          L"file, a deduplicated or archived file). Overwriting it in place may not reach that "
           L"data, so it was left as it was."};
+}
+// NTFS compression, and Windows' own (WOF, as `compact /exe` leaves it): the pattern, compressed,
+// lands in new clusters and frees the old ones without overwriting them.
+inline Failure KeptCompressed() {
+  return {kFailCompressed,
+          L"The system keeps this file compressed: an overwrite would be stored in new places on "
+          L"the disk and leave the old data where it is, so it was left as it was. Uncompress "
+          L"it (compact /u, and compact /u /exe), remove it again, then overwrite the drive's free "
+          L"space (cipher /w)."};
 }
 inline Failure UnreachableName() {
   return {kFailUnreachableName,
@@ -200,6 +211,10 @@ struct FolderEntry {
   // not fit in 64 bits (ReFS) the whole 128-bit one: what the entry opened must prove to be.
   uint64_t id = 0;
   std::array<uint8_t, 16> long_id{};
+  // Its times (creation, last write, change; Windows' 100 ns units) and length as the listing
+  // gives them, where it gives no number at all: what the entry opened must show instead.
+  std::array<int64_t, 3> times{};
+  uint64_t length = 0;
 };
 
 // A folder held open while it is walked, so that its entries are reached through it and never
@@ -227,12 +242,12 @@ inline bool IsNameSurrogate(uint32_t reparse_tag) { return (reparse_tag & 0x2000
 inline constexpr uint32_t kReparseTagSymlink = 0xA000000C;
 inline constexpr uint32_t kReparseTagCloud = 0x9000001A;  // and 0x9000101A..0x9000F01A
 inline constexpr uint32_t kReparseTagDedup = 0x80000013;
+inline constexpr uint32_t kReparseTagWof = 0x80000017;
 
 // Whether a file that is a reparse point of kind `tag` (and not a link) has all its data here,
 // where an overwrite through the system reaches it: a cloud file whose data is on the disk (a
 // OneDrive file "always kept on this device", or one opened lately). Anything else keeps its data
-// elsewhere or in a special way: an online-only cloud file, a deduplicated, compressed (WOF) or
-// archived (HSM) one.
+// elsewhere or in a special way: an online-only cloud file, a deduplicated or archived (HSM) one.
 inline bool KeepsDataHere(uint32_t attributes, uint32_t tag) {
   const bool cloud = (tag & 0xFFFF0FFFu) == kReparseTagCloud;
   return cloud && !(attributes & (kAttrOffline | kAttrRecallOnOpen | kAttrRecallOnDataAccess));
@@ -245,6 +260,10 @@ class Env {
   // Returns the environment of the platform the program was built for. Never fails.
   static Env& Default();
 
+  // Puts the process in the modes the program relies on, before anything else: on Windows no box
+  // of the system's own for a drive that is not ready, and cloud placeholders seen as they are.
+  // Never fails; does nothing where the platform needs nothing.
+  virtual void PrepareProcess() {}
   // Returns the folder of the program's executable, without a trailing separator unless it is a
   // root. Never fails.
   virtual Text ProgramFolder() = 0;

@@ -50,6 +50,16 @@ std::pair<Text, Text> SplitLast(const Text& path) {
 
 class WindowsEnv : public Env {
  public:
+  void PrepareProcess() override {
+    // A stick pulled out or a card reader with no card fails the call that reached it, which the
+    // program reports, instead of Windows asking for the disk in a box of its own.
+    ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS);
+    // Windows may show a process a cloud placeholder as a plain file: an online-only file must be
+    // seen as one, or it would be fetched, overwritten and deleted in the cloud.
+    constexpr CHAR kExposePlaceholders = 2;  // PHCM_EXPOSE_PLACEHOLDERS
+    if (Nt().SetPlaceholderMode) Nt().SetPlaceholderMode(kExposePlaceholders);
+  }
+
   Text ProgramFolder() override {
     Text path(MAX_PATH, L'\0');
     for (;;) {

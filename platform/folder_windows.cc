@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <iterator>
 #include <memory>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -17,6 +18,21 @@ namespace {
 constexpr NTSTATUS kStatusNoSuchFile = static_cast<NTSTATUS>(0xC000000F);
 constexpr NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006);
 
+// Whether a listing failed with `status` because the file system knows no listing of its kind:
+// [MS-FSA]'s answer for a class it does not define (Windows before 8, FAT), WinFsp's for any it
+// does not serve, and what file servers and other drivers answer instead.
+bool KnowsNoSuchListing(NTSTATUS status) {
+  constexpr NTSTATUS kRefusals[] = {
+      static_cast<NTSTATUS>(0xC0000003),  // STATUS_INVALID_INFO_CLASS
+      static_cast<NTSTATUS>(0xC0000002),  // STATUS_NOT_IMPLEMENTED
+      static_cast<NTSTATUS>(0xC000000D),  // STATUS_INVALID_PARAMETER
+      static_cast<NTSTATUS>(0xC0000010),  // STATUS_INVALID_DEVICE_REQUEST
+      static_cast<NTSTATUS>(0xC00000BB),  // STATUS_NOT_SUPPORTED
+      static_cast<NTSTATUS>(0xC0000148),  // STATUS_INVALID_LEVEL
+  };
+  return std::find(std::begin(kRefusals), std::end(kRefusals), status) != std::end(kRefusals);
+}
+
 class WindowsFolder : public Folder {
  public:
   // As NewWindowsFolder.
@@ -25,8 +41,9 @@ class WindowsFolder : public Folder {
 
   std::vector<FolderEntry> List() override {
     std::vector<FolderEntry> entries;
-    bool long_ids = false;
-    ForEachRecord<FILE_ID_BOTH_DIR_INFO>(
+    // The entries the listing gives no number, by name.
+    std::unordered_map<Text, size_t> unnumbered;
+    NTSTATUS status = ForEachRecord<FILE_ID_BOTH_DIR_INFO>(
         kFileIdBothDirectoryInformation, [&](const FILE_ID_BOTH_DIR_INFO& record) {
           FolderEntry entry;
           entry.name.assign(record.FileName, record.FileNameLength / sizeof(wchar_t));
@@ -40,22 +57,26 @@ class WindowsFolder : public Folder {
             if (Nt().under_wine && entry.reparse_tag == 0) entry.reparse_tag = kReparseTagSymlink;
           }
           entry.id = static_cast<uint64_t>(record.FileId.QuadPart);
-          if (Missing(entry.id)) long_ids = true;
+          entry.times = {record.CreationTime.QuadPart, record.LastWriteTime.QuadPart,
+                         record.ChangeTime.QuadPart};
+          entry.length = static_cast<uint64_t>(record.EndOfFile.QuadPart);
+          if (Missing(entry.id)) unnumbered.emplace(entry.name, entries.size());
           entries.push_back(std::move(entry));
         });
-    if (long_ids) {
-      // ReFS numbers its files in 128 bits; where the short number is missing, the long one.
-      ForEachRecord<FILE_ID_EXTD_DIR_INFO>(
-          kFileIdExtdDirectoryInformation, [&](const FILE_ID_EXTD_DIR_INFO& record) {
-            const Text name(record.FileName, record.FileNameLength / sizeof(wchar_t));
-            for (FolderEntry& entry : entries) {
-              if (entry.name == name && Missing(entry.id)) {
-                std::copy(std::begin(record.FileId.Identifier), std::end(record.FileId.Identifier),
-                          entry.long_id.begin());
-              }
-            }
-          });
-    }
+    if (status < 0) throw FromStatus(status);
+    if (unnumbered.empty()) return entries;
+    // ReFS numbers its files in 128 bits; where the short number is missing, the long one. A file
+    // system that numbers nothing knows no such listing (WinFsp's drives: vaults, cloud and SSH
+    // drives, whose numbers may all be 0): its entries are proved by their times and length.
+    status = ForEachRecord<FILE_ID_EXTD_DIR_INFO>(
+        kFileIdExtdDirectoryInformation, [&](const FILE_ID_EXTD_DIR_INFO& record) {
+          const auto found =
+              unnumbered.find(Text(record.FileName, record.FileNameLength / sizeof(wchar_t)));
+          if (found == unnumbered.end()) return;
+          std::copy(std::begin(record.FileId.Identifier), std::end(record.FileId.Identifier),
+                    entries[found->second].long_id.begin());
+        });
+    if (status < 0 && !KnowsNoSuchListing(status)) throw FromStatus(status);
     return entries;
   }
 
@@ -97,10 +118,11 @@ class WindowsFolder : public Folder {
   }
 
  private:
-  // Calls `each` for every record of the folder's listing of kind `info_class`. An empty drive
-  // root lists nothing at all: it has no "." and "..".
+  // Calls `each` for every record of the folder's listing of kind `info_class`; returns the status
+  // of a query that failed, after the records before it. An empty drive root lists nothing at
+  // all: it has no "." and "..".
   template <typename Record, typename Each>
-  void ForEachRecord(ULONG info_class, Each each) {
+  NTSTATUS ForEachRecord(ULONG info_class, Each each) {
     std::vector<LONGLONG> buffer(64 * 1024 / sizeof(LONGLONG));  // whole records, aligned
     for (BOOLEAN restart = TRUE;; restart = FALSE) {
       IO_STATUS_BLOCK io;
@@ -108,8 +130,8 @@ class WindowsFolder : public Folder {
           Nt().QueryDirectoryFile(handle_->get(), nullptr, nullptr, nullptr, &io, buffer.data(),
                                   static_cast<ULONG>(buffer.size() * sizeof(LONGLONG)), info_class,
                                   FALSE, nullptr, restart);
-      if (status == kStatusNoMoreFiles || (restart && status == kStatusNoSuchFile)) return;
-      if (status < 0) throw FromStatus(status);
+      if (status == kStatusNoMoreFiles || (restart && status == kStatusNoSuchFile)) return 0;
+      if (status < 0) return status;
       for (const char* at = reinterpret_cast<const char*>(buffer.data());;) {
         const auto* record = reinterpret_cast<const Record*>(at);
         each(*record);

@@ -21,6 +21,7 @@ NtCalls& Calls() {
     Find(ntdll, "NtQueryVolumeInformationFile", found.QueryVolumeInformationFile);
     Find(ntdll, "NtQueryFullAttributesFile", found.QueryFullAttributesFile);
     Find(ntdll, "RtlNtStatusToDosError", found.StatusToDosError);
+    Find(ntdll, "RtlSetProcessPlaceholderCompatibilityMode", found.SetPlaceholderMode);
 #ifdef MORVENIT_TEST_AS_WINDOWS
     // A build for the tests only, which takes Wine for Windows.
     found.under_wine = false;

@@ -1,7 +1,8 @@
 // The handful of system calls through which files and folders are opened, looked at, listed and
-// renamed, taken from ntdll once, with whether ntdll is Wine's. A release build only reads them;
-// the tests under Wine build in a way to put answers of Windows' own file systems in their place
-// (FAT, cloud files, named streams, short names), answers that Wine never gives.
+// renamed, and the process sees cloud placeholders as they are, taken from ntdll once, with
+// whether ntdll is Wine's. A release build only reads them; the tests under Wine build in a way
+// to put answers of Windows' own file systems in their place (FAT, cloud files, named streams,
+// short names), answers that Wine never gives.
 #ifndef MORVENIT_PLATFORM_NT_CALLS_H_
 #define MORVENIT_PLATFORM_NT_CALLS_H_
 
@@ -43,6 +44,9 @@ struct NtCalls {
   // A file's times, length and attributes by its path, without opening it.
   NTSTATUS(NTAPI* QueryFullAttributesFile)(OBJECT_ATTRIBUTES* attributes, void* out);
   ULONG(NTAPI* StatusToDosError)(NTSTATUS status);
+  // Sets whether the process sees cloud placeholders as such; returns the mode before, negative on
+  // error. Null where ntdll has none (before Windows 10 1803; Wine).
+  CHAR(NTAPI* SetPlaceholderMode)(CHAR mode);
   // ntdll is Wine's (it exports wine_get_version): what Windows does by the handle, Wine does by
   // the path the handle was opened by.
   bool under_wine;

@@ -33,8 +33,16 @@ bool IsListedEntry(HANDLE handle, const FolderEntry& entry) {
     const auto id = MustQuery<FILE_ID_INFO>(handle, kFileIdInformation);
     return std::equal(entry.long_id.begin(), entry.long_id.end(), id.FileId.Identifier);
   }
-  // A listing that numbers nothing leaves only the open that follows no link.
-  return true;
+  // A listing that numbers nothing (WinFsp's drives): the times it gave, which no program sets all
+  // of (the change time least of all), and a file's length.
+  const auto basic = MustQuery<FILE_BASIC_INFO>(handle, kFileBasicInformation);
+  const std::array<int64_t, 3> times = {basic.CreationTime.QuadPart, basic.LastWriteTime.QuadPart,
+                                        basic.ChangeTime.QuadPart};
+  if (times != entry.times) return false;
+  return (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+         static_cast<uint64_t>(
+             MustQuery<FILE_STANDARD_INFO>(handle, kFileStandardInformation).EndOfFile.QuadPart) ==
+             entry.length;
 }
 
 // Whether Windows forbids `name` in a file name. Wine alone lets a ":" through: Wine 8 keeps no

@@ -34,6 +34,7 @@ class EnvWrapper : public Env {
  public:
   explicit EnvWrapper(Env& target = Env::Default()) : target_(target) {}
 
+  void PrepareProcess() override { target_.PrepareProcess(); }
   Text ProgramFolder() override { return target_.ProgramFolder(); }
   Text CommandLine() override { return target_.CommandLine(); }
   uint32_t GetAttributes(const Text& p) override { return target_.GetAttributes(p); }
@@ -145,6 +146,7 @@ class FakeEnv : public Env {
   Text current_folder;
   std::vector<std::pair<Text, Text>> messages;  // (text, title) of every message box
 
+  void PrepareProcess() override { Log("prepare"); }
   Text ProgramFolder() override { return program_folder; }
   Text CommandLine() override { return command_line; }
   uint32_t GetAttributes(const Text& path) override;

@@ -137,14 +137,14 @@ TEST(ProcessItems, ARunThatLeftFilesSaysHowManyWhyAndWhichUnlessItWasCancelled) 
       L"\n1 file, 1 folder: in use by another program, or access refused"
       L"\n2 files: more than one name (hard links)"
       L"\n1 file: data kept elsewhere or in a special way (online-only cloud files, deduplicated "
-      L"or compressed files)"
+      L"or archived files)"
       L"\n1 file: kept growing while another program added to them"
       L"\n1 folder: moved or removed during the run; its files were not reached";
   const Text list =
       L"Denied:\n    C:\\D\\denied\nNot ready:\n    C:\\D\\bad flush\nIn use by another program, "
       L"or access refused:\n    C:\\D\\held\n    C:\\D\\locked\\\nMore than one name (hard "
       L"links):\n    C:\\D\\many 1\n    C:\\D\\many 2\nData kept elsewhere or in a special way "
-      L"(online-only cloud files, deduplicated or compressed files):\n    C:\\D\\cloud\nKept "
+      L"(online-only cloud files, deduplicated or archived files):\n    C:\\D\\cloud\nKept "
       L"growing while another program added to them:\n    C:\\D\\growing\nMoved or removed "
       L"during the run; its files were not reached:\n    C:\\D\\moved\\\n";
   enum class End { kFinished, kCancelledDuringTheWalk, kCancelledAtTheClose };
@@ -229,7 +229,7 @@ TEST(Main, EmptyCommandLineShowsOnlyTheInformationWindow) {
   int splashes = 0;
   EXPECT_EQ(Main(f.env, f.window, [&] { ++splashes; }), kExitDone);
   EXPECT_EQ(splashes, 1);
-  EXPECT_TRUE(f.log.empty()) << "the engine never runs";
+  EXPECT_EQ(f.log, EventLog{"prepare"}) << "the process's modes set, and the engine never runs";
 }
 
 TEST(Main, AFailingInformationWindowEndsWithTheMessageBox) {
