@@ -91,9 +91,11 @@ void Leave(OpenFile& file, const FileInfo& original, bool cleared) {
   }
 }
 
-// The failure path after the file display already shows the file.
-void ReportShown(Engine& run, const Failure& failure, Item item = Item::kFile) {
-  if (failure.number != kFailFileNotFound) {
+// The failure path after the file display already shows the file, `path`.
+void ReportShown(Engine& run, const Failure& failure, Item item = Item::kFile,
+                 const Text& path = Text()) {
+  // A walked file not found is gone; a named one may be mistyped, and was never touched.
+  if (failure.number != kFailFileNotFound || item == Item::kNamed) {
     LeftFor& left = run.left[failure.number];
     ++(item == Item::kFolder ? left.folders : left.files);
     if (left.description.empty()) left.description = failure.description;
@@ -102,6 +104,12 @@ void ReportShown(Engine& run, const Failure& failure, Item item = Item::kFile) {
   run.status_lingers = false;
   if (failure.number == kFailFileNotFound) {
     run.frmMain.SetLabel2(L"File not found");
+    // The box names what was given: the file display shows only the path's tail.
+    if (item == Item::kNamed) {
+      run.env.ShowMessage(
+          failure.description + L"\n\n" + (path.empty() ? L"(an empty name)" : path),
+          std::to_wstring(failure.number));
+    }
   } else if (failure.number == kFailAccess) {
     run.frmMain.SetLabel2(L"Processing folder");
   } else {
@@ -125,6 +133,9 @@ void Settle(Engine& run, size_t keep) {
         Leave(*done->file, done->original, done->cleared);
         done->file.reset();
         ReportFailure(run, done->path, *done->failure);
+      } else {
+        // Gone: its number may be given to a new file.
+        run.met.erase(done->original.number);
       }
       continue;
     }
@@ -157,6 +168,12 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
     file = open();
     if (!file) return;
     info = file->Info();
+    // Met before in this run (named, and inside a named folder too): written already, or left and
+    // reported. Where the system gives no number, a file in hand shows as held by another program.
+    if (info.number.known() && !run.met.insert(info.number).second) {
+      Leave(*file, info, false);
+      return;
+    }
     // As the open file shows it: a listing may be old by now (a cloud file freed meanwhile).
     switch (ReparseKind(info.attributes, info.reparse_tag)) {
       case Reparse::kNone:
@@ -192,6 +209,7 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
     ReportShown(run, failure);
     return;
   }
+  run.written.insert(info.number.id);
   run.in_flight.Add(
       {path, std::move(file), pattern_end, std::move(streams), info, cleared, std::nullopt});
 }
@@ -204,12 +222,24 @@ void ShredFile(Engine& run, Text path) {
   Shred(run, shown, false, [&] { return run.env.OpenNamedFile(path); });
 }
 
+void ShredFile(Engine& run, const Text& path, std::unique_ptr<OpenFile> named) {
+  Shred(run, path, false, [&] { return std::move(named); });
+}
+
 void ShredFile(Engine& run, const Text& path, Folder& folder, const FolderEntry& entry) {
   Shred(run, path, true, [&]() -> std::unique_ptr<OpenFile> {
     // As the listing shows it: an online-only file is never opened, which could fetch its data.
     switch (ReparseKind(entry.attributes, entry.reparse_tag)) {
       case Reparse::kNone:
-        return folder.OpenFileEntry(entry);
+        try {
+          return folder.OpenFileEntry(entry);
+        } catch (const Failure& failure) {
+          // Listed, then deleted by this run before the walk reached it: nothing to say.
+          if (failure.number == kFailFileNotFound && entry.id != 0 && run.written.count(entry.id)) {
+            return nullptr;
+          }
+          throw;
+        }
       case Reparse::kLink:
         return nullptr;
       case Reparse::kDataElsewhere:
@@ -235,7 +265,7 @@ void FinishInFlight(Engine& run) {
 
 void ReportFailure(Engine& run, const Text& path, const Failure& failure, Item item) {
   run.frmMain.SetText1(FileDisplay(path));
-  ReportShown(run, failure, item);
+  ReportShown(run, failure, item, path);
 }
 
 }  // namespace morvenit

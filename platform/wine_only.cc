@@ -30,19 +30,22 @@ NTSTATUS LookAlongPath(const Text& path, NetworkOpenInfo& there) {
   return Nt().QueryFullAttributesFile(&attributes, &there);
 }
 
-// Whether the path's folder part leads to the folder held open: the same times, seen along the
-// path and through the handle.
+// Whether the path's folder part leads to the folder held open.
 bool PathLeadsToFolder(const Text& unix_path, HANDLE folder) {
+  return FolderStillAt(unix_path.substr(0, unix_path.rfind(L'\\')), folder);
+}
+
+}  // namespace
+
+bool FolderStillAt(const Text& object_path, HANDLE folder) {
   NetworkOpenInfo there;
-  if (LookAlongPath(unix_path.substr(0, unix_path.rfind(L'\\')), there) < 0) return false;
+  if (LookAlongPath(object_path, there) < 0) return false;
   FILE_BASIC_INFO seen;
   if (Query(folder, kFileBasicInformation, seen) < 0) return false;
   return there.ChangeTime.QuadPart == seen.ChangeTime.QuadPart &&
          there.LastWriteTime.QuadPart == seen.LastWriteTime.QuadPart &&
          there.CreationTime.QuadPart == seen.CreationTime.QuadPart;
 }
-
-}  // namespace
 
 Text UnixNtPath(const Text& path) {
   using ToUnix = NTSTATUS(CDECL*)(const OBJECT_ATTRIBUTES*, char*, ULONG*, UINT);
@@ -82,9 +85,10 @@ Text ObjectPath(HANDLE handle) {
   return Text(unicode->Buffer, unicode->Length / sizeof(wchar_t));
 }
 
-bool IsEntryOf(Text folder, HANDLE handle, const Text& name) {
+bool IsEntryOf(Text folder, HANDLE handle, const Text& name, Text* object_path) {
   if (folder.back() != L'\\') folder += L'\\';
   const Text mine = ObjectPath(handle);
+  if (object_path) *object_path = mine;
   if (mine == folder + name) return true;
   // Wine's names drop a name's trailing dots and spaces.
   const size_t kept = name.find_last_not_of(L". ");
