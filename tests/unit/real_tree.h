@@ -16,6 +16,9 @@
 #include <vector>
 
 #include "tests/fakes/fake_env.h"
+#ifdef _WIN32
+#include "platform/win32.h"
+#endif
 
 namespace morvenit {
 
@@ -104,6 +107,49 @@ class TempTree {
   fs::path root_;
 };
 
+// Wine's own name for a path in Linux's terms, where the program runs under Wine; else empty.
+inline std::string UnderWine(const fs::path& path) {
+#ifdef _WIN32
+  using ToUnix = char*(CDECL*)(LPCWSTR);
+  static const auto to_unix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (char* unix_path = to_unix ? to_unix(path.wstring().c_str()) : nullptr) {
+    const std::string out = unix_path;
+    ::HeapFree(::GetProcessHeap(), 0, unix_path);
+    return out;
+  }
+#endif
+  (void)path;
+  return std::string();
+}
+
+// Makes `link` a symbolic link to `target`, as another program would; false where none can be
+// made. Wine makes no Linux link (it reports one made and makes nothing): Linux's ln does.
+inline bool MakeLink(const fs::path& target, const fs::path& link) {
+  const std::string unix_target = UnderWine(target), unix_link = UnderWine(link);
+  if (unix_link.empty()) {
+    std::error_code error;
+    fs::create_symlink(target, link, error);
+    return !error;
+  }
+#ifdef _WIN32
+  // Wine starts a Linux program as it is.
+  std::wstring line = L"ln -s \"" + fs::path(unix_target).wstring() + L"\" \"" +
+                      fs::path(unix_link).wstring() + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessW(L"/bin/ln", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+    return false;
+  }
+  ::WaitForSingleObject(process.hProcess, INFINITE);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+#endif
+  return fs::exists(fs::symlink_status(link));
+}
+
 inline std::string ReadAll(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
@@ -137,6 +183,10 @@ class RecordingEnv : public EnvWrapper {
   // Called with a subfolder's path just before the engine enters it through its parent, after
   // the parent was listed: where a test plays the hostile program that swaps it for a link.
   std::function<void(const Text& path)> before_enter;
+  // The same just before a named item is opened, and before a file opened already is opened
+  // again for writing.
+  std::function<void(const Text& path)> before_named;
+  std::function<void(const Text& path)> before_writing;
 
   // The paths given to `op`, in order.
   std::vector<Text> Paths(const std::string& op) const {
@@ -158,6 +208,7 @@ class RecordingEnv : public EnvWrapper {
   }
   std::unique_ptr<OpenFile> OpenNamedFile(const Text& path) override;
   std::unique_ptr<Folder> OpenNamedFolder(const Text& path) override;
+  Named OpenNamed(const Text& path) override;
   void SetCurrentFolder(const Text& folder) override {
     Record("current", folder);
     EnvWrapper::SetCurrentFolder(folder);
@@ -174,6 +225,10 @@ class RecordingFile : public OpenFileWrapper {
  public:
   RecordingFile(RecordingEnv* env, Text path, std::unique_ptr<OpenFile> real)
       : OpenFileWrapper(std::move(real)), env_(env), path_(std::move(path)) {}
+  void BeginWriting() override {
+    if (env_->before_writing) env_->before_writing(path_);
+    OpenFileWrapper::BeginWriting();
+  }
   void Delete() override {
     env_->Record("remove", path_);
     OpenFileWrapper::Delete();
@@ -225,6 +280,17 @@ inline std::unique_ptr<OpenFile> RecordingEnv::OpenNamedFile(const Text& path) {
 inline std::unique_ptr<Folder> RecordingEnv::OpenNamedFolder(const Text& path) {
   Record("enter", path);
   return std::make_unique<RecordingFolder>(this, path, EnvWrapper::OpenNamedFolder(path));
+}
+
+inline Env::Named RecordingEnv::OpenNamed(const Text& path) {
+  if (before_named) before_named(path);
+  Named named = EnvWrapper::OpenNamed(path);
+  Record(named.file ? "open" : "enter", path);
+  if (named.file) named.file = std::make_unique<RecordingFile>(this, path, std::move(named.file));
+  if (named.folder) {
+    named.folder = std::make_unique<RecordingFolder>(this, path, std::move(named.folder));
+  }
+  return named;
 }
 
 // An engine over the real file system, with a fresh tree and a progress window that records.

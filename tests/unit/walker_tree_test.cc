@@ -174,5 +174,91 @@ TEST(WalkRealTree, TreeDeeperThanTheClassicLimitIsEmptied) {
   }
 }
 
+// What was named is what is reached, from the moment it is met. Another program swaps a named item
+// for a link to an outside file of the same name at the worst moment (after the named folder was
+// met, between a named file's two opens); names lead nowhere, to a device, or to a file already in
+// hand. Nothing outside changes, and every refusal is told: under Wine, which opens by path, the
+// swapped folder is reported; elsewhere it is walked through the handle held.
+TEST(WalkRealTree, NamedItemsArePinnedWhenTheyAreMet) {
+  const bool wine = !UnderWine(fs::temp_directory_path()).empty();
+  struct Case {
+    const char* what;
+    std::vector<std::string> files, items;  // "dev": every device name below
+    std::string hook, swapped;              // "named x" or "writing x": `swapped` made a link
+    std::vector<std::string> boxes;         // each box's beginning, "title: text"
+    std::set<fs::path> left;
+  } cases[] = {
+      {"a named folder swapped after it was met",
+       {"D/a", "f"},
+       {"D", "f"},
+       "named f",
+       "D",
+       wine ? std::vector<std::string>{"1004", "Morvenit: 1 folder"} : std::vector<std::string>{},
+       wine ? std::set<fs::path>{"D", "D.moved/a"} : std::set<fs::path>{"D"}},
+      {"a named file swapped between its two opens",
+       {"f"},
+       {"f"},
+       "writing f",
+       "f",
+       {"1004", "Morvenit: 1 file"},
+       {"f", "f.moved"}},
+      {"a missing item between two others",
+       {"f", "g"},
+       {"f", "missing", "g"},
+       "",
+       "",
+       {"53: File not found", "Morvenit: 1 file was not removed"},
+       {}},
+      {"a file named and inside a named folder", {"D/a"}, {"D/a", "D"}, "", "", {}, {}},
+      {"devices", {"f"}, {"dev", "f"}, "", "", {"1010", "Morvenit"}, {}},
+  };
+#ifdef _WIN32
+  const std::vector<Text> devices = {L"NUL", L"NUL.txt", L"\\\\.\\NUL",
+                                     L"\\\\?\\GLOBALROOT\\Device\\Null"};
+#else
+  const std::vector<Text> devices = {L"/dev/null"};
+#endif
+  for (const Case& c : cases) {
+    RealRun r;
+    TempTree outside;
+    for (const std::string& file : c.files) {
+      r.tree.File(file, file);
+      outside.File(fs::path(file).filename(), "outside");
+    }
+    ArgumentList items;
+    for (const std::string& item : c.items) {
+      if (item == "dev") items.insert(items.end(), devices.begin(), devices.end());
+      if (item != "dev") items.push_back(ToText(r.tree.root() / item));
+    }
+    enum { kWaiting, kSwapped, kNoLinks } swap = c.swapped.empty() ? kSwapped : kWaiting;
+    const auto hook = [&](const std::string& when, const Text& path) {
+      if (swap != kWaiting || when + " " + ToPath(path).filename().string() != c.hook) return;
+      const fs::path named = r.tree.root() / c.swapped;
+      fs::rename(named, named.string() + ".moved");
+      const fs::path target = outside.root() / (c.swapped == "D" ? "" : c.swapped);
+      swap = MakeLink(target.lexically_normal(), named) ? kSwapped : kNoLinks;
+    };
+    r.env.before_named = [&](const Text& path) { hook("named", path); };
+    r.env.before_writing = [&](const Text& path) { hook("writing", path); };
+
+    ProcessItems(r.run, items);
+
+    if (swap == kNoLinks) continue;  // this system makes no links
+    EXPECT_EQ(swap, kSwapped) << c.what;
+    for (const fs::path& file : Take(outside.root()).files) {
+      EXPECT_EQ(ReadAll(outside.root() / file), "outside") << c.what;
+    }
+    EXPECT_EQ(Take(r.tree.root()).files, c.left) << c.what;
+    ASSERT_EQ(r.env.messages.size(), c.boxes.size()) << c.what;
+    for (size_t i = 0; i < c.boxes.size(); ++i) {
+      EXPECT_EQ(Narrow(r.env.messages[i]).rfind(c.boxes[i], 0), 0u) << c.what;
+    }
+    // A name that leads nowhere is named in its box.
+    if (!c.boxes.empty() && c.boxes[0].rfind("53", 0) == 0) {
+      EXPECT_NE(r.env.messages[0].find(items[1]), Text::npos);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace morvenit
