@@ -30,7 +30,7 @@ class WindowsFolder : public Folder {
     // opened elsewhere.
     if (Nt().under_wine) {
       object_path_ = ObjectPath(handle_->get());
-      if (!FolderStillAt(object_path_, handle_->get())) throw Changed();
+      if (FolderMovedFrom(object_path_, handle_->get())) throw Changed();
     }
     std::vector<FolderEntry> entries;
     bool long_ids = false;

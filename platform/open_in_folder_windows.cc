@@ -239,7 +239,7 @@ ScopedHandle OpenEntry(HANDLE folder, Text& folder_path, const FolderEntry& entr
       if (!IsEntryOf(folder_path, handle.get(), entry.name, object_path)) {
         // Wine takes the name of what it opened along the path at that moment: a link's
         // target's, or, while a folder on the path was swapped, another file's.
-        if (!FolderStillAt(folder_path, folder)) throw Changed();
+        if (FolderMovedFrom(folder_path, folder)) throw Changed();
         if (NamedByItsObjectPath(handle.get())) return ScopedHandle();
         throw Changed();
       }

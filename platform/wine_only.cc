@@ -30,21 +30,33 @@ NTSTATUS LookAlongPath(const Text& path, NetworkOpenInfo& there) {
   return Nt().QueryFullAttributesFile(&attributes, &there);
 }
 
+// Where a path leads, against a folder held open: to it, elsewhere, or nobody can tell.
+enum class Along { kHere, kElsewhere, kUnknown };
+
+Along FolderAlong(const Text& path, HANDLE folder) {
+  NetworkOpenInfo there;
+  const NTSTATUS status = LookAlongPath(path, there);
+  if (status == static_cast<NTSTATUS>(0xC0000034) || status == static_cast<NTSTATUS>(0xC000003A)) {
+    return Along::kElsewhere;  // nothing by that name, or on that path, any more
+  }
+  FILE_BASIC_INFO seen;
+  if (status < 0 || Query(folder, kFileBasicInformation, seen) < 0) return Along::kUnknown;
+  return there.ChangeTime.QuadPart == seen.ChangeTime.QuadPart &&
+                 there.LastWriteTime.QuadPart == seen.LastWriteTime.QuadPart &&
+                 there.CreationTime.QuadPart == seen.CreationTime.QuadPart
+             ? Along::kHere
+             : Along::kElsewhere;
+}
+
 // Whether the path's folder part leads to the folder held open.
 bool PathLeadsToFolder(const Text& unix_path, HANDLE folder) {
-  return FolderStillAt(unix_path.substr(0, unix_path.rfind(L'\\')), folder);
+  return FolderAlong(unix_path.substr(0, unix_path.rfind(L'\\')), folder) == Along::kHere;
 }
 
 }  // namespace
 
-bool FolderStillAt(const Text& object_path, HANDLE folder) {
-  NetworkOpenInfo there;
-  if (LookAlongPath(object_path, there) < 0) return false;
-  FILE_BASIC_INFO seen;
-  if (Query(folder, kFileBasicInformation, seen) < 0) return false;
-  return there.ChangeTime.QuadPart == seen.ChangeTime.QuadPart &&
-         there.LastWriteTime.QuadPart == seen.LastWriteTime.QuadPart &&
-         there.CreationTime.QuadPart == seen.CreationTime.QuadPart;
+bool FolderMovedFrom(const Text& object_path, HANDLE folder) {
+  return FolderAlong(object_path, folder) == Along::kElsewhere;
 }
 
 Text UnixNtPath(const Text& path) {

@@ -45,10 +45,11 @@ Text ObjectPath(HANDLE handle);
 // object path goes to `object_path`, where given.
 bool IsEntryOf(Text folder, HANDLE handle, const Text& name, Text* object_path = nullptr);
 
-// Whether `object_path` still leads to the folder open as `folder`: the same times, seen along the
-// path and through the handle. Wine opens whatever is inside a folder along the path it opened
-// the folder by, so a folder swapped for a link since would have it all opened elsewhere.
-bool FolderStillAt(const Text& object_path, HANDLE folder);
+// Whether `object_path` leads somewhere else than to the folder open as `folder` (other times,
+// seen along the path and through the handle), or nowhere. Wine opens whatever is inside a folder
+// along the path it opened the folder by, so a folder swapped for a link since would have it all
+// opened elsewhere. A path too long for Wine to follow tells nothing: false.
+bool FolderMovedFrom(const Text& object_path, HANDLE folder);
 
 // Whether the file open is the one its object path leads to now, by its times and length, seen
 // along the path and through the handle.
