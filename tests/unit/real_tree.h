@@ -107,47 +107,35 @@ class TempTree {
   fs::path root_;
 };
 
-// Wine's own name for a path in Linux's terms, where the program runs under Wine; else empty.
-inline std::string UnderWine(const fs::path& path) {
+// Whether the tests run under Wine.
+inline bool OnWine() {
 #ifdef _WIN32
-  using ToUnix = char*(CDECL*)(LPCWSTR);
-  static const auto to_unix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  if (char* unix_path = to_unix ? to_unix(path.wstring().c_str()) : nullptr) {
-    const std::string out = unix_path;
-    ::HeapFree(::GetProcessHeap(), 0, unix_path);
-    return out;
-  }
+  return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+#else
+  return false;
 #endif
-  (void)path;
-  return std::string();
 }
 
-// Makes `link` a symbolic link to `target`, as another program would; false where none can be
-// made. Wine makes no Linux link (it reports one made and makes nothing): Linux's ln does.
-inline bool MakeLink(const fs::path& target, const fs::path& link) {
-  const std::string unix_target = UnderWine(target), unix_link = UnderWine(link);
-  if (unix_link.empty()) {
-    std::error_code error;
-    fs::create_symlink(target, link, error);
-    return !error;
-  }
+// Makes `link`, in the folder `in`, a symbolic link to `target` (relative to that folder), as
+// another program would; false where none can be made. Wine makes no Linux link (it reports one
+// made and makes nothing): there Linux's ln makes it, started as it is.
+inline bool MakeLink(const fs::path& in, const std::string& target, const std::string& link) {
 #ifdef _WIN32
-  // Wine starts a Linux program as it is.
-  std::wstring line = L"ln -s \"" + fs::path(unix_target).wstring() + L"\" \"" +
-                      fs::path(unix_link).wstring() + L"\"";
+  std::wstring line = L"ln -s " + fs::path(target).wstring() + L" " + fs::path(link).wstring();
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(L"/bin/ln", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-    return false;
+  if (::CreateProcessW(L"/bin/ln", line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       in.wstring().c_str(), &startup, &process)) {
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
   }
-  ::WaitForSingleObject(process.hProcess, INFINITE);
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
+#else
+  std::error_code error;
+  fs::create_symlink(target, in / link, error);
 #endif
-  return fs::exists(fs::symlink_status(link));
+  return fs::exists(fs::symlink_status(in / link));
 }
 
 inline std::string ReadAll(const fs::path& path) {
