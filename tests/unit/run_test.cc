@@ -67,17 +67,18 @@ TEST(ProcessItems, CancelStopsBeforeTheNextItemAndSkipsTheClose) {
   EXPECT_TRUE(EventsNamed(f.log, "list").empty());
 }
 
-// An item that leads nowhere is reported, and the run goes on (see the real trees' tests).
-TEST(ProcessItems, OnlyAnEmptyListEndsTheRun) {
-  FakeRun f;
-  try {
-    ProcessItems(f.run, {});
-    FAIL() << "an empty list must fail";
-  } catch (const Failure& failure) {
-    EXPECT_EQ(failure.number, kFailSubscript);
-    EXPECT_EQ(failure.description, L"Subscript out of range");
+TEST(ProcessItems, FailuresOutsideTheShredderEndTheRun) {
+  {
+    FakeRun f;
+    try {
+      ProcessItems(f.run, {});
+      FAIL() << "an empty list must fail";
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.number, kFailSubscript);
+      EXPECT_EQ(failure.description, L"Subscript out of range");
+    }
+    EXPECT_TRUE(f.window.visible) << "the window is shown before the failure";
   }
-  EXPECT_TRUE(f.window.visible) << "the window is shown before the failure";
 }
 
 // A folder where files are left for every kind of reason, one twice, and a subfolder that cannot

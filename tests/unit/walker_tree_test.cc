@@ -181,7 +181,6 @@ TEST(WalkRealTree, TreeDeeperThanTheClassicLimitIsEmptied) {
 // hand. Nothing outside changes, and every refusal is told: under Wine, which opens by path, the
 // swapped folder is reported; elsewhere it is walked through the handle held.
 TEST(WalkRealTree, NamedItemsArePinnedWhenTheyAreMet) {
-  const bool wine = OnWine();
   // Names apart by spaces, boxes by "|" (each box's beginning, "title: text"). `swapped` is made
   // a link at `hook` ("named x": before the item x is opened; "writing x": before x is opened
   // again to be written); what is left is what the tree holds, but that link.
@@ -189,7 +188,7 @@ TEST(WalkRealTree, NamedItemsArePinnedWhenTheyAreMet) {
     const char *what, *files, *items, *hook, *swapped, *boxes, *left;
   } cases[] = {
       {"a named folder swapped after it was met", "D/a f", "D f", "named f", "D",
-       wine ? "1004|Morvenit: 1 folder" : "", wine ? "D.moved/a" : ""},
+       OnWine() ? "1004|Morvenit: 1 folder" : "", OnWine() ? "D.moved/a" : ""},
       {"a named file swapped between its two opens", "f", "f", "writing f", "f",
        "1004|Morvenit: 1 file", "f.moved"},
       {"a missing item between two others", "f g", "f missing g", "", "",
@@ -249,13 +248,14 @@ TEST(WalkRealTree, NamedItemsArePinnedWhenTheyAreMet) {
     EXPECT_EQ(left, std::set<fs::path>(kept.begin(), kept.end())) << c.what;
     const std::vector<std::string> boxes = split(c.boxes, '|');
     EXPECT_EQ(r.AnyFileFailed(), !boxes.empty()) << c.what;  // no report but these
-    EXPECT_EQ(r.env.messages.size(), boxes.size()) << c.what;
-    for (size_t i = 0; i < std::min(boxes.size(), r.env.messages.size()); ++i) {
-      EXPECT_EQ(Narrow(r.env.messages[i]).rfind(boxes[i], 0), 0u) << c.what;
+    std::vector<std::string> shown;  // each box's beginning, as long as the one expected
+    for (const Text& box : r.env.messages) {
+      shown.push_back(
+          Narrow(box).substr(0, shown.size() < boxes.size() ? boxes[shown.size()].size() : 9));
     }
-    // A name that leads nowhere is named in its box.
-    if (!r.env.messages.empty() && !boxes.empty() && boxes[0].rfind("53", 0) == 0) {
-      EXPECT_NE(r.env.messages[0].find(items[1]), Text::npos);
+    EXPECT_EQ(shown, boxes) << c.what;
+    if (c.items == std::string("f missing g") && !shown.empty()) {
+      EXPECT_NE(r.env.messages[0].find(items[1]), Text::npos);  // the box names what was given
     }
   }
 }

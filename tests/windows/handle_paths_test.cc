@@ -55,14 +55,11 @@ TEST(UnderWine, AnyOneSignIsEnough) {
   for (int shown = 0; shown < 8; ++shown) {  // one bit a sign: export, keys, namespace
     NtCalls calls = Nt();
     if (!(shown & 1)) calls.WineGetVersion = nullptr;
-    if (!(shown & 2))
-      calls.OpenKey = [](HKEY, LPCWSTR, DWORD, REGSAM, HKEY*) -> LSTATUS {
-        return ERROR_FILE_NOT_FOUND;
-      };
+    if (!(shown & 2)) calls.OpenKey = [](HKEY, LPCWSTR, DWORD, REGSAM, HKEY*) { return 2L; };
     if (!(shown & 4)) {
       calls.CreateFile = [](HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, IO_STATUS_BLOCK*,
-                            LARGE_INTEGER*, ULONG, ULONG, ULONG, ULONG, void*, ULONG) -> NTSTATUS {
-        return static_cast<NTSTATUS>(0xC000003A);  // the path is not found
+                            LARGE_INTEGER*, ULONG, ULONG, ULONG, ULONG, void*, ULONG) {
+        return static_cast<NTSTATUS>(0xC000003A);  // no such path
       };
     }
     EXPECT_EQ(SeesWine(calls), shown != 0) << "signs shown: " << shown;
