@@ -298,8 +298,9 @@ class Env {
     return std::move(named.folder);
   }
   // Returns `path` made absolute against the current directory, every name in it kept exactly as
-  // given (trailing dots and spaces included). Raises 53 for an empty path or one that names no
-  // file (a device), another Failure when it cannot be resolved.
+  // given (trailing dots and spaces included); a name the system reads as a device ("NUL") comes
+  // back as the system names that device. Raises 53 for an empty path, another Failure when it
+  // cannot be resolved.
   virtual Text FullPath(const Text& path) = 0;
   // Makes `folder` the process's current directory. Raises Failure when it cannot be entered.
   virtual void SetCurrentFolder(const Text& folder) = 0;

@@ -53,9 +53,9 @@ Text DeviceReading(const Text& path) {
   return full.rfind(L"\\\\.\\", 0) == 0 ? full : Text();
 }
 
-// `path` made absolute. A name Windows reads as a device is taken as Windows takes it, to be
-// opened as what it is and refused, never as a file of that name; every other name is kept
-// exactly as given (the classic reading drops trailing dots and spaces, so names another file).
+// `path` made absolute. A name Windows reads as a device is taken as Windows takes it, and so
+// refused, never as a file of that name; every other name is kept exactly as given (the classic
+// reading drops trailing dots and spaces, and so names another file).
 Text Resolved(const Text& path) {
   Text device = DeviceReading(path);
   if (!device.empty()) return device;
