@@ -99,7 +99,9 @@ void Leave(OpenFile& file, const FileInfo& original, bool cleared) {
 
 // The failure path after the file display already shows `path`.
 void ReportShown(Engine& run, const Text& path, const Failure& failure, Item item = Item::kFile) {
-  if (failure.number != kFailFileNotFound) {
+  // A walked file not found is gone; a named one may be mistyped, and was never touched.
+  const bool named_not_found = failure.number == kFailFileNotFound && item == Item::kNamed;
+  if (failure.number != kFailFileNotFound || named_not_found) {
     LeftFor& left = run.left[failure.number];
     ++(item == Item::kFolder ? left.folders : left.files);
     if (left.description.empty()) left.description = failure.description;
@@ -116,11 +118,18 @@ void ReportShown(Engine& run, const Text& path, const Failure& failure, Item ite
   } else {
     run.frmMain.SetLabel2(L"Unexpected file error");
   }
-  if (!run.failures_explained.insert(failure.number).second) {
+  // A named item not found is explained apart from the walk's files gone meanwhile, which get no
+  // box: the user is told that what they gave was not there.
+  if (!run.failures_explained.insert(named_not_found ? -kFailFileNotFound : failure.number)
+           .second) {
     run.status_lingers = true;
     return;
   }
-  if (failure.number != kFailFileNotFound && failure.number != kFailAccess) {
+  if (named_not_found) {
+    // The box names what was given: the file display shows only the path's tail.
+    run.env.ShowMessage(failure.description + L"\n\n" + (path.empty() ? L"(an empty name)" : path),
+                        std::to_wstring(failure.number));
+  } else if (failure.number != kFailFileNotFound && failure.number != kFailAccess) {
     run.env.ShowMessage(failure.description, std::to_wstring(failure.number));
   }
   CancellableWait(run, 3000);
@@ -136,6 +145,9 @@ void Settle(Engine& run, size_t keep) {
         Leave(*done->file, done->original, done->cleared);
         done->file.reset();
         ReportFailure(run, done->path, *done->failure);
+      } else {
+        // Gone: its number may be given to a new file.
+        run.met.erase(done->original.number);
       }
       continue;
     }
@@ -168,6 +180,12 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
     file = open();
     if (!file) return;
     info = file->Info();
+    // Met before in this run (named, and inside a named folder too): written already, or left and
+    // reported. Where the system gives no number, a file in hand shows as held by another program.
+    if (info.number.known() && !run.met.insert(info.number).second) {
+      Leave(*file, info, false);
+      return;
+    }
     // As the open file shows it: a listing may be old by now (a cloud file freed meanwhile).
     switch (ReparseKind(info.attributes, info.reparse_tag)) {
       case Reparse::kNone:
@@ -205,6 +223,7 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
     ReportShown(run, path, failure);
     return;
   }
+  run.written.insert(info.number.id);
   run.in_flight.Add(
       {path, std::move(file), pattern_end, std::move(streams), info, cleared, std::nullopt});
 }
@@ -217,12 +236,24 @@ void ShredFile(Engine& run, Text path) {
   Shred(run, shown, false, [&] { return run.env.OpenNamedFile(path); });
 }
 
+void ShredFile(Engine& run, const Text& path, std::unique_ptr<OpenFile> named) {
+  Shred(run, path, false, [&] { return std::move(named); });
+}
+
 void ShredFile(Engine& run, const Text& path, Folder& folder, const FolderEntry& entry) {
   Shred(run, path, true, [&]() -> std::unique_ptr<OpenFile> {
     // As the listing shows it: an online-only file is never opened, which could fetch its data.
     switch (ReparseKind(entry.attributes, entry.reparse_tag)) {
       case Reparse::kNone:
-        return folder.OpenFileEntry(entry);
+        try {
+          return folder.OpenFileEntry(entry);
+        } catch (const Failure& failure) {
+          // Listed, then deleted by this run before the walk reached it: nothing to say.
+          if (failure.number == kFailFileNotFound && entry.id != 0 && run.written.count(entry.id)) {
+            return nullptr;
+          }
+          throw;
+        }
       case Reparse::kLink:
         return nullptr;
       case Reparse::kCompressed:

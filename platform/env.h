@@ -6,10 +6,12 @@
 #define MORVENIT_PLATFORM_ENV_H_
 
 #include <array>
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace morvenit {
@@ -62,6 +64,7 @@ inline constexpr int32_t kFailNotData = 1006;
 inline constexpr int32_t kFailTooDeep = 1007;
 inline constexpr int32_t kFailKeepsGrowing = 1008;
 inline constexpr int32_t kFailCompressed = 1009;
+inline constexpr int32_t kFailDevice = 1010;
 inline constexpr int32_t kFailVanished = 1015;
 
 inline bool IsRefusal(const Failure& failure) {
@@ -132,9 +135,29 @@ inline Failure Vanished() {
           L"were not reached. Drop it again where it is now to reach them."};
 }
 
+// A name given that leads to a device rather than to a file or folder: a disk or volume opened
+// whole, a port, the null device, or a name Windows keeps for one ("CON", "nul.txt").
+inline Failure NamesDevice() {
+  return {kFailDevice,
+          L"This names a device (a disk or a volume as a whole, a port, or a name Windows keeps "
+          L"for a device, such as CON or NUL), not a file or a folder. Nothing was written to it."};
+}
+
 // Raised to end the program at once (a cancel seen during a wait). It is not a Failure, so no
 // handler of failures can swallow it; only start-up catches it.
 struct EndProgram {};
+
+// Which file an open reached: two opens that show the same known number reached one file. The
+// id is the file's number as its folder's listing gives it (FolderEntry::id), with the upper half
+// of a 128-bit one (ReFS); `scope` is what that number is unique within: the volume's serial
+// number, or under Wine a digest of the file's own path, as Wine gives no volume number cheaply.
+struct FileNumber {
+  uint64_t scope = 0;
+  uint64_t id = 0;
+  uint64_t high = 0;
+  bool known() const { return id != 0 || high != 0; }
+  friend auto operator<=>(const FileNumber&, const FileNumber&) = default;
+};
 
 // What the system says of an open file.
 struct FileInfo {
@@ -142,6 +165,7 @@ struct FileInfo {
   uint64_t length = 0;       // in bytes
   uint32_t names = 1;        // how many names (hard links) the file has
   uint32_t reparse_tag = 0;  // with kAttrReparsePoint: what kind of reparse point
+  FileNumber number{};       // unknown where the system gives none
 };
 
 // Something open for writing from its first byte: a file, or one of its named data streams.
@@ -274,16 +298,35 @@ class Env {
   // Returns the attributes of `path` (kAttr*). Raises 53 for an empty or missing path, 75 when
   // access is refused, another Failure otherwise. A link is reported as itself, with
   // kAttrReparsePoint (plus kAttrDirectory when it points at a folder), never as its target.
+  // A look by path, for tools and tests: a run opens what was named once, with OpenNamed.
   virtual uint32_t GetAttributes(const Text& path) = 0;
-  // Opens the file at `path` for its attributes, following a link as the system does for a
-  // path the user named. Raises Failure as GetAttributes does; 75 for a folder.
-  virtual std::unique_ptr<OpenFile> OpenNamedFile(const Text& path) = 0;
-  // Opens the folder at `path` to walk it, following a link as the system does for a path the
-  // user named. Raises Failure as GetAttributes does.
-  virtual std::unique_ptr<Folder> OpenNamedFolder(const Text& path) = 0;
+  // Opens what `path` names, once, following a link as the system does for a path the user
+  // named: a folder to walk it, anything else as a file for its attributes (exactly one of the
+  // two is set). What is open is what was named from then on: a later change of the path leads
+  // nowhere. Raises 53 for an empty or missing path, NamesDevice() for anything but a file or a
+  // folder on a file system (never opened for writing), 75 when access is refused, another
+  // Failure otherwise.
+  struct Named {
+    std::unique_ptr<OpenFile> file;
+    std::unique_ptr<Folder> folder;
+  };
+  virtual Named OpenNamed(const Text& path) = 0;
+  // OpenNamed for a file; raises 75 for a folder.
+  virtual std::unique_ptr<OpenFile> OpenNamedFile(const Text& path) {
+    Named named = OpenNamed(path);
+    if (!named.file) throw AccessRefused();
+    return std::move(named.file);
+  }
+  // OpenNamed for a folder; raises 53 for a file (no folder by that name).
+  virtual std::unique_ptr<Folder> OpenNamedFolder(const Text& path) {
+    Named named = OpenNamed(path);
+    if (!named.folder) throw FileNotFound();
+    return std::move(named.folder);
+  }
   // Returns `path` made absolute against the current directory, every name in it kept exactly as
-  // given (trailing dots and spaces included). Raises 53 for an empty path or one that names no
-  // file (a device), another Failure when it cannot be resolved.
+  // given (trailing dots and spaces included); a name the system reads as a device ("NUL") comes
+  // back as the system names that device. Raises 53 for an empty path, another Failure when it
+  // cannot be resolved.
   virtual Text FullPath(const Text& path) = 0;
   // Makes `folder` the process's current directory. Raises Failure when it cannot be entered.
   virtual void SetCurrentFolder(const Text& folder) = 0;

@@ -10,6 +10,7 @@
 
 #include "platform/file_windows.h"
 #include "platform/open_in_folder_windows.h"
+#include "platform/wine_only.h"
 
 namespace morvenit {
 
@@ -40,6 +41,13 @@ class WindowsFolder : public Folder {
       : handle_(std::make_shared<ScopedHandle>(std::move(handle))), path_(std::move(path)) {}
 
   std::vector<FolderEntry> List() override {
+    // Wine alone: Wine opens every entry along the path it opened the folder by. A folder swapped
+    // for a link since (say, a named one while the named files went first) would have them all
+    // opened elsewhere.
+    if (Nt().under_wine) {
+      object_path_ = ObjectPath(handle_->get());
+      if (FolderMovedFrom(object_path_, handle_->get())) throw Changed();
+    }
     std::vector<FolderEntry> entries;
     // The entries the listing gives no number, by name.
     std::unordered_map<Text, size_t> unnumbered;
@@ -94,16 +102,16 @@ class WindowsFolder : public Folder {
     // read-only, open elsewhere, or a reparse point (whose filter must see the writes) is opened
     // for its attributes, and for writing later.
     Look look;
-    Text unix_path;
+    WineFile wine;
     if (!(entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
       try {
-        ScopedHandle handle =
-            OpenEntry(handle_->get(), object_path_, entry, PathOf(entry),
-                      kAttributeAccess | kDataAccess, FILE_NON_DIRECTORY_FILE, 0, look, &unix_path);
+        ScopedHandle handle = OpenEntry(handle_->get(), object_path_, entry, PathOf(entry),
+                                        kAttributeAccess | kDataAccess, FILE_NON_DIRECTORY_FILE, 0,
+                                        look, &wine.unix_path, &wine.object_path);
         if (!handle.valid()) return nullptr;
         if (!(look.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
           return NewWindowsFile(ScopedHandle(), std::move(handle), handle_, ReachableName(entry),
-                                PathOf(entry), unix_path);
+                                PathOf(entry), std::move(wine));
         }
       } catch (const Failure& failure) {
         if (failure.number != kFailAccess) throw;
@@ -111,10 +119,10 @@ class WindowsFolder : public Folder {
     }
     ScopedHandle handle =
         OpenEntry(handle_->get(), object_path_, entry, PathOf(entry), kAttributeAccess,
-                  FILE_NON_DIRECTORY_FILE, kShareAll, look, &unix_path);
+                  FILE_NON_DIRECTORY_FILE, kShareAll, look, &wine.unix_path, &wine.object_path);
     if (!handle.valid()) return nullptr;
     return NewWindowsFile(std::move(handle), ScopedHandle(), handle_, ReachableName(entry),
-                          PathOf(entry), unix_path);
+                          PathOf(entry), std::move(wine));
   }
 
  private:
@@ -147,7 +155,7 @@ class WindowsFolder : public Folder {
 
   SharedHandle handle_;
   Text path_;
-  Text object_path_;  // Wine alone: as last looked up; empty until the first entry is opened
+  Text object_path_;  // Wine alone: as last looked up; empty until the folder is listed
 };
 
 }  // namespace

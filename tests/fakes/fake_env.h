@@ -44,6 +44,7 @@ class EnvWrapper : public Env {
   std::unique_ptr<Folder> OpenNamedFolder(const Text& p) override {
     return target_.OpenNamedFolder(p);
   }
+  Named OpenNamed(const Text& p) override { return target_.OpenNamed(p); }
   Text FullPath(const Text& p) override { return target_.FullPath(p); }
   void SetCurrentFolder(const Text& f) override { target_.SetCurrentFolder(f); }
   double SecondsSinceMidnight() override { return target_.SecondsSinceMidnight(); }
@@ -107,6 +108,7 @@ class FakeEnv : public Env {
     // `growths` times (-1: after every flush).
     std::string grows = {};
     int growths = 0;
+    uint64_t number = 0;  // its file number, given as it is made: listed, and shown when open
   };
 
   explicit FakeEnv(EventLog* log) : log_(log) {}
@@ -152,6 +154,8 @@ class FakeEnv : public Env {
   uint32_t GetAttributes(const Text& path) override;
   std::unique_ptr<OpenFile> OpenNamedFile(const Text& path) override;
   std::unique_ptr<Folder> OpenNamedFolder(const Text& path) override;
+  // A folder as OpenNamedFolder opens it ("enter"), anything else as OpenNamedFile ("open").
+  Named OpenNamed(const Text& path) override;
   Text FullPath(const Text& path) override;
   void SetCurrentFolder(const Text& folder) override;
   double SecondsSinceMidnight() override;
@@ -170,6 +174,7 @@ class FakeEnv : public Env {
   EventLog* log_;
   std::map<Text, Node> nodes_;
   std::vector<Text> order_;  // creation order, which is the listing order
+  uint64_t numbers_ = 0;     // the last file number given
 };
 
 // A progress window that records what the engine shows and reads.
