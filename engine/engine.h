@@ -5,6 +5,7 @@
 #define MORVENIT_ENGINE_ENGINE_H_
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -31,12 +32,14 @@ struct PendingFolder {
   FolderEntry entry;
 };
 
-// What a run left for one reason: how many files and folders, and the words the first failure
-// came with.
+// What a run left for one reason: how many files and folders, the words the first failure came
+// with, and the path of each, in the order met (a folder's ends in a backslash). Paths alone: a
+// run may leave many.
 struct LeftFor {
   uint32_t files = 0;
   uint32_t folders = 0;
   Text description;
+  std::vector<Text> paths;
 };
 
 // What a failure report is about.
@@ -61,22 +64,28 @@ struct Engine {
   uint64_t last_pump_micros = 0;
   // Files written and waiting for their flush and delete.
   InFlight in_flight;
-  // The program's own refusals already explained in a message box this run, by failure number:
-  // a folder of a thousand hard-linked files needs one box, not a thousand.
-  std::set<int32_t> refusals_explained;
-  // The status line still shows a refusal reported without a wait; the next file's display
+  // The failures already explained this run (a box where the status line has no words for them,
+  // and the wait), by number: a folder of a thousand hard-linked files, or a device that fails
+  // under a thousand files, needs one box and one wait, not a thousand.
+  std::set<int32_t> failures_explained;
+  // The status line still shows a failure reported without a wait; the next file's display
   // takes it away.
   bool status_lingers = false;
   // Files and folders left by this run, by failure number, for the summary at its end. A file not
   // found is gone, and never counted.
   std::map<int32_t, LeftFor> left;
+  // Where items handed over while the run goes come from (another selection given to the
+  // running program); each call returns those that came since the last, in their order, or none.
+  // Unset for a run over its command line alone.
+  std::function<ArgumentList()> TakeArrivals;
 };
 
 // Runs one removal run over `items`: named files are shredded as they are met, named folders are
 // walked after the last item, the last-named first. A run that left files or folders says how
-// many and why in one message box before its closing pause, unless it was cancelled. Raises
-// Failure for an empty list or an item whose attributes cannot be read; raises EndProgram when
-// cancelled during the closing pause.
+// many, why and which in the summary window before its closing pause, unless it was cancelled.
+// Raises Failure for an empty list or an item whose attributes cannot be read; raises EndProgram
+// when cancelled during the closing pause. Items from TakeArrivals go the same way once those are
+// done, as often as they come, before the summary.
 void ProcessItems(Engine& run, const ArgumentList& items);
 
 // Waits `milliseconds` while keeping the window alive; raises EndProgram when Cancel is checked.
@@ -94,9 +103,9 @@ void FinishInFlight(Engine& run);
 
 // Shows why `path` (a file, or a folder that could not be walked) was left: its tail in the file
 // display, the failure on the status line (with a message box for a failure the status line has
-// no words for), for three seconds, and counts it for the summary. A refusal of the program's own
-// that was explained before in this run stays on the status line instead, with neither box nor
-// wait, until the next file is shown. Raises only EndProgram.
+// no words for), for three seconds, and keeps it for the summary. A failure of a number explained
+// before in this run stays on the status line instead, with neither box nor wait, until the next
+// file is shown; after a cancel nothing is shown at all. Raises only EndProgram.
 void ReportFailure(Engine& run, const Text& path, const Failure& failure, Item item = Item::kFile);
 
 // Empties every folder on FolderStack of files at every depth, leaving the folders standing.

@@ -23,6 +23,9 @@ class Progress {
   virtual void SetCaption(const Text& caption) = 0;
   // Shows or hides the window; showing neither waits nor runs a message loop.
   virtual void SetVisible(bool visible) = 0;
+  // Shows what a run left, modally: `counts` at the top, `list` below it in a box that scrolls
+  // and can be selected and copied; lines end with '\n'. Returns once the user has closed it.
+  virtual void ShowSummary(const Text& counts, const Text& list) = 0;
 };
 
 }  // namespace morvenit

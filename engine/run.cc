@@ -1,5 +1,6 @@
 // The run driver and the cancellable wait.
 #include <algorithm>
+#include <cwctype>
 #include <string>
 
 #include "engine/engine.h"
@@ -8,14 +9,8 @@ namespace morvenit {
 
 namespace {
 
-// The run up to the closing pause; returns false when it was cancelled. Files still in flight are
-// left to the caller.
-bool DispatchAndWalk(Engine& run, const ArgumentList& items) {
-  run.FolderStack.assign(1, PendingFolder());
-  run.frmMain.SetVisible(true);
-  run.env.PumpMessages();
-  if (items.empty()) throw Failure{kFailSubscript, L"Subscript out of range"};
-
+// Shreds the files of `items` and walks its folders; returns false when it was cancelled.
+bool Dispatch(Engine& run, const ArgumentList& items) {
   // Files are shredded as they are met; folders wait until every item has been dispatched.
   for (const Text& item : items) {
     if (run.frmMain.Check1() == 1) return false;
@@ -30,6 +25,23 @@ bool DispatchAndWalk(Engine& run, const ArgumentList& items) {
   }
 
   if (run.FolderStack.size() > 1) WalkFolders(run);
+  return true;
+}
+
+// The run up to the closing pause; returns false when it was cancelled. Files still in flight are
+// left to the caller.
+bool DispatchAndWalk(Engine& run, const ArgumentList& items) {
+  run.FolderStack.assign(1, PendingFolder());
+  run.frmMain.SetVisible(true);
+  run.env.PumpMessages();
+  if (items.empty()) throw Failure{kFailSubscript, L"Subscript out of range"};
+  if (!Dispatch(run, items)) return false;
+  // Another selection handed over meanwhile joins the run, in the same window, before its summary.
+  while (run.TakeArrivals && run.frmMain.Check1() != 1) {
+    const ArgumentList more = run.TakeArrivals();
+    if (more.empty()) break;
+    if (!Dispatch(run, more)) return false;
+  }
   return true;
 }
 
@@ -62,6 +74,8 @@ Text Reason(int32_t number, const Text& description) {
       return L"deeper than Wine reaches (4,096 bytes of path)";
     case kFailKeepsGrowing:
       return L"kept growing while another program added to them";
+    case kFailVanished:
+      return L"moved or removed during the run; its files were not reached";
     default:
       return description;
   }
@@ -88,6 +102,19 @@ Text Summary(const Engine& run) {
   return text + L":\n" + reasons;
 }
 
+// Every file and folder left, by its path, under its reason, the reasons in the summary's order.
+Text LeftList(const Engine& run) {
+  Text list;
+  for (const auto& [number, left] : run.left) {
+    Text heading = Reason(number, left.description);
+    if (!heading.empty() && heading.back() == L'.') heading.pop_back();
+    if (!heading.empty()) heading[0] = static_cast<wchar_t>(std::towupper(heading[0]));
+    list += heading + L":\n";
+    for (const Text& path : left.paths) list += L"    " + path + L"\n";
+  }
+  return list;
+}
+
 }  // namespace
 
 void ProcessItems(Engine& run, const ArgumentList& items) {
@@ -112,7 +139,7 @@ void ProcessItems(Engine& run, const ArgumentList& items) {
   // ends the run without it.
   if (run.frmMain.Check1() != 1) {
     const Text summary = Summary(run);
-    if (!summary.empty()) run.env.ShowMessage(summary, L"Morvenit");
+    if (!summary.empty()) run.frmMain.ShowSummary(summary, LeftList(run));
   }
   CancellableWait(run, 1000);
   run.frmMain.SetVisible(false);

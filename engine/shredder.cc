@@ -91,13 +91,16 @@ void Leave(OpenFile& file, const FileInfo& original, bool cleared) {
   }
 }
 
-// The failure path after the file display already shows the file.
-void ReportShown(Engine& run, const Failure& failure, Item item = Item::kFile) {
+// The failure path after the file display already shows `path`.
+void ReportShown(Engine& run, const Text& path, const Failure& failure, Item item = Item::kFile) {
   if (failure.number != kFailFileNotFound) {
     LeftFor& left = run.left[failure.number];
     ++(item == Item::kFolder ? left.folders : left.files);
     if (left.description.empty()) left.description = failure.description;
+    std::erase(left.paths.emplace_back(path), L'"');  // a path as named may come quoted
   }
+  // Cancelled: the run ends at once, and the files in flight settle without a word.
+  if (run.frmMain.Check1() == 1) return;
   run.frmMain.ShowLabel2(true);
   run.status_lingers = false;
   if (failure.number == kFailFileNotFound) {
@@ -106,10 +109,12 @@ void ReportShown(Engine& run, const Failure& failure, Item item = Item::kFile) {
     run.frmMain.SetLabel2(L"Processing folder");
   } else {
     run.frmMain.SetLabel2(L"Unexpected file error");
-    if (IsRefusal(failure) && !run.refusals_explained.insert(failure.number).second) {
-      run.status_lingers = true;
-      return;
-    }
+  }
+  if (!run.failures_explained.insert(failure.number).second) {
+    run.status_lingers = true;
+    return;
+  }
+  if (failure.number != kFailFileNotFound && failure.number != kFailAccess) {
     run.env.ShowMessage(failure.description, std::to_wstring(failure.number));
   }
   CancellableWait(run, 3000);
@@ -189,7 +194,7 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
     streams.clear();
     if (file) Leave(*file, info, cleared);
     file.reset();
-    ReportShown(run, failure);
+    ReportShown(run, path, failure);
     return;
   }
   run.in_flight.Add(
@@ -235,7 +240,7 @@ void FinishInFlight(Engine& run) {
 
 void ReportFailure(Engine& run, const Text& path, const Failure& failure, Item item) {
   run.frmMain.SetText1(FileDisplay(path));
-  ReportShown(run, failure, item);
+  ReportShown(run, path, failure, item);
 }
 
 }  // namespace morvenit

@@ -13,16 +13,18 @@ namespace morvenit {
 namespace {
 
 // Enters the folder: through the folder it was listed in, or by the path the user named. Null
-// when it cannot be walked; a folder that is there but cannot be entered is reported, as files
-// may be left inside it.
+// when it cannot be walked, and reported, as files may be left inside it.
 std::shared_ptr<Folder> Enter(Engine& run, const PendingFolder& pending, const Text& path) {
   try {
     if (!pending.parent) return run.env.OpenNamedFolder(path);
-    // Null when a link stands under its name by now: that leads out of what was dropped.
-    return pending.parent->OpenSubfolder(pending.entry);
+    std::shared_ptr<Folder> folder = pending.parent->OpenSubfolder(pending.entry);
+    // A link under its name by now leads out of what was dropped; the folder went elsewhere.
+    if (!folder) throw Vanished();
+    return folder;
   } catch (const Failure& failure) {
-    // A folder that vanished after it was listed holds nothing any more.
-    if (failure.number != kFailFileNotFound) ReportFailure(run, path, failure, Item::kFolder);
+    // Gone since it was listed or named: renamed or moved with its files, most likely.
+    ReportFailure(run, path, failure.number == kFailFileNotFound ? Vanished() : failure,
+                  Item::kFolder);
     return nullptr;
   }
 }

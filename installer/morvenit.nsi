@@ -1,9 +1,10 @@
 ; The Morvenit installer: per user, no administrator rights. Built by CMake (target "installer"):
 ;   makensis -DSOURCE_DIR=<repo> -DPROGRAM=<morvenit.exe> -DOUTFILE=<setup.exe> morvenit.nsi
 ; It puts morvenit.exe under the user's local programs folder, a "Morvenit" shortcut on the desktop
-; (files dropped on it are processed), in Send To and in the Start menu, and an entry in the
-; installed-programs list. /S installs silently, /D=FOLDER (last) chooses the folder. The
-; uninstaller removes exactly those and nothing else; it too takes /S.
+; (files dropped on it are processed), in Send To and in the Start menu, the right-click verb
+; "Shred with Morvenit", and an entry in the installed-programs list. /S installs silently,
+; /D=FOLDER (last) chooses the folder. The uninstaller removes exactly those and nothing else; it
+; too takes /S.
 
 Unicode true
 ; Debian's default stubs are 32-bit; the 64-bit ones run wherever the 64-bit program does.
@@ -24,6 +25,19 @@ ManifestDPIAware true
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Morvenit"
 !define UNINSTALLER "uninstall.exe"
+
+; The verb is served by the program itself, as a local COM server of this class; COM starts it
+; with this switch (and its own after it). Both are the program's, read from its sources.
+!searchparse /file "${SOURCE_DIR}/windows/verb_server.h" `kVerbClassId[] = L"` VERB_CLASS `"`
+!searchparse /file "${SOURCE_DIR}/startup/startup.h" `kServerSwitch[] = L"` SERVER_SWITCH `"`
+!define CLASS_KEY "Software\Classes\CLSID\${VERB_CLASS}"
+; On files, folders and any mix of them: one key, so a selection is one invocation.
+!define VERB_PARENT "Software\Classes\AllFilesystemObjects"
+!define VERB_KEY "${VERB_PARENT}\shell\Morvenit"
+; A drop on the program's icon or Send To entry goes to the same server (Windows 7 and later).
+!define APP_PATHS "Software\Microsoft\Windows\CurrentVersion\App Paths"
+!define APP_PATH_KEY "${APP_PATHS}\morvenit.exe"
+!define SHCNE_ASSOCCHANGED 0x08000000
 
 Name "Morvenit"
 Caption "Morvenit ${VERSION} Setup"
@@ -66,6 +80,23 @@ Section "Morvenit"
   CreateShortCut "$SENDTO\Morvenit.lnk" "$INSTDIR\morvenit.exe" "" "$INSTDIR\morvenit.exe" 0
   CreateShortCut "$SMPROGRAMS\Morvenit.lnk" "$INSTDIR\morvenit.exe" "" "$INSTDIR\morvenit.exe" 0
 
+  ; Written afresh, so that an upgrade leaves one set and nothing of an older one.
+  DeleteRegKey HKCU "${CLASS_KEY}"
+  DeleteRegKey HKCU "${VERB_KEY}"
+  DeleteRegKey HKCU "${APP_PATH_KEY}"
+  WriteRegStr HKCU "${CLASS_KEY}" "" "Morvenit"
+  WriteRegStr HKCU "${CLASS_KEY}\LocalServer32" "" '"$INSTDIR\morvenit.exe" ${SERVER_SWITCH}'
+  WriteRegStr HKCU "${VERB_KEY}" "" "Shred with Morvenit"
+  WriteRegStr HKCU "${VERB_KEY}" "Icon" "$INSTDIR\morvenit.exe,0"
+  ; The whole selection in one drop, however large.
+  WriteRegStr HKCU "${VERB_KEY}" "MultiSelectModel" "Player"
+  ; A double click opens a file; it never shreds it.
+  WriteRegStr HKCU "${VERB_KEY}" "NeverDefault" ""
+  WriteRegStr HKCU "${VERB_KEY}\DropTarget" "CLSID" "${VERB_CLASS}"
+  WriteRegStr HKCU "${APP_PATH_KEY}" "" "$INSTDIR\morvenit.exe"
+  WriteRegStr HKCU "${APP_PATH_KEY}" "DropTarget" "${VERB_CLASS}"
+  System::Call 'shell32::SHChangeNotify(i ${SHCNE_ASSOCCHANGED}, i 0, p 0, p 0)'
+
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "Morvenit"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "${COMPANY}"
@@ -95,4 +126,12 @@ Section "Uninstall"
   ; The default folder's parent, which the installer may have made, if nothing else uses it.
   RMDir "$LOCALAPPDATA\Programs"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  DeleteRegKey HKCU "${CLASS_KEY}"
+  DeleteRegKey HKCU "${VERB_KEY}"
+  DeleteRegKey HKCU "${APP_PATH_KEY}"
+  ; The keys above them, if the setup made them and nothing else uses them.
+  DeleteRegKey /ifempty HKCU "${VERB_PARENT}\shell"
+  DeleteRegKey /ifempty HKCU "${VERB_PARENT}"
+  DeleteRegKey /ifempty HKCU "${APP_PATHS}"
+  System::Call 'shell32::SHChangeNotify(i ${SHCNE_ASSOCCHANGED}, i 0, p 0, p 0)'
 SectionEnd

@@ -60,6 +60,7 @@ inline constexpr int32_t kFailNotDeleted = 1005;
 inline constexpr int32_t kFailNotData = 1006;
 inline constexpr int32_t kFailTooDeep = 1007;
 inline constexpr int32_t kFailKeepsGrowing = 1008;
+inline constexpr int32_t kFailVanished = 1015;
 
 inline bool IsRefusal(const Failure& failure) {
   return failure.number > 1000 && failure.number < 1100;
@@ -112,6 +113,12 @@ inline Failure KeepsGrowing() {
           L"Another program kept adding to this file while it was overwritten: it was longer "
           L"again each time its new end was overwritten. It was left under its name, overwritten "
           L"as far as it reached when last measured; what was added since may not be."};
+}
+
+inline Failure Vanished() {
+  return {kFailVanished,
+          L"This folder was moved or removed during the run, before it was walked, so its files "
+          L"were not reached. Drop it again where it is now to reach them."};
 }
 
 // Raised to end the program at once (a cancel seen during a wait). It is not a Failure, so no

@@ -234,12 +234,14 @@ std::unique_ptr<OpenFile> OpenFileIn(std::shared_ptr<Descriptor> folder, const s
   const int fd =
       ::openat(folder->get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0 && errno == ELOOP) return nullptr;
+  if (fd < 0 && errno == ENXIO) throw NotData();  // a socket, which opens as nothing
   if (fd < 0) throw FromErrno(errno);
   Descriptor file(fd);
   struct stat st;
   if (::fstat(fd, &st) != 0) throw FromErrno(errno);
   if (listed_id != 0 && st.st_ino != listed_id) throw Changed();
-  if (!S_ISREG(st.st_mode)) throw AccessRefused();  // a folder, a pipe, a device
+  if (S_ISDIR(st.st_mode)) throw AccessRefused();
+  if (!S_ISREG(st.st_mode)) throw NotData();  // a pipe, a device
   return std::make_unique<PosixFile>(std::move(folder), name, file.release());
 }
 

@@ -7,15 +7,13 @@
 
 namespace morvenit {
 
-int Main(Env& env, Progress& frmMain, const std::function<void()>& ShowSplash) {
-  Engine run{env, frmMain, env.ProgramFolder(), {}};
-  const Text raw = ArgumentPart(env.CommandLine());
+namespace {
+
+// Does what the program does and deals with how that ends: a cancel ends it at once, a failure
+// with its message box.
+int Guarded(Env& env, const std::function<void()>& body) {
   try {
-    if (raw.empty()) {
-      ShowSplash();
-    } else {
-      ProcessItems(run, SplitCommandLine(raw));
-    }
+    body();
   } catch (const EndProgram&) {
     // Cancelled: end at once, like a finished run.
   } catch (const Failure& failure) {
@@ -24,6 +22,35 @@ int Main(Env& env, Progress& frmMain, const std::function<void()>& ShowSplash) {
     return kExitFailure;
   }
   return kExitDone;
+}
+
+}  // namespace
+
+int Main(Env& env, Progress& frmMain, const std::function<void()>& ShowSplash) {
+  Engine run{env, frmMain, env.ProgramFolder(), {}};
+  const Text raw = ArgumentPart(env.CommandLine());
+  return Guarded(env, [&] {
+    if (raw.empty()) {
+      ShowSplash();
+    } else {
+      ProcessItems(run, SplitCommandLine(raw));
+    }
+  });
+}
+
+bool StartedAsServer(const Text& command_line) {
+  const ArgumentList arguments = SplitCommandLine(ArgumentPart(command_line));
+  return !arguments.empty() && arguments.front() == kServerSwitch;
+}
+
+int Serve(Env& env, Progress& frmMain, Selections& shell) {
+  return Guarded(env, [&] {
+    for (ArgumentList items = shell.Wait(); !items.empty(); items = shell.Wait()) {
+      Engine run{env, frmMain, env.ProgramFolder(), {}};
+      run.TakeArrivals = [&shell] { return shell.Take(); };
+      ProcessItems(run, items);
+    }
+  });
 }
 
 }  // namespace morvenit

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "engine/engine.h"
 #include "engine/progress.h"
 #include "platform/env.h"
 
@@ -17,6 +18,34 @@ inline constexpr int kExitFailure = 1;  // a failure ended the run after its mes
 // `ShowSplash`); anything else is split and run. Returns the exit code; the caller must then end
 // the process at once, without unloading any window.
 int Main(Env& env, Progress& frmMain, const std::function<void()>& ShowSplash);
+
+// The first argument COM's command line for the shell's verb carries, as the setup registers it
+// (installer/morvenit.nsi reads this line). Windows forbids "<" and ">" in names, so no dropped
+// path can be taken for it, nor it for a path; COM's own switch follows it and is never read.
+inline constexpr wchar_t kServerSwitch[] = L"<shell-verb>";
+
+// Whether `command_line` (the whole of it) is COM starting the program to serve the shell's verb.
+bool StartedAsServer(const Text& command_line);
+
+// Selections the shell hands over while the program runs, through its verb or a drop on its icon,
+// rather than on the command line. Used on the window thread only.
+class Selections {
+ public:
+  virtual ~Selections() = default;
+
+  // Returns the items of every selection handed over since the last call, in their order, at once
+  // when there are any; otherwise waits for the next, keeping the messages flowing, and returns
+  // none when none can come any more. Raises Failure when no selection can be taken at all.
+  virtual ArgumentList Wait() = 0;
+  // Returns the items handed over since the last call, in their order, or none, at once. Never
+  // fails.
+  virtual ArgumentList Take() = 0;
+};
+
+// Runs the program for the shell's verb: a run over each selection `shell` hands over, those that
+// come while it goes joining it, the next starting when one came after its summary. Never shows
+// the information window. Returns the exit code, as Main does.
+int Serve(Env& env, Progress& frmMain, Selections& shell);
 
 }  // namespace morvenit
 

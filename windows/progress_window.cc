@@ -11,6 +11,7 @@
 #include "windows/dpi.h"
 #include "windows/image_scale.h"
 #include "windows/resource.h"
+#include "windows/summary_window.h"
 
 namespace morvenit {
 
@@ -351,6 +352,10 @@ void ProgressWindow::SetCaption(const Text& caption) {
 
 void ProgressWindow::SetVisible(bool visible) {
   ::ShowWindow(Load().hwnd, visible ? SW_SHOW : SW_HIDE);
+}
+
+void ProgressWindow::ShowSummary(const Text& counts, const Text& list) {
+  ShowSummaryModal(Load().hwnd, counts, list);
 }
 
 }  // namespace morvenit

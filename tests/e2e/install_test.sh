@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The installer end to end, in a Wine prefix of the test's own whose desktop and other user
 # folders are real folders: a silent install and what it leaves (the program, three shortcuts,
-# the uninstall entry, version resources and icons), a file sent through the Send To entry, the
-# Start-menu entry, upgrades in place, and silent uninstalls that remove everything of ours and
-# nothing of the user's.
+# the uninstall entry, the right-click verb, version resources and icons), the verb invoked as the
+# shell does, a file sent through the Send To entry, the Start-menu entry, upgrades in place, and
+# silent uninstalls that remove everything of ours and nothing of the user's.
 source "$(dirname "$0")/lib.sh"
 : "${MORVENIT_SETUP:?MORVENIT_SETUP must name the built morvenit-setup.exe}"
 if [ ! -f "$MORVENIT_SETUP" ]; then
@@ -44,12 +44,19 @@ DESKTOP_LNK=$PROFILE/Desktop/Morvenit.lnk
 SENDTO_LNK=$PROFILE/AppData/Roaming/Microsoft/Windows/SendTo/Morvenit.lnk
 START_LNK="$PROFILE/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Morvenit.lnk"
 KEY='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Morvenit'
+CLASS='{E99C3767-6932-4418-9A7B-C764807BB7CA}' # the verb's; it never changes
+VERB_KEYS=("HKEY_CURRENT_USER\\Software\\Classes\\CLSID\\$CLASS"
+  'HKEY_CURRENT_USER\Software\Classes\AllFilesystemObjects\shell\Morvenit'
+  'HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\App Paths\morvenit.exe')
+# Wine alone: Wine's COM finds no class under HKCU (Windows merges it into HKCR), so the test
+# copies the class the setup wrote to HKLM while it drops through the verb.
+WINE_CLASS="HKLM\\Software\\Classes\\CLSID\\$CLASS"
 NOTICE='Copyright © 2026 Morvenit' # what the windows show; the window tests check that
 
 clear_ours() {
   rm -rf "$DEFAULT_DIR" "$PROFILE/My Tools" "$DESKTOP_LNK" "$SENDTO_LNK" "$START_LNK"
   rmdir "$PROFILE/AppData/Local/Programs" 2>/dev/null # as in a new profile
-  wine reg delete "$KEY" /f >/dev/null 2>&1
+  for k in "$KEY" "${VERB_KEYS[@]}" "$WINE_CLASS"; do wine reg delete "$k" /f >/dev/null 2>&1; done
 }
 clear_ours
 wineserver -w
@@ -112,6 +119,41 @@ size=$(($(reg_value EstimatedSize)))
 check "uninstall entry: estimated size $size KiB covers the two files ($exe_kib..$all_kib KiB)" \
   test "$size" -ge "$exe_kib" -a "$size" -le "$((all_kib + 1))"
 
+# --- The verb as the shell invokes it: one run for everything ---------------------------------
+# 10,000 files in 100 folders and 3 folders, then another selection during the run; a file of
+# each is held open elsewhere, so the one summary counts two.
+SEL=$WORK/selection
+mkdir -p "$SEL"/d{00..99} "$SEL"/n{1,2,3}/sub "$SEL"/second/sub
+for d in "$SEL"/d*; do echo secret | tee "$d"/f{00..99} >/dev/null; done
+echo secret | tee "$SEL"/{n{1,2,3}/{a,sub/b},-Embedding,held,second/{held,sub/c},s.txt} >/dev/null
+sel_w=$(winpath "$SEL")
+(cd "$SEL" && find d?? -type f && printf '%s\n' -Embedding held n1 n2 n3) | sort | tr / '\\' |
+  while read -r item; do echo "$sel_w\\$item"; done | iconv -t UTF-16LE >"$WORK/first.txt"
+printf '%s\n' "$sel_w\\second" "$sel_w\\s.txt" | iconv -t UTF-16LE >"$WORK/second.txt"
+# Wine alone: the class under HKLM too (see WINE_CLASS).
+wine regedit /E "$WORK/class.reg" "${VERB_KEYS[0]}"
+iconv -f UTF-16 -t UTF-8 "$WORK/class.reg" | sed 's/^\[HKEY_CURRENT_USER/[HKEY_LOCAL_MACHINE/' \
+  >"$WORK/wine.reg" && wine regedit /S "$WORK/wine.reg"
+for f in held second/held; do
+  wine "$WINTOOL" hold "$(winpath "$SEL/$f")" 300 >>"$WORK/held.txt" 2>&1 & holds+=($!)
+done
+for _ in $(seq 100); do [ "$(grep -sc holding "$WORK/held.txt")" = 2 ] && break || sleep 0.1; done
+# To a file: the server COM starts inherits the client's output, and would hold a pipe open.
+wine "$WINTOOL" drop "$CLASS" "$(winpath "$WORK/first.txt")" >"$WORK/drops.txt" 2>&1
+wait_for_class MorvenitProgress 60 || fail "verb: no progress window"
+wine "$WINTOOL" drop "$CLASS" "$(winpath "$WORK/second.txt")" >>"$WORK/drops.txt" 2>&1
+# The programs COM started in this prefix with the verb's switch: the one run's.
+servers=$(for p in $(pgrep -f 'morvenit\.exe <shell-verb>'); do
+  grep -qz "^WINEPREFIX=$WINEPREFIX\$" "/proc/$p/environ" && echo "$p"; done)
+dismiss_message_boxes "${servers%%$'\n'*}" 300 "$WORK/boxes.txt"
+check_eq "verb: both selections taken by one program; one summary, counting both held files" \
+  "result=0x00000000 result=0x00000000|1|1" "$(tr -d '\r' <"$WORK/drops.txt" | xargs)|$(grep -c . \
+    <<<"$servers")|$(grep -c ' 2 files were' "$WORK/boxes.txt")"
+check_eq "verb: every file gone but the held ones (-Embedding too), every folder kept" \
+  "held second/held|109" \
+  "$(cd "$SEL" && find . -type f | cut -c3- | sort | xargs)|$(find "$SEL" -type d | wc -l)"
+kill "${holds[@]}"
+
 # --- Version resources and icons of the program, the installer and the uninstaller -----------
 expected_strings="CompanyName=\"Morvenit\"|LegalCopyright=\"$NOTICE\"|ProductName=\"Morvenit\""
 expected_strings+="|ProductVersion=\"2.0b\"|FileVersion=\"2.0b\""
@@ -142,12 +184,13 @@ check_eq "the uninstaller carries the program's icon" "$program_icon" \
 mkdir -p "$WORK/sent" && cd "$WORK/sent" || exit 1
 head -c 70000 /dev/urandom >"a report.doc"
 head -c 300 /dev/urandom >b.bin
+echo "named like COM's switch" >-Embedding
 echo "not selected" >c.txt
 sendto_target=$(shortcut "$SENDTO_LNK" | sed -n 's/^target="\(.*\)"$/\1/p')
-wine "$WINTOOL" launch "$sendto_target" \
-  "\"$(winpath "$WORK/sent/a report.doc")\" \"$(winpath "$WORK/sent/b.bin")\"" >/dev/null 2>&1
+wine "$WINTOOL" launch "$sendto_target" "$(winpath "$WORK/sent/-Embedding") \"$(winpath \
+  "$WORK/sent/a report.doc")\" \"$(winpath "$WORK/sent/b.bin")\"" >/dev/null 2>&1
 check_eq "Send To: the run ends well" 0 $?
-check_eq "Send To: both selected files are gone, the other stays" "c.txt" "$(ls)"
+check_eq "Send To: the selected files (-Embedding first) are gone, the other stays" "c.txt" "$(ls)"
 cd "$WORK" || exit 1
 
 # --- The Start-menu entry shows the information window -----------------------------------------
@@ -166,12 +209,22 @@ fi
 # --- Upgrade in place over an older installation whose desktop icon the user deleted ---------
 echo "older version" >"$DEFAULT_DIR/morvenit.exe"
 wine reg add "$KEY" /v DisplayVersion /d 1.0 /f >/dev/null 2>&1
+# What an older setup may have left in the verb's keys.
+wine reg add "${VERB_KEYS[1]}" /v Extended /d "" /f >/dev/null 2>&1
 rm "$DESKTOP_LNK"
 install
 check_eq "upgrade: exit code" 0 $?
 check "upgrade: the program replaced in place" cmp -s "$MORVENIT_EXE" "$DEFAULT_DIR/morvenit.exe"
 check_eq "upgrade: one program folder, version 2.0b, the desktop icon back" "Morvenit|2.0b|1" \
   "$(ls_programs)|$(reg_value DisplayVersion)|$(test -f "$DESKTOP_LNK" && echo 1)"
+c=${VERB_KEYS[0]} v=${VERB_KEYS[1]} a=${VERB_KEYS[2]}
+check_eq "upgrade: one set of the verb's entries, for the installed program, and no older one" \
+  "$(printf '%s\n' "$c" '(Default)|REG_SZ|Morvenit' "$c\\LocalServer32" \
+    "(Default)|REG_SZ|\"$exe_w\" <shell-verb>" "$v" '(Default)|REG_SZ|Shred with Morvenit' \
+    "Icon|REG_SZ|$exe_w,0" 'MultiSelectModel|REG_SZ|Player' 'NeverDefault|REG_SZ|' \
+    "$v\\DropTarget" "CLSID|REG_SZ|$CLASS" "$a" "(Default)|REG_SZ|$exe_w" \
+    "DropTarget|REG_SZ|$CLASS")" "$(for k in "${VERB_KEYS[@]}"; do wine reg query "$k" /s; done |
+    tr -d '\r' | sed -E 's/^ +//; s/ {4}/|/g; /^$/d')"
 
 # --- Silent uninstall: nothing of ours left ---------------------------------------------------
 uninstall "$DEFAULT_DIR"

@@ -167,15 +167,19 @@ box_text() {
     tr '\n' ' '
 }
 
-# Clicks "OK" on every message box until PID ends or SECONDS pass, appending each box's title and
-# text to FILE; LAST_BOX_AT is when the last one was clicked (nanoseconds). Returns 1 when PID is
-# still running at the end.
+# Clicks "OK" on every message box, and on the summary window, until PID ends or SECONDS pass,
+# appending each one's title and text to FILE; LAST_BOX_AT is when the last one was clicked
+# (nanoseconds), empty when none came. SUMMARY keeps what the summary window showed; with KEEP it
+# is left open, and this returns. Returns 1 when PID is still running at the end.
 dismiss_message_boxes() {
-  local pid=$1 seconds=$2 file=$3 i line title hwnd last= text
+  local pid=$1 seconds=$2 file=$3 keep=${4:-} i line title hwnd last= text
+  LAST_BOX_AT=
   for ((i = 0; i < seconds * 10; i++)); do
     kill -0 "$pid" 2>/dev/null || return 0
-    line=$(inspect --class '#32770' | grep '^window .* visible=1')
-    hwnd=$(field "$line" hwnd)
+    line=$(wine "$WINTOOL" list 2>/dev/null | grep -m1 'visible=1 class="\(#32770\|MorvenitSummary\)"')
+    hwnd=${line%% *}
+    [[ $line == *MorvenitSummary* ]] && SUMMARY=$(inspect --class MorvenitSummary) &&
+      [ -n "$keep" ] && return 0
     if [ -n "$line" ]; then
       title=$(field "$line" title)
       # A box still closing is not counted twice; one still opening shows its text a moment later.
@@ -193,6 +197,11 @@ dismiss_message_boxes() {
   done
   ! kill -0 "$pid" 2>/dev/null
 }
+
+# summary_child ID KEY: KEY of the summary window's element ID (100 the counts, 101 the list, 102
+# "Copy"), as last seen; summary_list: the list, one line a line.
+summary_child() { field "$(grep "^child .* id=$1 " <<<"$SUMMARY")" "$2"; }
+summary_list() { printf '%b' "$(summary_child 101 text)" | tr -d '\r'; }
 
 # Saves a screenshot of the whole virtual screen as $ARTIFACTS/NAME.png.
 screenshot() { import -window root "$ARTIFACTS/$1.png" 2>/dev/null; }

@@ -33,6 +33,7 @@ wait_shown() {
   return 1
 }
 window_line() { grep '^window ' <<<"$1"; }
+clipboard() { wine "$WINTOOL" clipboard 2>/dev/null | tr -d '\r'; }
 child() { field "$(grep "^child .* id=$2 " <<<"$1")" "$3"; } # child INSPECTION ID KEY
 label2_visible() { [ "$(child "$(inspect --class "$CLASS")" $LABEL2 visible)" = 1 ]; }
 label2_hidden() { ! label2_visible; }
@@ -136,6 +137,7 @@ dismiss_message_boxes "$MORVENIT_PID" 60 "$ARTIFACTS/boxes-run.txt" || fail "the
 wait_exit "$MORVENIT_PID" 10
 check "the closing summary counts the held file" grep -q '^Morvenit: *1 file was not removed' \
   "$ARTIFACTS/boxes-run.txt"
+counts96=$(summary_child 100 rect)
 release
 wait "$SILENCE_PID"
 silence=$(tr -d '\r' <"$ARTIFACTS/silence.txt")
@@ -148,6 +150,28 @@ check_eq "run: exit code" 0 "${EXIT_CODE:-}"
 check "run: the long file and the one after the held file are gone" \
   test ! -e "$WORK/long.bin" -a ! -e "$WORK/after.bin"
 check_eq "run: the held file is untouched" "$held_sum" "$(sums "$WORK/held.bin")"
+
+# --- The summary window: every file left, by its path under its reason, as the disk has them ---
+mkdir "$WORK/linked" "$WORK/names"
+for i in $(seq -w 30); do random_file "$WORK/names/$i" && ln "$WORK/names/$i" "$WORK/linked/$i"; done
+hold "$WORK/held.bin"
+morvenit_start "$WORK/held.bin" "$WORK/linked"
+dismiss_message_boxes "$MORVENIT_PID" 60 /dev/null keep
+screenshot summary-96dpi
+win=$(winpath "$WORK")
+check_eq "summary: every file left on the disk, by its path under its reason" "In use by another \
+program, or access refused:|$win\\held.bin|More than one name (hard links):$(cd "$WORK" &&
+  for f in linked/*; do printf '|%s' "$win\\${f/\//\\}"; done)" \
+  "$(summary_list | paste -sd'|' | sed 's/|    /|/g')"
+click_rect "$(summary_child 101 rect)"
+xdotool key ctrl+a ctrl+c
+check_eq "summary: Ctrl+A, Ctrl+C copy the list" "$(summary_list)" "$(clipboard)"
+click_rect "$(summary_child 102 rect)"
+check_eq "summary: \"Copy\" copies the counts and the list" \
+  "$(printf '%b' "$(summary_child 100 text)" | tr -d '\r')"$'\n\n'"$(summary_list)" "$(clipboard)"
+xdotool key Escape
+check "summary: Escape closes it, and the run ends" wait_exit "$MORVENIT_PID" 10
+release
 
 # --- "Cancel" during a run: the program ends, the files after it stay ------------------------
 truncate -s 300M "$WORK/long.bin"
@@ -264,6 +288,14 @@ for dpi in 120 144 192; do
     awk -v r="$smooth" 'BEGIN { exit !(r < 0.02) }'
   check "$dpi dpi: enlarged smoothly, not by repeating pixels" \
     awk -v s="$smooth" -v b="$blocky" 'BEGIN { exit !(s < b) }'
+  if [ $dpi = 144 ] && dismiss_message_boxes "$MORVENIT_PID" 60 /dev/null keep; then
+    screenshot summary-144dpi
+    check "144 dpi: the summary laid out and its text measured larger ($counts96 -> \
+$(summary_child 100 rect))" awk -F, -v a="$counts96" -v b="$(summary_child 100 rect)" \
+      'BEGIN { split(a, x); split(b, y); exit !(y[3] / x[3] > 1.45 && y[4] / x[4] > 1.35) }'
+    xdotool key Return
+    check "144 dpi: Enter closes the summary" wait_exit "$MORVENIT_PID" 10
+  fi
   dismiss_message_boxes "$MORVENIT_PID" 60 /dev/null || fail "$dpi dpi: the run did not end"
   release
 done

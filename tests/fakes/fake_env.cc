@@ -364,4 +364,10 @@ void FakeProgress::SetVisible(bool shown) {
   visible = shown;
 }
 
+void FakeProgress::ShowSummary(const Text& counts, const Text& list) {
+  Guard guard(FakeLock());
+  log_->push_back("summary " + Narrow(counts));
+  summaries.emplace_back(counts, list);
+}
+
 }  // namespace morvenit

@@ -4,6 +4,7 @@
 #ifndef MORVENIT_TESTS_FAKES_FAKE_ENV_H_
 #define MORVENIT_TESTS_FAKES_FAKE_ENV_H_
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -174,11 +175,12 @@ class FakeProgress : public Progress {
  public:
   explicit FakeProgress(EventLog* log) : log_(log) {}
 
-  int check1 = 0;
+  std::atomic<int> check1 = 0;  // a worker may click it too
   Text text1, label2, caption = L"Morvenit";
   bool label2_visible = false, visible = false;
   int check1_reads = 0;
-  std::function<void()> on_check1;  // called before each read of Check1
+  std::function<void()> on_check1;               // called before each read of Check1
+  std::vector<std::pair<Text, Text>> summaries;  // (counts, list) of every summary shown
 
   int Check1() override;
   void SetText1(const Text& text) override;
@@ -186,6 +188,7 @@ class FakeProgress : public Progress {
   void ShowLabel2(bool visible) override;
   void SetCaption(const Text& caption) override;
   void SetVisible(bool visible) override;
+  void ShowSummary(const Text& counts, const Text& list) override;
 
  private:
   EventLog* log_;

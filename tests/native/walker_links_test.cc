@@ -1,7 +1,14 @@
-// Links met by the folder walker, and entries swapped under it, on the real file system. Natively
-// only: Wine shows a link to a file as the file itself, so this is the one place where a file link
-// can be tested.
+// Links met by the folder walker, entries swapped under it, and the special files Linux keeps in
+// folders, on the real file system. Natively only: Wine shows a link to a file as the file itself,
+// so this is the one place where a file link can be tested.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
 
 #include "tests/unit/real_tree.h"
 
@@ -59,6 +66,33 @@ TEST(WalkLinks, ALinkTheUserNamedIsWalkedButNotTheLinksInside) {
   EXPECT_TRUE(fs::is_directory(outside.root() / "mine"));
   EXPECT_TRUE(fs::is_symlink(outside.root() / "mine/to kept"));
   EXPECT_EQ(ReadAll(kept), "kept");
+}
+
+// A FIFO, a socket and a device hold no data of their own: each is refused before anything would
+// write to it, the first with a box, and the walk never waits on the FIFO for a writer.
+TEST(WalkLinks, PipesSocketsAndDevicesAreNotData) {
+  RealRun r;
+  const fs::path folder = r.tree.Folder("special");
+  r.tree.File("special/plain.txt", "plain");
+  ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, (folder / "socket").c_str(), sizeof address.sun_path - 1);
+  const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_EQ(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ::close(socket);
+  // (Only root may make a device node.)
+  const bool device = ::mknod((folder / "null").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+
+  r.run.FolderStack.push_back(ToText(folder));
+  WalkFolders(r.run);
+  FinishInFlight(r.run);
+
+  EXPECT_FALSE(fs::exists(folder / "plain.txt"));
+  EXPECT_TRUE(fs::is_fifo(folder / "fifo") && fs::is_socket(folder / "socket"));
+  EXPECT_TRUE(!device || fs::is_character_file(folder / "null"));
+  ASSERT_EQ(r.env.messages.size(), 1u);
+  EXPECT_EQ(r.env.messages[0].substr(0, 5), L"1006:") << Narrow(r.env.messages[0]);
 }
 
 // Another program replaces a file and a folder, after their folder was listed, with new ones under

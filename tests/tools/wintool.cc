@@ -14,6 +14,10 @@
 //   wintool silence --class C SECONDS    waits for a window of class C, then sends it WM_NULL
 //                                        over and over (a millisecond apart) and times each
 //                                        reply, for SECONDS or until the window is gone
+//   wintool drop CLSID LIST              hands the paths in LIST (UTF-16, one a line) to the
+//                                        drop target CLSID, a local server, as the shell
+//                                        invokes a DropTarget verb: DragEnter, then Drop
+//   wintool clipboard                    the clipboard's text, as it is (UTF-8)
 //
 // Rectangles are screen coordinates: left,top,width,height. Texts are UTF-8, quoted, with \r, \n,
 // \" and \\ escaped. Exit code 3 means the window was not found.
@@ -401,6 +405,51 @@ int Silence(const std::wstring& window_class, double seconds) {
   return 0;
 }
 
+// A data object holding one CF_HDROP, as Explorer hands a selection to a verb, made through the
+// clipboard (Wine has no SHCreateDataObject).
+int Drop(const std::wstring& class_id, const std::wstring& list) {
+  std::wstring paths;
+  if (FILE* in = _wfopen(list.c_str(), L"rb")) {
+    for (wchar_t c; std::fread(&c, sizeof c, 1, in) == 1;) paths += c == L'\n' ? L'\0' : c;
+    std::fclose(in);
+  }
+  // Zeroed: the list's closing null is there.
+  const HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + (paths.size() + 1) * 2);
+  auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
+  *header = DROPFILES{sizeof(DROPFILES), {}, FALSE, TRUE};
+  std::wmemcpy(reinterpret_cast<wchar_t*>(header + 1), paths.data(), paths.size());
+  GlobalUnlock(memory);
+  IDataObject* selection = nullptr;
+  IDropTarget* target = nullptr;
+  CLSID verb{};
+  DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
+  HRESULT result = OleInitialize(nullptr);
+  const bool ready = SUCCEEDED(result) && OpenClipboard(nullptr) && EmptyClipboard() &&
+                     SetClipboardData(CF_HDROP, memory) && CloseClipboard();
+  result = ready ? OleGetClipboard(&selection) : E_FAIL;
+  if (SUCCEEDED(result)) result = CLSIDFromString(class_id.c_str(), &verb);
+  if (SUCCEEDED(result)) {
+    result = CoCreateInstance(verb, nullptr, CLSCTX_LOCAL_SERVER, IID_IDropTarget,
+                              reinterpret_cast<void**>(&target));
+  }
+  if (SUCCEEDED(result)) result = target->DragEnter(selection, MK_LBUTTON, POINTL{}, &effect);
+  if (SUCCEEDED(result)) result = target->Drop(selection, 0, POINTL{}, &effect);
+  std::printf("result=0x%08lx\n", static_cast<unsigned long>(result));
+  if (target) target->Release();
+  if (selection) selection->Release();
+  OleUninitialize();
+  return SUCCEEDED(result) ? 0 : 1;
+}
+
+int Clipboard() {
+  const HANDLE data = OpenClipboard(nullptr) ? GetClipboardData(CF_UNICODETEXT) : nullptr;
+  const auto* text = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
+  if (text) std::fputs(Utf8(text).c_str(), stdout);
+  if (data) GlobalUnlock(data);
+  CloseClipboard();
+  return text ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -415,12 +464,15 @@ int wmain(int argc, wchar_t** argv) {
   if (verb == L"shortcut" && argc == 3) return Shortcut(argv[2]);
   if (verb == L"version" && argc == 3) return Version(argv[2]);
   if (verb == L"icon" && argc == 3) return Icon(argv[2]);
+  if (verb == L"clipboard") return Clipboard();
   if (verb == L"silence" && argc == 5 && std::wstring(argv[2]) == L"--class") {
     return Silence(argv[3], _wtof(argv[4]));
   }
+  if (verb == L"drop" && argc == 4) return Drop(argv[2], argv[3]);
   std::fprintf(stderr,
                "usage: wintool list | inspect [--class CLASS] [TITLE] | launch EXE RAW | "
                "hold FILE SECONDS | shortcut LNK | version FILE | icon FILE | "
-               "silence --class CLASS SECONDS\n");
+               "silence --class CLASS SECONDS | drop CLSID LIST | "
+               "clipboard\n");
   return 2;
 }

@@ -35,7 +35,7 @@ TEST(ProcessItems, ShredsNamedFilesFirstThenWalksTheLastNamedFolderFirst) {
   EXPECT_EQ(f.log[enter + 1], "caption ");
   EXPECT_EQ(f.log.back(), "window hidden");
   EXPECT_EQ(f.log.front(), "window shown");
-  EXPECT_TRUE(f.env.messages.empty()) << "a run that left nothing has nothing to say";
+  EXPECT_TRUE(f.env.messages.empty() && f.window.summaries.empty()) << "a run that left nothing";
 }
 
 TEST(ProcessItems, FilesOnlyNeverWalk) {
@@ -94,8 +94,8 @@ TEST(ProcessItems, FailuresOutsideTheShredderEndTheRun) {
   }
 }
 
-// A folder where files are left for every kind of reason, one twice, and a subfolder that cannot
-// be listed; one file vanishes after the listing and one goes as it should.
+// A folder where files are left for every kind of reason, one twice, a subfolder that cannot be
+// listed and one that vanished after the listing; one file vanishes too and one goes as it should.
 struct LeavingRun : FakeRun {
   LeavingRun() {
     env.tick = 0.5;
@@ -111,37 +111,48 @@ struct LeavingRun : FakeRun {
     env.At(L"C:\\D\\growing").growths = -1;
     env.AddFolder(L"C:\\D\\locked");
     env.AddFile(L"C:\\D\\locked\\inside", "secret");
+    env.AddFolder(L"C:\\D\\moved");
     env.before = [this](const std::string& op, const Text& path) {
       if (on_op) on_op(op, path);
       if (op == "reopen" && path == L"C:\\D\\held") throw HeldElsewhere();
       if (op == "open" && path == L"C:\\D\\denied") throw Failure{-5, L"Denied"};
       if (op == "open" && path == L"C:\\D\\gone") throw FileNotFound();
       if (op == "list" && path == L"C:\\D\\locked") throw AccessRefused();
+      if (op == "enter" && path == L"C:\\D\\moved") throw FileNotFound();
     };
-    env.during_flush = [](const Text& path) {
-      if (path == L"C:\\D\\bad flush") throw Failure{-1, L"Bad flush"};
+    env.during_flush = [this](const Text& path) {
+      if (path != L"C:\\D\\bad flush") return;
+      if (on_op) on_op("failing flush", path);
+      throw Failure{-1, L"Not ready."};
     };
   }
   std::function<void(const std::string& op, const Text& path)> on_op;
 };
 
-TEST(ProcessItems, ARunThatLeftFilesSaysHowManyAndWhyUnlessItWasCancelled) {
+TEST(ProcessItems, ARunThatLeftFilesSaysHowManyWhyAndWhichUnlessItWasCancelled) {
   const Text summary =
-      L"7 files were not removed, and 1 folder could not be emptied:\n"
+      L"7 files were not removed, and 2 folders could not be emptied:\n"
       L"\n1 file: Denied"
-      L"\n1 file: Bad flush"
+      L"\n1 file: Not ready."
       L"\n1 file, 1 folder: in use by another program, or access refused"
       L"\n2 files: more than one name (hard links)"
       L"\n1 file: data kept elsewhere or in a special way (online-only cloud files, deduplicated "
       L"or compressed files)"
-      L"\n1 file: kept growing while another program added to them";
+      L"\n1 file: kept growing while another program added to them"
+      L"\n1 folder: moved or removed during the run; its files were not reached";
+  const Text list =
+      L"Denied:\n    C:\\D\\denied\nNot ready:\n    C:\\D\\bad flush\nIn use by another program, "
+      L"or access refused:\n    C:\\D\\held\n    C:\\D\\locked\\\nMore than one name (hard "
+      L"links):\n    C:\\D\\many 1\n    C:\\D\\many 2\nData kept elsewhere or in a special way "
+      L"(online-only cloud files, deduplicated or compressed files):\n    C:\\D\\cloud\nKept "
+      L"growing while another program added to them:\n    C:\\D\\growing\nMoved or removed "
+      L"during the run; its files were not reached:\n    C:\\D\\moved\\\n";
   enum class End { kFinished, kCancelledDuringTheWalk, kCancelledAtTheClose };
   for (const End end : {End::kFinished, End::kCancelledDuringTheWalk, End::kCancelledAtTheClose}) {
     LeavingRun f;
-    f.on_op = [&](const std::string& op, const Text& path) {
-      if (end == End::kCancelledDuringTheWalk && op == "write" && path == L"C:\\D\\fine") {
-        f.window.check1 = 1;
-      }
+    f.on_op = [&](const std::string& op, const Text&) {
+      // Cancel clicked as a file in flight fails: it is counted, and shown no more.
+      if (end == End::kCancelledDuringTheWalk && op == "failing flush") f.window.check1 = 1;
       if (end == End::kCancelledAtTheClose && op == "current") f.window.check1 = 1;
     };
     // However it was cancelled, the closing pause ends the program.
@@ -155,14 +166,16 @@ TEST(ProcessItems, ARunThatLeftFilesSaysHowManyAndWhyUnlessItWasCancelled) {
     std::vector<Text> titles;
     for (const auto& message : f.env.messages) titles.push_back(message.second);
     if (end != End::kFinished) {
-      EXPECT_EQ(std::count(titles.begin(), titles.end(), L"Morvenit"), 0) << static_cast<int>(end);
+      EXPECT_TRUE(f.window.summaries.empty()) << static_cast<int>(end);
+      EXPECT_EQ(f.run.left.at(-1).files == 1 && !std::count(titles.begin(), titles.end(), L"-1"),
+                end == End::kCancelledDuringTheWalk);
       continue;
     }
-    // The refusal explained once, each system error every time, then the summary last of all.
-    EXPECT_EQ(titles, (std::vector<Text>{L"1001", L"-5", L"1002", L"-1", L"1008", L"Morvenit"}));
-    EXPECT_EQ(f.env.messages.back().first, summary);
+    // Each number explained once, then the summary last of all.
+    EXPECT_EQ(titles, (std::vector<Text>{L"1001", L"-5", L"1002", L"1015", L"-1", L"1008"}));
+    EXPECT_EQ(f.window.summaries, (std::vector<std::pair<Text, Text>>{{summary, list}}));
     // Nothing but the closing pause after it.
-    const size_t at = IndexOf(f.log, "message Morvenit: " + Narrow(summary));
+    const size_t at = IndexOf(f.log, "summary " + Narrow(summary));
     ASSERT_LT(at + 2, f.log.size());
     EXPECT_EQ(f.log.back(), "window hidden");
     EXPECT_TRUE(std::all_of(f.log.begin() + at + 1, f.log.end() - 1,

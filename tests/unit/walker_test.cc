@@ -128,14 +128,15 @@ TEST(WalkFolders, AFolderSwappedForALinkAfterItsListingIsNeverEntered) {
   EXPECT_EQ(EventsNamed(f.log, "remove"), (Events{"C:\\B\\f1", "C:\\B\\f2", "C:\\B\\s2\\k"}));
   EXPECT_EQ(f.env.At(L"C:\\Outside\\precious.txt").data, "precious");
   EXPECT_EQ(EventsNamed(f.log, "enter"), (Events{"C:\\B\\", "C:\\B\\s2\\", "C:\\B\\s1\\"}));
-  EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "label2 shown"), 0);
+  EXPECT_EQ(f.run.left.at(kFailVanished).paths, std::vector<Text>{L"C:\\B\\s1\\"}) << "reported";
 }
 
-TEST(WalkFolders, VanishedFoldersAreSkippedSilentlyRefusedOnesAreReported) {
+TEST(WalkFolders, VanishedAndRefusedFoldersAreReported) {
   FakeRun f;
   AddTwoTrees(f.env);
   f.env.tick = 0.5;
-  // s1 vanished after it was listed; s2 may be entered but not listed; C:\Gone never existed.
+  // s1 vanished after it was listed; s2 may be entered but not listed; C:\Gone went after it was
+  // named.
   f.env.before = [](const std::string& op, const Text& path) {
     if (op == "enter" && path == L"C:\\B\\s1") throw FileNotFound();
     if (op == "list" && path == L"C:\\B\\s2") throw AccessRefused();
@@ -150,11 +151,10 @@ TEST(WalkFolders, VanishedFoldersAreSkippedSilentlyRefusedOnesAreReported) {
             (Events{"C:\\B\\f1", "C:\\B\\f2", "C:\\A\\a.txt", "C:\\A\\sub\\x.txt"}));
   EXPECT_TRUE(f.env.Exists(L"C:\\B\\s1\\deep\\h")) << "the subtree goes with its folder";
   EXPECT_TRUE(f.env.Exists(L"C:\\B\\s2\\k"));
-  EXPECT_TRUE(f.env.messages.empty());
-  // The one folder that is there but could not be walked is shown with its status.
-  EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "label2 shown"), 1);
-  EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "label2 Processing folder"), 1);
-  EXPECT_NE(std::find(f.log.begin(), f.log.end(), "text1 ...C:\\B\\s2\\"), f.log.end());
+  // Each is shown with its status; the first of the vanished with its box too.
+  EXPECT_EQ(EventsNamed(f.log, "message"), Events{"1015: " + Narrow(Vanished().description)});
+  EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "label2 shown"), 3);
+  EXPECT_EQ(f.run.left.at(kFailVanished).paths, (std::vector<Text>{L"C:\\B\\s1\\", L"C:\\Gone\\"}));
 }
 
 TEST(WalkFolders, TrailingBackslashKeptOthersGetOneBlankEntriesSkipped) {

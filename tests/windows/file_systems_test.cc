@@ -1,11 +1,12 @@
 // What Windows' own file systems answer and Wine never does, put in place of Wine's answers for
 // the handful of calls involved, on real files: named streams under the sharing rule of an open
-// that may delete the file, FAT's refused tag query, cloud files, short names, entries whose
+// that may delete the file, FAT's refused queries, cloud files, short names, entries whose
 // number changed after the listing, names holding ":", an empty drive root, paths too long.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <set>
 
 #include "platform/nt_calls.h"
@@ -32,9 +33,12 @@ struct AsWindows {
   std::map<Text, Text> listed_as;                         // a name made on another system
   std::set<Text> roots;                                   // an empty drive root
   // What the test saw: opens that may delete a file and share no delete, by name; the options
-  // of every open for writing of a reparse point.
+  // of every open for writing of a reparse point; the classes FAT refused; each rename's folder
+  // (the one its RootDirectory names) and new name.
   std::set<Text> deleters;
   std::vector<ULONG> reparse_write_opens;
+  std::set<ULONG> refused;
+  std::vector<std::pair<Text, Text>> renames;
 
   AsWindows() : real_(NtForTests()) {
     current = this;
@@ -42,6 +46,7 @@ struct AsWindows {
     calls.under_wine = false;
     calls.CreateFile = CreateFile;
     calls.QueryInformationFile = QueryInformationFile;
+    calls.SetInformationFile = SetInformationFile;
     calls.QueryDirectoryFile = QueryDirectoryFile;
     calls.QueryObject = QueryObject;
   }
@@ -114,7 +119,11 @@ struct AsWindows {
     // What FastFat's query-information routine answers: All, Basic, Standard, Internal, Ea,
     // Position, Name, AlternateName, NetworkOpen and NormalizedName.
     static const std::set<ULONG> kFat = {18, 4, 5, 6, 7, 14, 9, 21, 34, 48};
-    if (w.fat && !kFat.count(info_class)) return kInvalidParameter;
+    if (w.fat && !kFat.count(info_class)) {
+      std::lock_guard lock(w.mutex_);
+      w.refused.insert(info_class);
+      return kInvalidParameter;
+    }
     const Text file = LastName(handle);
     if (info_class == kFileStreamInformation && w.streams.count(file)) {
       const Text names[] = {L"::$DATA", L":Zone.Identifier:$DATA"};
@@ -141,6 +150,18 @@ struct AsWindows {
       static_cast<FILE_ATTRIBUTE_TAG_INFO*>(out)->ReparseTag = tag;
     }
     return status;
+  }
+
+  static NTSTATUS NTAPI SetInformationFile(HANDLE handle, IO_STATUS_BLOCK* io, void* in,
+                                           ULONG length, ULONG info_class) {
+    AsWindows& w = *current;
+    if (info_class == kFileRenameInformation) {
+      const auto* rename = static_cast<const FILE_RENAME_INFO*>(in);
+      std::lock_guard lock(w.mutex_);
+      w.renames.emplace_back(rename->RootDirectory ? LastName(rename->RootDirectory) : Text(),
+                             Text(rename->FileName, rename->FileNameLength / sizeof(wchar_t)));
+    }
+    return w.real_.SetInformationFile(handle, io, in, length, info_class);
   }
 
   static NTSTATUS NTAPI QueryDirectoryFile(HANDLE handle, HANDLE event, void* apc, void* context,
@@ -187,6 +208,7 @@ struct AsWindows {
   }
 
   NtCalls real_;
+  std::mutex mutex_;  // the calls come from the workers too
 };
 
 const std::string kPattern = "................ ................ ................ ................ ";
@@ -222,7 +244,8 @@ TEST(OnWindows, AFileWithAStreamIsRemovedWholeOrLeftUntouched) {
   EXPECT_EQ(r.window.label2, L"Processing folder");
 }
 
-// A USB stick: nothing answers the tag query, and nothing needs it.
+// A USB stick: FAT refuses the named streams' query, which means none; it would refuse the tag
+// query too, but that is never asked where no file is a reparse point.
 TEST(OnWindows, FatShredsEveryFileNamedAndWalked) {
   RealRun r;
   AsWindows w;
@@ -235,6 +258,7 @@ TEST(OnWindows, FatShredsEveryFileNamedAndWalked) {
 
   EXPECT_TRUE(Take(r.tree.root()).files.empty());
   EXPECT_FALSE(r.AnyFileFailed());
+  EXPECT_EQ(w.refused, std::set<ULONG>{kFileStreamInformation});
 }
 
 // OneDrive: a file whose data is on the disk is shredded through the cloud filter (opened for
@@ -267,7 +291,7 @@ TEST(OnWindows, CloudFilesOnTheDiskGoOnlineOnlyOnesStay) {
 // An entry is proved by its number, not its name: one reached by its 8.3 name (which the handle
 // then reports) is shredded; a subfolder or file whose number changed after the listing is
 // reported and left; a name holding ":" is a stream on Windows, so it goes by its short name or
-// is reported.
+// is reported; so does a name the file system refuses as invalid.
 TEST(OnWindows, EntriesAreProvedByTheirNumber) {
   RealRun r;
   AsWindows w;
@@ -276,7 +300,9 @@ TEST(OnWindows, EntriesAreProvedByTheirNumber) {
   r.tree.File("walked/renumbered.txt", "renumbered");
   r.tree.File("walked/a", "a");
   r.tree.File("walked/a:b.txt", "colon");  // under Wine, an ordinary file of that name
+  r.tree.File("walked/refused name.txt", "refused");
   w.listed_as[L"far away name.txt"] = L"far*away?name.txt";
+  w.listed_as[L"refused name.txt"] = L"refused name.tx ";
   w.renumbered = {L"swapped", L"renumbered.txt"};
 
   ProcessItems(r.run, {ToText(r.tree.root() / "walked")});
@@ -286,12 +312,14 @@ TEST(OnWindows, EntriesAreProvedByTheirNumber) {
     return fs::exists(ToPath(r.tree.text() + L"\\walked\\" + Text(name, name + strlen(name))));
   };
   EXPECT_FALSE(there("far away name.txt"));
+  EXPECT_FALSE(there("refused name.txt"));
   EXPECT_FALSE(there("a"));
   EXPECT_TRUE(there("renumbered.txt"));
   EXPECT_TRUE(there("swapped\\inside.txt"));
   EXPECT_EQ(ReadAll(ToPath(r.tree.text() + L"\\walked\\a:b.txt")), "colon");
   // Each reason explained once, then the closing summary.
-  EXPECT_EQ(Boxes(r), (std::vector<std::string>{"1003", "1004", "Morvenit"}));
+  EXPECT_EQ(Boxes(r), (std::vector<std::string>{"1003", "1004"}));
+  EXPECT_EQ(r.window.summaries.size(), 1u);
 }
 
 // Renames go through the folder held open, to a bare name, and never over another file.
@@ -310,6 +338,7 @@ TEST(OnWindows, RenamesGoThroughTheFolderHeldOpen) {
   EXPECT_THROW(file->Rename(L"theirs.txt"), Failure);
   file->Rename(L"0");
   EXPECT_EQ(Take(tree.root()).files, (std::set<fs::path>{"f/0", "f/theirs.txt"}));
+  EXPECT_EQ(w.renames, (std::vector<std::pair<Text, Text>>{{L"f", L"theirs.txt"}, {L"f", L"0"}}));
   file->Delete();
   EXPECT_EQ(Take(tree.root()).files, (std::set<fs::path>{"f/theirs.txt"}));
 }

@@ -1,5 +1,5 @@
 // What only the Win32 side can get wrong: Wine deletes an open file by the path it was opened by,
-// and a call can fail without saying why.
+// a call can fail without saying why, and a file held open elsewhere must read as busy.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -44,6 +44,21 @@ TEST(DeleteThroughAFolder, NeverRemovesWhatTheOldPathLeadsToNow) {
   file.reset();
   EXPECT_EQ(ReadAll(tree.root() / "walked/victim.txt"), "MINE");
   EXPECT_EQ(ReadAll(tree.root() / "renamed/victim.txt"), "mine");
+}
+
+// A file another program holds open without sharing is busy: worth a few more tries, where a
+// refused access is not.
+TEST(LastFailure, AFileHeldOpenElsewhereIsBusy) {
+  TempTree tree;
+  const fs::path path = tree.File("held.txt", "held");
+  const ScopedHandle held(
+      ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  try {
+    Env::Default().OpenNamedFile(ToText(path))->BeginWriting();
+    ADD_FAILURE() << "a file held open without sharing opened for writing";
+  } catch (const Failure& failure) {
+    EXPECT_TRUE(failure.busy) << Narrow(failure.description);
+  }
 }
 
 TEST(LastFailure, AFailureWithoutAReasonStillReadsAsOne) {

@@ -1,0 +1,211 @@
+// A file found or named, open for its attributes or for writing: overwrite, flush, streams,
+// renames through its folder, delete. A file is renamed through the folder that holds it.
+#include "platform/file_windows.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "platform/wine_only.h"
+
+namespace morvenit {
+
+namespace {
+
+constexpr NTSTATUS kStatusBufferOverflow = static_cast<NTSTATUS>(0x80000005);
+
+void WriteAll(HANDLE handle, const char* data, size_t size) {
+  while (size > 0) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+    DWORD written = 0;
+    if (!::WriteFile(handle, data, chunk, &written, nullptr)) throw LastFailure();
+    if (written == 0) throw FailureFromWin32(ERROR_DISK_FULL);
+    data += written;
+    size -= written;
+  }
+}
+
+// A named data stream, open for writing.
+class WindowsStream : public Writable {
+ public:
+  explicit WindowsStream(ScopedHandle stream) : stream_(std::move(stream)) {}
+  void Write(const char* data, size_t size) override { WriteAll(stream_.get(), data, size); }
+  void Flush() override {
+    if (!::FlushFileBuffers(stream_.get())) throw LastFailure();
+  }
+  void Close() override {
+    if (stream_.valid() && !::CloseHandle(stream_.release())) throw LastFailure();
+  }
+
+ private:
+  ScopedHandle stream_;
+};
+
+class WindowsFile : public OpenFile {
+ public:
+  // As NewWindowsFile.
+  WindowsFile(ScopedHandle attributes, ScopedHandle data, SharedHandle folder, Text name, Text path,
+              Text unix_path)
+      : attributes_(std::move(attributes)),
+        data_(std::move(data)),
+        folder_(std::move(folder)),
+        name_(std::move(name)),
+        path_(std::move(path)) {
+    wine_.unix_path = std::move(unix_path);
+    if (Nt().under_wine && wine_.unix_path.empty()) wine_.unix_path = UnixNtPath(path_);
+  }
+
+  FileInfo Info() override {
+    // Two plain queries: the whole handle information costs Wine a look at the volume too.
+    const auto basic = MustQuery<FILE_BASIC_INFO>(Handle(), kFileBasicInformation);
+    const auto standard = MustQuery<FILE_STANDARD_INFO>(Handle(), kFileStandardInformation);
+    FileInfo info{basic.FileAttributes, static_cast<uint64_t>(standard.EndOfFile.QuadPart),
+                  standard.NumberOfLinks};
+    if (info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) info.reparse_tag = LookAt(Handle()).tag;
+    return info;
+  }
+
+  void SetAttributes(uint32_t attributes) override {
+    FILE_BASIC_INFO basic{};  // times of zero are left as they are
+    basic.FileAttributes = attributes;
+    if (!::SetFileInformationByHandle(Handle(), FileBasicInfo, &basic, sizeof basic)) {
+      throw LastFailure();
+    }
+  }
+
+  void BeginWriting() override {
+    if (data_.valid()) return;
+    // The same file again, whatever its name leads to by now, and through whatever filter keeps
+    // its data (a cloud file's sees the writes); shared with nobody, so no one reads a
+    // half-overwritten file and nobody else's handle keeps it alive after the delete.
+    ScopedHandle data;
+    const NTSTATUS status = OpenIn(attributes_.get(), Text(), kDataAccess | SYNCHRONIZE,
+                                   FILE_NON_DIRECTORY_FILE, data, 0, /*follow=*/true);
+    if (status < 0) throw FromStatus(status);
+    data_ = std::move(data);
+  }
+
+  void Write(const char* data, size_t size) override { WriteAll(data_.get(), data, size); }
+
+  std::vector<StreamInfo> Streams() override {
+    std::vector<LONGLONG> buffer(8 * 1024);
+    NTSTATUS status;
+    for (;;) {
+      IO_STATUS_BLOCK io;
+      status = Nt().QueryInformationFile(data_.get(), &io, buffer.data(),
+                                         static_cast<ULONG>(buffer.size() * sizeof(LONGLONG)),
+                                         kFileStreamInformation);
+      if (status != kStatusBufferOverflow) break;
+      buffer.resize(buffer.size() * 2);
+    }
+    if (status < 0) {
+      // No streams at all, or a file system (FAT, Wine) that keeps or shows none.
+      const DWORD error = Nt().StatusToDosError(status);
+      if (error == ERROR_HANDLE_EOF || error == ERROR_INVALID_FUNCTION ||
+          error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
+          error == ERROR_CALL_NOT_IMPLEMENTED) {
+        return {};
+      }
+      throw FromStatus(status);
+    }
+    std::vector<StreamInfo> streams;
+    for (const char* at = reinterpret_cast<const char*>(buffer.data());;) {
+      const auto* record = reinterpret_cast<const FILE_STREAM_INFO*>(at);
+      // ":name:$DATA"; the main stream is "::$DATA".
+      const Text full(record->StreamName, record->StreamNameLength / sizeof(wchar_t));
+      const size_t type = full.rfind(L":$DATA");
+      if (full.size() > 1 && type != Text::npos && type > 1) {
+        streams.push_back(
+            {full.substr(1, type - 1), static_cast<uint64_t>(record->StreamSize.QuadPart)});
+      }
+      if (record->NextEntryOffset == 0) break;
+      at += record->NextEntryOffset;
+    }
+    return streams;
+  }
+
+  std::unique_ptr<Writable> OpenStream(const Text& name) override {
+    // Reached through the file itself, never through a path. While our own open of the file may
+    // delete it, the file system lets another stream of it open only if that open lets it.
+    ScopedHandle stream;
+    const NTSTATUS status =
+        OpenIn(data_.get(), L":" + name + L":$DATA", GENERIC_READ | GENERIC_WRITE | SYNCHRONIZE,
+               FILE_NON_DIRECTORY_FILE, stream, FILE_SHARE_DELETE);
+    if (status < 0) throw FromStatus(status);
+    return std::make_unique<WindowsStream>(std::move(stream));
+  }
+
+  void Flush() override {
+    if (!::FlushFileBuffers(data_.get())) throw LastFailure();
+  }
+
+  void Close() override {
+    attributes_.Reset();
+    if (!data_.valid()) return;
+    if (!::CloseHandle(data_.release())) throw LastFailure();
+  }
+
+  // Wine renames a file from the path it was opened by, checking nothing: a folder on that path
+  // swapped for a link would have the rename move a file that was never named.
+  bool RenamesInPlace() override { return folder_ && !Nt().under_wine; }
+
+  void Rename(const Text& name) override {
+    if (!RenamesInPlace()) throw FailureFromWin32(ERROR_NOT_SUPPORTED);
+    // A bare name relative to the folder held open: the file cannot be moved anywhere else.
+    UNICODE_STRING counted = Counted(name);
+    std::vector<LONGLONG> buffer(
+        (sizeof(FILE_RENAME_INFO) + counted.Length + sizeof(LONGLONG) - 1) / sizeof(LONGLONG));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = folder_->get();
+    rename->FileNameLength = counted.Length;
+    std::copy(name.begin(), name.end(), rename->FileName);
+    IO_STATUS_BLOCK io;
+    const NTSTATUS status = Nt().SetInformationFile(
+        data_.get(), &io, rename, static_cast<ULONG>(buffer.size() * sizeof(LONGLONG)),
+        kFileRenameInformation);
+    if (status < 0) throw FromStatus(status);
+    path_ = path_.substr(0, path_.size() - name_.size()) + name;
+    name_ = name;
+  }
+
+  void Delete() override {
+    PrepareDelete();
+    if (Nt().under_wine) EnsureNotGrown(wine_, data_.get(), delete_prepared_);
+    Close();  // the file goes as its last handle closes
+    if (Nt().under_wine) ConfirmGone(wine_, folder_ ? folder_->get() : nullptr, name_, attributes_);
+  }
+
+  void PrepareDelete() override {
+    if (delete_prepared_) return;
+    if (Nt().under_wine) EnsurePathLeadsHere(wine_, data_.get());
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!::SetFileInformationByHandle(data_.get(), FileDispositionInfo, &disposition,
+                                      sizeof disposition)) {
+      throw LastFailure();
+    }
+    delete_prepared_ = true;
+  }
+
+ private:
+  HANDLE Handle() const { return attributes_.valid() ? attributes_.get() : data_.get(); }
+
+  ScopedHandle attributes_;
+  ScopedHandle data_;
+  SharedHandle folder_;
+  Text name_;
+  Text path_;
+  bool delete_prepared_ = false;  // marked to go when `data_` closes
+  WineFile wine_;                 // Wine alone: for the checks around the delete
+};
+
+}  // namespace
+
+std::unique_ptr<OpenFile> NewWindowsFile(ScopedHandle attributes, ScopedHandle data,
+                                         SharedHandle folder, Text name, Text path,
+                                         Text unix_path) {
+  return std::make_unique<WindowsFile>(std::move(attributes), std::move(data), std::move(folder),
+                                       std::move(name), std::move(path), std::move(unix_path));
+}
+
+}  // namespace morvenit

@@ -1,0 +1,173 @@
+// Opening a name inside a folder held open, never through a link, and proving by the file's number
+// that it is the entry listed. Inside a walked folder everything is reached through the folder's
+// own handle (NtCreateFile relative to it), never through a path; this is the only file that opens
+// one.
+#include "platform/open_in_folder_windows.h"
+
+#include <algorithm>
+#include <array>
+#include <cwchar>
+#include <string>
+
+#include "platform/wine_only.h"
+
+namespace morvenit {
+
+namespace {
+
+constexpr NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
+constexpr NTSTATUS kStatusInvalidDeviceRequest = static_cast<NTSTATUS>(0xC0000010);
+// The longest name the system's counted strings hold, in characters.
+constexpr size_t kLongestSystemPath = 32767;
+
+// Whether the open handle is the entry the listing gave, by the number the file system gives
+// both: a name proves nothing, as an 8.3 name and a junction followed by a file server show.
+bool IsListedEntry(HANDLE handle, const FolderEntry& entry) {
+  if (!Missing(entry.id)) {
+    LARGE_INTEGER id;
+    const NTSTATUS status = Query(handle, kFileInternalInformation, id);
+    if (status < 0) throw FromStatus(status);
+    return static_cast<uint64_t>(id.QuadPart) == entry.id;
+  }
+  if (entry.long_id != std::array<uint8_t, 16>{}) {
+    const auto id = MustQuery<FILE_ID_INFO>(handle, kFileIdInformation);
+    return std::equal(entry.long_id.begin(), entry.long_id.end(), id.FileId.Identifier);
+  }
+  // A listing that numbers nothing leaves only the open that follows no link.
+  return true;
+}
+
+// Whether Windows forbids `name` in a file name. Wine alone lets a ":" through: Wine 8 keeps no
+// named streams, and opens such a name (made on Linux) as it is.
+bool Forbidden(const Text& name) {
+  const wchar_t* forbidden = Nt().under_wine ? L"\"*/<>?\\|" : L"\"*/:<>?\\|";
+  return std::any_of(name.begin(), name.end(),
+                     [&](wchar_t c) { return c < 0x20 || std::wcschr(forbidden, c) != nullptr; });
+}
+
+}  // namespace
+
+Failure FromStatus(NTSTATUS status) { return FailureFromWin32(Nt().StatusToDosError(status)); }
+
+UNICODE_STRING Counted(const Text& text) {
+  if (text.size() > kLongestSystemPath) {
+    Failure failure = FailureFromWin32(ERROR_FILENAME_EXCED_RANGE);
+    failure.description = L"This path is " + std::to_wstring(text.size()) +
+                          L" characters long; Windows takes at most 32,767.";
+    throw failure;
+  }
+  const auto bytes = static_cast<USHORT>(text.size() * sizeof(wchar_t));
+  return UNICODE_STRING{bytes, bytes, const_cast<PWSTR>(text.c_str())};
+}
+
+Text NtPath(const Text& path) { return L"\\??\\" + path.substr(4); }
+
+Look LookAt(HANDLE handle) {
+  Look look{MustQuery<FILE_BASIC_INFO>(handle, kFileBasicInformation).FileAttributes, 0};
+  if (look.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    const NTSTATUS status = Query(handle, kFileAttributeTagInformation, tag);
+    if (status >= 0) {
+      look.tag = tag.ReparseTag;
+    } else if (status != kStatusInvalidParameter) {
+      throw FromStatus(status);
+    }
+  }
+  return look;
+}
+
+// Only a file that holds data: never a device, a pipe or a socket. Linux keeps those in folders
+// and Wine opens each as a file, a block device as a disk, which the pattern would overwrite
+// whole. Wine alone: it answers the volume's sizes for a regular file or a folder only ("invalid
+// device request" for the rest), from the file's status alone. Its device type would do too, but
+// it reads the file's first bytes to find it, through this very handle: through FUSE's FAT driver
+// (fusefat) the writes that follow such a read land beside the old bytes instead of on them.
+void EnsureHoldsData(HANDLE handle) {
+  if (!Nt().under_wine) {
+    if (::GetFileType(handle) != FILE_TYPE_DISK) throw NotData();
+    return;
+  }
+  constexpr ULONG kFileFsSizeInformation = 3;
+  LONGLONG sizes[3];
+  IO_STATUS_BLOCK io;
+  const NTSTATUS status =
+      Nt().QueryVolumeInformationFile(handle, &io, sizes, sizeof sizes, kFileFsSizeInformation);
+  if (status == kStatusInvalidDeviceRequest) throw NotData();
+  if (status < 0) throw FromStatus(status);
+}
+
+bool Missing(uint64_t id) { return id == 0 || id == ~uint64_t{0}; }
+
+NTSTATUS OpenIn(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG options,
+                ScopedHandle& out, ULONG share, bool follow) {
+  UNICODE_STRING unicode = Counted(name);
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &unicode, 0, folder, nullptr);
+  IO_STATUS_BLOCK io;
+  HANDLE handle = nullptr;
+  const NTSTATUS status =
+      Nt().CreateFile(&handle, access, &attributes, &io, nullptr, 0, share, FILE_OPEN,
+                      options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT |
+                          (follow ? 0 : FILE_OPEN_REPARSE_POINT),
+                      nullptr, 0);
+  if (status >= 0) out = ScopedHandle(handle);
+  return status;
+}
+
+const Text& ReachableName(const FolderEntry& entry) {
+  if (!Forbidden(entry.name)) return entry.name;
+  if (entry.short_name.empty() || Forbidden(entry.short_name)) throw UnreachableName();
+  return entry.short_name;
+}
+
+ScopedHandle OpenEntry(HANDLE folder, Text& folder_path, const FolderEntry& entry, const Text& path,
+                       ACCESS_MASK access, ULONG options, ULONG share, Look& look,
+                       Text* unix_path) {
+  const bool file = options & FILE_NON_DIRECTORY_FILE;
+  const Text& name = ReachableName(entry);
+  ScopedHandle handle;
+  NTSTATUS status = OpenIn(folder, name, access, options, handle, share);
+  if (status == kStatusObjectNameInvalid && &name == &entry.name && !entry.short_name.empty() &&
+      !Forbidden(entry.short_name)) {
+    status = OpenIn(folder, entry.short_name, access, options, handle, share);
+  }
+  // Wine alone: a name shown with U+FFFD stands for bytes that are not UTF-8, and opens whatever
+  // file that text spells, or none.
+  const bool mangled = Nt().under_wine && entry.name.find(L'\uFFFD') != Text::npos;
+  if (status == kStatusObjectNameInvalid) throw UnreachableName();
+  if (status == kStatusNoSuchDevice && Nt().under_wine) throw NotData();
+  if (status < 0) throw mangled ? UnreachableLinuxName() : FromStatus(status);
+  if (file) EnsureHoldsData(handle.get());
+
+  look = LookAt(handle.get());
+  // A link stands there: skipped where the listing showed one, reported where it showed
+  // something else, which was swapped for it since.
+  const bool listed_link =
+      (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsNameSurrogate(entry.reparse_tag);
+  if ((look.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsNameSurrogate(look.tag)) {
+    if (listed_link) return ScopedHandle();
+    throw Changed();
+  }
+  // Wine alone: a link to a file is listed as a plain file, with its target's number, and opens
+  // as its target; only the path of what was opened tells. (A folder swapped for a link after
+  // the listing shows another number.) A file Wine cannot reach by a path is refused first:
+  // its object path cannot be told either.
+  if (Nt().under_wine && file) {
+    if (unix_path) *unix_path = UnixNtPath(path);
+    if (folder_path.empty()) folder_path = ObjectPath(folder);
+    // Wine names a file opened by its short name by its long one.
+    if (!IsEntryOf(folder_path, handle.get(), entry.name)) {
+      folder_path = ObjectPath(folder);
+      if (!IsEntryOf(folder_path, handle.get(), entry.name)) {
+        // Wine takes the name of what it opened along the path at that moment: a link's
+        // target's, or, while a folder on the path was swapped, another file's.
+        if (NamedByItsObjectPath(handle.get())) return ScopedHandle();
+        throw Changed();
+      }
+    }
+  }
+  if (!IsListedEntry(handle.get(), entry)) throw mangled ? UnreachableLinuxName() : Changed();
+  return handle;
+}
+
+}  // namespace morvenit

@@ -1,0 +1,174 @@
+// Checks that exist for Wine alone, because Wine does by a file's path what Windows does by its
+// handle. Nothing here runs on Windows.
+#include "platform/wine_only.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "platform/open_in_folder_windows.h"
+
+namespace morvenit {
+
+namespace {
+
+// Whether what a path showed is the same file as that of these times and length. The change time
+// above all pins a file down: no program can set it.
+bool SameFile(const NetworkOpenInfo& there, LARGE_INTEGER change, LARGE_INTEGER write,
+              LARGE_INTEGER creation, LARGE_INTEGER length) {
+  return there.ChangeTime.QuadPart == change.QuadPart &&
+         there.LastWriteTime.QuadPart == write.QuadPart &&
+         there.CreationTime.QuadPart == creation.QuadPart &&
+         there.EndOfFile.QuadPart == length.QuadPart;
+}
+
+// What `path` shows (times, length), looked at without opening it. Returns the status.
+NTSTATUS LookAlongPath(const Text& path, NetworkOpenInfo& there) {
+  UNICODE_STRING unicode = Counted(path);
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &unicode, 0, nullptr, nullptr);
+  return Nt().QueryFullAttributesFile(&attributes, &there);
+}
+
+// Whether the path's folder part leads to the folder held open: the same times, seen along the
+// path and through the handle.
+bool PathLeadsToFolder(const Text& unix_path, HANDLE folder) {
+  NetworkOpenInfo there;
+  if (LookAlongPath(unix_path.substr(0, unix_path.rfind(L'\\')), there) < 0) return false;
+  FILE_BASIC_INFO seen;
+  if (Query(folder, kFileBasicInformation, seen) < 0) return false;
+  return there.ChangeTime.QuadPart == seen.ChangeTime.QuadPart &&
+         there.LastWriteTime.QuadPart == seen.LastWriteTime.QuadPart &&
+         there.CreationTime.QuadPart == seen.CreationTime.QuadPart;
+}
+
+}  // namespace
+
+Text UnixNtPath(const Text& path) {
+  using ToUnix = NTSTATUS(CDECL*)(const OBJECT_ATTRIBUTES*, char*, ULONG*, UINT);
+  static const auto to_unix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_nt_to_unix_file_name")));
+  if (!to_unix) return NtPath(path);
+  const Text nt = NtPath(path);
+  UNICODE_STRING unicode = Counted(nt);
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &unicode, 0, nullptr, nullptr);
+  thread_local std::vector<char> unix_path(8192);
+  ULONG size = static_cast<ULONG>(unix_path.size());
+  // Wine fails the look-up of a Linux path too long with "unsuccessful"; a file open, but not
+  // found along its path, was moved since, or a folder on its path was.
+  const NTSTATUS status = to_unix(&attributes, unix_path.data(), &size, FILE_OPEN);
+  if (status == static_cast<NTSTATUS>(0xC0000001)) throw TooDeep();
+  if (status < 0) throw Changed();
+  constexpr UINT kUnixCodePage = 65010;  // Wine's name for the code page of Linux's names
+  const int length =
+      ::MultiByteToWideChar(kUnixCodePage, MB_ERR_INVALID_CHARS, unix_path.data(), -1, nullptr, 0);
+  if (length <= 0) return nt;
+  Text wide(length, L'\0');
+  ::MultiByteToWideChar(kUnixCodePage, 0, unix_path.data(), -1, wide.data(), length);
+  wide.resize(length - 1);
+  std::replace(wide.begin(), wide.end(), L'/', L'\\');
+  return L"\\??\\unix" + wide;
+}
+
+Text ObjectPath(HANDLE handle) {
+  thread_local std::vector<LONGLONG> name(70 * 1024 / sizeof(LONGLONG));
+  ULONG length = 0;
+  const NTSTATUS status =
+      Nt().QueryObject(handle, 1,  // ObjectNameInformation
+                       name.data(), static_cast<ULONG>(name.size() * sizeof(LONGLONG)), &length);
+  if (status < 0) throw FromStatus(status);
+  const auto* unicode = reinterpret_cast<const UNICODE_STRING*>(name.data());
+  return Text(unicode->Buffer, unicode->Length / sizeof(wchar_t));
+}
+
+bool IsEntryOf(Text folder, HANDLE handle, const Text& name) {
+  if (folder.back() != L'\\') folder += L'\\';
+  const Text mine = ObjectPath(handle);
+  if (mine == folder + name) return true;
+  // Wine's names drop a name's trailing dots and spaces.
+  const size_t kept = name.find_last_not_of(L". ");
+  return kept != Text::npos && mine == folder + name.substr(0, kept + 1);
+}
+
+bool NamedByItsObjectPath(HANDLE handle) {
+  const Text path = ObjectPath(handle);
+  UNICODE_STRING unicode = Counted(path);
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &unicode, 0, nullptr, nullptr);
+  NetworkOpenInfo there;
+  if (Nt().QueryFullAttributesFile(&attributes, &there) < 0) return false;
+  const auto basic = MustQuery<FILE_BASIC_INFO>(handle, kFileBasicInformation);
+  const auto standard = MustQuery<FILE_STANDARD_INFO>(handle, kFileStandardInformation);
+  return SameFile(there, basic.ChangeTime, basic.LastWriteTime, basic.CreationTime,
+                  standard.EndOfFile);
+}
+
+// Wine deletes by the path a file was opened by, and quietly keeps the file when that path leads
+// elsewhere by now (a folder on it renamed, something else put in its place): make sure the path
+// still leads to this very file, or the file would stay unreported. Its times and length pin it
+// down, the change time above all, which no program can set: a file reached through a folder
+// swapped in was changed at another moment. One look along the path, where opening the file
+// there would cost Wine three trips to its server.
+void EnsurePathLeadsHere(WineFile& file, HANDLE data) {
+  NetworkOpenInfo there;
+  const NTSTATUS status = LookAlongPath(file.unix_path, there);
+  // A name Windows forbids (reached by its short name) cannot be checked this way. A file open,
+  // but not found along its path, was moved since, or a folder on its path was.
+  if (status == kStatusObjectNameInvalid) return;
+  if (status < 0) throw Changed();
+  // The two plain queries through the handle itself: Wine answers the combined one by the path.
+  const auto basic = MustQuery<FILE_BASIC_INFO>(data, kFileBasicInformation);
+  const auto standard = MustQuery<FILE_STANDARD_INFO>(data, kFileStandardInformation);
+  if (!SameFile(there, basic.ChangeTime, basic.LastWriteTime, basic.CreationTime,
+                standard.EndOfFile)) {
+    throw Changed();
+  }
+  file.checked = there;
+  file.id = MustQuery<LARGE_INTEGER>(data, kFileInternalInformation).QuadPart;
+}
+
+// A Linux program takes no part in share modes, and may add to the file even now. What it added
+// since the check before the delete would go unseen: one last look, as late as can be, keeps such
+// a file.
+void EnsureNotGrown(const WineFile& file, HANDLE data, bool& delete_prepared) {
+  if (!file.checked) return;
+  const auto standard = MustQuery<FILE_STANDARD_INFO>(data, kFileStandardInformation);
+  if (standard.EndOfFile.QuadPart == file.checked->EndOfFile.QuadPart) return;
+  FILE_DISPOSITION_INFO keep{FALSE};
+  if (::SetFileInformationByHandle(data, FileDispositionInfo, &keep, sizeof keep)) {
+    delete_prepared = false;
+    throw KeepsGrowing();
+  }
+  throw LastFailure();
+}
+
+// A delete that the system refuses (in a folder marked immutable, or one the user may not write)
+// still reports success there, so one more look along the path tells. A file still there gets its
+// attributes handle back, so that its attributes can be given back.
+void ConfirmGone(const WineFile& file, HANDLE folder, const Text& name, ScopedHandle& attributes) {
+  if (!file.checked) return;
+  NetworkOpenInfo there;
+  const NTSTATUS status = LookAlongPath(file.unix_path, there);
+  const NetworkOpenInfo& was = *file.checked;
+  const bool still_there = status >= 0 && SameFile(there, was.ChangeTime, was.LastWriteTime,
+                                                   was.CreationTime, was.EndOfFile);
+  ScopedHandle again;
+  if (still_there) {
+    OpenIn(nullptr, file.unix_path, kAttributeAccess, FILE_NON_DIRECTORY_FILE, again);
+  } else if (folder && !PathLeadsToFolder(file.unix_path, folder)) {
+    // The path no longer leads through our folder (it was moved, or swapped for a link): only
+    // the folder itself can tell whether the file is still in it.
+    OpenIn(folder, name, kAttributeAccess, FILE_NON_DIRECTORY_FILE, again);
+  }
+  LARGE_INTEGER id;
+  if (!again.valid() || Query(again.get(), kFileInternalInformation, id) < 0 ||
+      id.QuadPart != file.id) {
+    if (still_there) throw NotDeleted();
+    return;  // gone
+  }
+  attributes = std::move(again);
+  throw NotDeleted();
+}
+
+}  // namespace morvenit
