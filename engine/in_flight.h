@@ -25,6 +25,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -55,6 +56,8 @@ struct FlightWork {
 
 // Decides what may start now, with at most `most_flushing` flushes at once.
 FlightWork NextWork(const FlightState& state, uint64_t most_flushing);
+// Whether the file being written, which comes after every file handed over, may be flushed now.
+bool MayFlushWritten(const FlightState& state);
 
 class InFlight {
  public:
@@ -86,6 +89,13 @@ class InFlight {
   std::optional<File> TakeDone();
   // Waits up to `milliseconds` for the oldest file to be done.
   void WaitForOldest(int milliseconds);
+  // Writes the pattern over the first `length` bytes of a large file on a worker, and meanwhile
+  // has the calling thread call `pump` (which never fails) every few milliseconds: the system may
+  // hold a writer back long while it writes other files out. Where the file allows it, flushes it
+  // meanwhile on another worker, so that the device writes while the pattern goes on and the
+  // flush after the last write finds little left; such a flush waits, as the next file's would,
+  // while a batch waits or runs. Returns where the pattern ends; raises what a write raised.
+  uint64_t WriteAside(OpenFile& file, uint64_t length, const std::function<void()>& pump);
 
  private:
   // Starts on the workers what NextWork() allows now. REQUIRES: `mutex_` held.
@@ -96,6 +106,9 @@ class InFlight {
   void ScrubBatch(const std::vector<File*>& batch);
   // Takes the names of the batch's files off the disk as far as renames can, then deletes them.
   void Scrub(const std::vector<File*>& batch);
+  // On a worker: flushes the file being written, again and again while MayFlushWritten(), until
+  // `written`. REQUIRES: `mutex_` not held.
+  void FlushWhileWritten(OpenFile& file, const bool& written);
   File& Numbered(uint64_t number) { return files_[number - state_.next_delete + done_files_]; }
   bool OldestDone() const { return done_files_ > 0; }
 
@@ -103,8 +116,8 @@ class InFlight {
   // batch, which never runs beside a flush, takes fewer.
   static constexpr uint64_t kMostFlushing = 32;
 
-  Mutex mutex_;  // guards every member below but the pool
-  ConditionVariable oldest_done_;
+  Mutex mutex_;                // guards every member below but the pool
+  ConditionVariable changed_;  // the oldest file may be done, a batch ended, or a write aside
   // The files not yet taken back, in the order handed over: the first `done_files_` are done. A
   // worker holds a file only from the work given to it, and the window's thread moves it out
   // only once it is done.
