@@ -13,7 +13,7 @@
 //    with that failure in its turn.
 // 2. A batch is the files handed over before the latest Release(), all of them flushed. While its
 //    renames and deletes run, no flush runs or starts; while it waits, no later file's flush
-//    starts.
+//    starts (a file being written aside is a later file).
 // 3. Deletes go in the order the files were handed over; TakeDone() gives them back in that order;
 //    no worker touches a window (the window's thread takes the failures back and reports them).
 // 4. Renames only where the file RenamesInPlace(); a file grown since its growth was covered is
