@@ -101,7 +101,7 @@ void InFlight::WaitForOldest(int milliseconds) {
   changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return OldestDone(); });
 }
 
-uint64_t InFlight::WriteAside(OpenFile& file, uint64_t length, const std::function<void()>& pump) {
+uint64_t InFlight::WriteAside(OpenFile& file, uint64_t length, const std::function<void()>& wait) {
   // Guarded by `mutex_`. Shared with the flushes meanwhile, which may outlast this call.
   struct Aside {
     uint64_t end = 0;
@@ -139,9 +139,8 @@ uint64_t InFlight::WriteAside(OpenFile& file, uint64_t length, const std::functi
   std::unique_lock lock(mutex_);
   while (!over()) {
     lock.unlock();
-    pump();
+    wait();
     lock.lock();
-    changed_.wait_for(lock, std::chrono::milliseconds(10), over);
   }
   if (aside->failure) throw *aside->failure;
   return aside->end;

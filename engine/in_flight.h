@@ -90,12 +90,14 @@ class InFlight {
   // Waits up to `milliseconds` for the oldest file to be done.
   void WaitForOldest(int milliseconds);
   // Writes the pattern over the first `length` bytes of a large file on a worker, and meanwhile
-  // has the calling thread call `pump` (which never fails) every few milliseconds: the system may
-  // hold a writer back long while it writes other files out. Where the file allows it, flushes it
-  // meanwhile on another worker, so that the device writes while the pattern goes on and the
-  // flush after the last write finds little left; such a flush waits, as the next file's would,
-  // while a batch waits or runs. Returns where the pattern ends; raises what a write raised.
-  uint64_t WriteAside(OpenFile& file, uint64_t length, const std::function<void()>& pump);
+  // has the calling thread call `wait` (which never fails) over and over: it pumps the window's
+  // messages and waits a few milliseconds for more, so that the window answers at once while the
+  // system holds the writer back, as it may for long while it writes other files out. Where the
+  // file allows it, flushes it meanwhile on another worker, so that the device writes while the
+  // pattern goes on and the flush after the last write finds little left; such a flush waits, as
+  // the next file's would, while a batch waits or runs. Returns where the pattern ends; raises what
+  // a write raised.
+  uint64_t WriteAside(OpenFile& file, uint64_t length, const std::function<void()>& wait);
 
  private:
   // Starts on the workers what NextWork() allows now. REQUIRES: `mutex_` held.

@@ -196,8 +196,12 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
     // before a byte is written: a stream that another program holds leaves the file whole.
     const std::vector<StreamInfo> stream_infos = file->Streams();
     for (const StreamInfo& stream : stream_infos) streams.push_back(file->OpenStream(stream.name));
+    const auto pump_and_wait = [&run] {
+      Pump(run);
+      run.env.WaitForMessages(10);
+    };
     pattern_end = info.length >= kWriteAsideBytes
-                      ? run.in_flight.WriteAside(*file, info.length, [&run] { Pump(run); })
+                      ? run.in_flight.WriteAside(*file, info.length, pump_and_wait)
                       : Overwrite(run, *file, info.length);
     for (size_t i = 0; i < streams.size(); ++i) {
       Overwrite(run, *streams[i], stream_infos[i].length);
