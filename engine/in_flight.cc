@@ -1,6 +1,8 @@
 #include "engine/in_flight.h"
 
+#include <algorithm>
 #include <map>
+#include <mutex>
 
 #include "engine/pattern.h"
 
@@ -8,8 +10,6 @@ namespace morvenit {
 
 namespace {
 
-// Enough flushes at once for the file system to commit them together; more only add threads.
-constexpr size_t kMaxFlushers = 32;
 // Workers beside each batch's leader for its renames and deletes. The calls mostly wait: for the
 // Wine server, or for the folder.
 constexpr size_t kScrubHelpers = 3;
@@ -40,157 +40,171 @@ void CoverGrowth(InFlight::File& file) {
 
 }  // namespace
 
-InFlight::~InFlight() {
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
+FlightWork NextWork(const FlightState& state, uint64_t most_flushing) {
+  // One batch at a time, and no flush while its names wait in their folders.
+  if (state.scrubbing) return {};
+  // While a batch waits, only its own files are flushed: a later file's flush would have the
+  // file system commit the journal again while the batch's names are still there.
+  const bool batch_waits = state.release > state.next_delete;
+  const uint64_t flush_end = batch_waits ? state.release : state.handed_over;
+  if (state.next_flush < flush_end) {
+    const uint64_t free = most_flushing - std::min(state.flushing, most_flushing);
+    return {std::min(flush_end - state.next_flush, free), 0};
   }
-  to_flush_ready_.notify_all();
-  to_scrub_ready_.notify_all();
-  shared_ready_.notify_all();
-  for (std::thread& thread : threads_) thread.join();
+  // Every file of the batch flushed: no flush runs now but theirs, which the batch waits for.
+  if (batch_waits && state.flushing == 0) return {0, state.release - state.next_delete};
+  return {};
+}
+
+bool MayFlushWritten(const FlightState& state) {
+  // As a file handed over next would be: not while a batch waits or runs.
+  return state.release <= state.next_delete;
+}
+
+InFlight::~InFlight() {
+  std::unique_lock lock(mutex_);
+  // However the run ended, what was handed over goes.
+  state_.release = state_.handed_over;
+  StartWork();
+  changed_.wait(lock, [this] { return state_.next_delete == state_.handed_over; });
 }
 
 void InFlight::Add(File file) {
   std::lock_guard lock(mutex_);
-  auto entry = std::make_shared<Entry>(Entry{next_number_++, std::move(file)});
-  to_flush_.push_back(entry.get());
-  entries_.push_back(std::move(entry));
-  // Threads start as they are needed: one file at a time never costs more than two.
-  if (threads_.empty()) threads_.emplace_back(&InFlight::Deleter, this);
-  if (idle_flushers_ == 0 && flushers_ < kMaxFlushers) {
-    threads_.emplace_back(&InFlight::Flusher, this);
-    ++flushers_;
-  }
-  if (entries_.size() > 1 && helpers_ < kScrubHelpers) {
-    threads_.emplace_back(&InFlight::Helper, this);
-    ++helpers_;
-  }
-  to_flush_ready_.notify_one();
+  files_.push_back(std::move(file));
+  ++state_.handed_over;
+  StartWork();
 }
 
 void InFlight::Release() {
-  {
-    std::lock_guard lock(mutex_);
-    release_ = next_number_;
-  }
-  to_scrub_ready_.notify_one();
-  to_flush_ready_.notify_all();  // flushes held back behind the previous batch may start
+  std::lock_guard lock(mutex_);
+  state_.release = state_.handed_over;
+  StartWork();
 }
 
 size_t InFlight::Size() {
   std::lock_guard lock(mutex_);
-  return entries_.size();
+  return files_.size();
 }
 
 std::optional<InFlight::File> InFlight::TakeDone() {
   std::lock_guard lock(mutex_);
   if (!OldestDone()) return std::nullopt;
-  File file = std::move(entries_.front()->file);
-  entries_.pop_front();
+  File file = std::move(files_.front());
+  files_.pop_front();
+  --done_files_;
   return file;
 }
 
 void InFlight::WaitForOldest(int milliseconds) {
   std::unique_lock lock(mutex_);
-  done_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return OldestDone(); });
+  changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return OldestDone(); });
 }
 
-InFlight::Entry* InFlight::Numbered(uint64_t number) {
-  if (entries_.empty() || number < entries_.front()->number) return nullptr;
-  const uint64_t index = number - entries_.front()->number;
-  return index < entries_.size() ? entries_[index].get() : nullptr;
-}
-
-void InFlight::Flusher() {
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    ++idle_flushers_;
-    to_flush_ready_.wait(lock, [this] { return (stopping_ && to_flush_.empty()) || MayFlush(); });
-    --idle_flushers_;
-    if (to_flush_.empty()) return;  // stopping, and nothing left to flush
-    Entry* entry = to_flush_.front();
-    to_flush_.pop_front();
-    ++flushing_;
-    lock.unlock();
+uint64_t InFlight::WriteAside(OpenFile& file, uint64_t length, const std::function<void()>& wait) {
+  // Guarded by `mutex_`. Shared with the flushes meanwhile, which may outlast this call.
+  struct Aside {
+    uint64_t end = 0;
+    std::optional<Failure> failure;
+    bool written = false;   // the writes are over
+    bool flushing = false;  // the flushes meanwhile are not
+  };
+  const auto aside = std::make_shared<Aside>();
+  aside->flushing = kFlushToDevice && file.FlushesWhileWritten();
+  pool_.Schedule([this, &file, length, aside] {
+    uint64_t end = 0;
     std::optional<Failure> failure;
     try {
-      for (const std::unique_ptr<Writable>& stream : entry->file.streams) {
-        if (kFlushToDevice) stream->Flush();
-        stream->Close();
-      }
-      if (kFlushToDevice) entry->file.file->Flush();
-      CoverGrowth(entry->file);
-    } catch (const Failure& flush_failure) {
-      failure = flush_failure;
+      end = WritePattern(file, 0, length, [] {});
+    } catch (const Failure& write_failure) {
+      failure = write_failure;
     }
-    lock.lock();
-    --flushing_;
-    entry->file.failure = failure;
-    entry->flushed = true;
-    to_scrub_ready_.notify_one();
-  }
-}
-
-void InFlight::Deleter() {
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    // Stopping releases everything.
-    to_scrub_ready_.wait(lock, [&] {
-      const Entry* next = Numbered(next_delete_);
-      if (!next) return stopping_;
-      // The whole batch flushed first, or it would be split by the commits of the flushes left.
-      const bool flushes_left =
-          !to_flush_.empty() && (stopping_ || to_flush_.front()->number < release_);
-      return (next->number < release_ || stopping_) && next->flushed && flushing_ == 0 &&
-             !flushes_left;
+    std::lock_guard lock(mutex_);
+    aside->end = end;
+    aside->failure = failure;
+    aside->written = true;
+    changed_.notify_all();
+  });
+  if (aside->flushing) {
+    pool_.Schedule([this, &file, aside] {
+      FlushWhileWritten(file, aside->written);
+      std::lock_guard lock(mutex_);
+      aside->flushing = false;
+      changed_.notify_all();
     });
-    std::vector<Entry*> batch;
-    for (Entry* next; (next = Numbered(next_delete_ + batch.size())) && next->flushed &&
-                      (next->number < release_ || stopping_);) {
-      batch.push_back(next);
-    }
-    if (batch.empty()) return;
-    scrubbing_ = true;
-    lock.unlock();
-    Scrub(batch);
-    lock.lock();
-    scrubbing_ = false;
-    next_delete_ += batch.size();
-    done_.notify_all();
-    to_flush_ready_.notify_all();
   }
-}
-
-void InFlight::ShareOut(size_t count, const std::function<void(size_t)>& work) {
+  // A flush that is still under way when the writes end goes on beside the file's own: both end
+  // before its batch. A file that stays is closed by the caller: not while such a flush runs.
+  const auto over = [&] { return aside->written && (!aside->failure || !aside->flushing); };
   std::unique_lock lock(mutex_);
-  shared_work_ = &work;
-  shared_count_ = count;
-  shared_next_ = shared_done_ = 0;
-  shared_ready_.notify_all();
-  while (shared_next_ < shared_count_) {
-    const size_t item = shared_next_++;
+  while (!over()) {
     lock.unlock();
-    work(item);
+    wait();
     lock.lock();
-    ++shared_done_;
   }
-  shared_over_.wait(lock, [&] { return shared_done_ == shared_count_; });
-  shared_work_ = nullptr;
+  if (aside->failure) throw *aside->failure;
+  return aside->end;
 }
 
-void InFlight::Helper() {
+void InFlight::FlushWhileWritten(OpenFile& file, const bool& written) {
   std::unique_lock lock(mutex_);
   for (;;) {
-    shared_ready_.wait(lock, [this] { return stopping_ || shared_next_ < shared_count_; });
-    if (shared_next_ >= shared_count_) return;  // stopping
-    const size_t item = shared_next_++;
-    const std::function<void(size_t)>& work = *shared_work_;  // kept until every item is done
+    changed_.wait(lock, [&] { return written || MayFlushWritten(state_); });
+    if (written) return;
+    // Counted among the flushes under way: no batch starts meanwhile.
+    ++state_.flushing;
     lock.unlock();
-    work(item);
+    try {
+      file.Flush();
+    } catch (const Failure&) {
+      // Nothing is decided here: the flush after the last write decides whether the file goes.
+    }
     lock.lock();
-    if (++shared_done_ == shared_count_) shared_over_.notify_one();
+    --state_.flushing;
+    StartWork();
   }
+}
+
+void InFlight::StartWork() {
+  const FlightWork work = NextWork(state_, kMostFlushing);
+  for (uint64_t i = 0; i < work.flushes; ++i) {
+    File* file = &Numbered(state_.next_flush++);
+    ++state_.flushing;
+    pool_.Schedule([this, file] { FlushOne(*file); });
+  }
+  if (work.batch == 0) return;
+  std::vector<File*> batch;
+  for (uint64_t i = 0; i < work.batch; ++i) batch.push_back(&Numbered(state_.next_delete + i));
+  state_.scrubbing = true;
+  pool_.Schedule([this, batch = std::move(batch)] { ScrubBatch(batch); });
+}
+
+void InFlight::FlushOne(File& file) {
+  std::optional<Failure> failure;
+  try {
+    for (const std::unique_ptr<Writable>& stream : file.streams) {
+      if (kFlushToDevice) stream->Flush();
+      stream->Close();
+    }
+    if (kFlushToDevice) file.file->Flush();
+    CoverGrowth(file);
+  } catch (const Failure& flush_failure) {
+    failure = flush_failure;
+  }
+  std::lock_guard lock(mutex_);
+  file.failure = failure;
+  --state_.flushing;
+  StartWork();
+}
+
+void InFlight::ScrubBatch(const std::vector<File*>& batch) {
+  Scrub(batch);
+  std::lock_guard lock(mutex_);
+  state_.scrubbing = false;
+  state_.next_delete += batch.size();
+  done_files_ += batch.size();
+  changed_.notify_all();
+  StartWork();
 }
 
 namespace {
@@ -225,28 +239,28 @@ bool RenameTo(OpenFile& file, size_t length, Next next) {
 
 }  // namespace
 
-void InFlight::Scrub(const std::vector<Entry*>& batch) {
+void InFlight::Scrub(const std::vector<File*>& batch) {
   // A file whose flush failed stays, under its own name: its pattern may not be on the disk.
-  std::vector<Entry*> going;
-  for (Entry* entry : batch) {
-    if (!entry->file.failure) going.push_back(entry);
+  std::vector<File*> going;
+  for (File* file : batch) {
+    if (!file->failure) going.push_back(file);
   }
   // A file that would be renamed by a path that others can change could move another file in
   // its place: it keeps its name, and is only deleted.
   std::vector<char> renamed_in_place(going.size());
   for (size_t i = 0; i < going.size(); ++i) {
-    renamed_in_place[i] = going[i]->file.file->RenamesInPlace();
+    renamed_in_place[i] = going[i]->file->RenamesInPlace();
   }
   // First every name to one of the same length, which overwrites it where it stands; then every
   // one to the shortest that is free. A rename that fails leaves the name it has.
   Mutex mutex;                        // over the counts, and the deletes' turn below
   std::map<size_t, uint64_t> counts;  // the next neutral name to try, by length
   std::vector<size_t> lengths(going.size());
-  ShareOut(going.size(), [&](size_t i) {
+  pool_.ForEach(going.size(), kScrubHelpers, [&](size_t i) {
     if (!renamed_in_place[i]) return;
-    const Text& path = going[i]->file.path;
+    const Text& path = going[i]->path;
     const size_t length = path.size() - path.find_last_of(L"\\/") - 1;
-    const bool renamed = RenameTo(*going[i]->file.file, length, [&] {
+    const bool renamed = RenameTo(*going[i]->file, length, [&] {
       std::lock_guard lock(mutex);
       return counts[length]++;
     });
@@ -254,9 +268,9 @@ void InFlight::Scrub(const std::vector<Entry*>& batch) {
   });
   // Then the shortest free names: one character while they last, then two, and so on.
   uint64_t shortest = 0;
-  ShareOut(going.size(), [&](size_t i) {
+  pool_.ForEach(going.size(), kScrubHelpers, [&](size_t i) {
     if (!renamed_in_place[i] || lengths[i] == 1) return;
-    RenameTo(*going[i]->file.file, 0, [&] {
+    RenameTo(*going[i]->file, 0, [&] {
       std::lock_guard lock(mutex);
       return shortest++;
     });
@@ -265,15 +279,15 @@ void InFlight::Scrub(const std::vector<Entry*>& batch) {
   // order the files were written.
   size_t turn = 0;
   ConditionVariable turn_taken;
-  ShareOut(going.size(), [&](size_t i) {
-    OpenFile& file = *going[i]->file.file;
+  pool_.ForEach(going.size(), kScrubHelpers, [&](size_t i) {
+    OpenFile& file = *going[i]->file;
     std::optional<Failure> failure;
     try {
       // Grown since it was last covered: what was added may be on the disk by now (its writer's
       // own flush), and covering it would flush while the batch's names wait in their folders.
       // What is added after this look and before the delete is not seen: Wine deletes a file as
       // its handle closes, and leaves no handle to look through afterwards.
-      if (file.Info().length > going[i]->file.pattern_end) throw KeepsGrowing();
+      if (file.Info().length > going[i]->pattern_end) throw KeepsGrowing();
       file.PrepareDelete();
     } catch (const Failure& prepare_failure) {
       failure = prepare_failure;
@@ -285,10 +299,10 @@ void InFlight::Scrub(const std::vector<Entry*>& batch) {
     } catch (const Failure& delete_failure) {
       failure = delete_failure;
     }
-    if (failure) going[i]->file.failure = failure;
+    if (failure) going[i]->failure = failure;
     // A file that stays is reported by its name: give it back if nothing took it meanwhile.
     if (failure && renamed_in_place[i]) {
-      const Text& path = going[i]->file.path;
+      const Text& path = going[i]->path;
       try {
         file.Rename(path.substr(path.find_last_of(L"\\/") + 1));
       } catch (const Failure&) {

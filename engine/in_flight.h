@@ -1,14 +1,25 @@
 // Files whose pattern is written and that wait for the storage device. Each is flushed on a worker
 // thread, many at once (a file system commits concurrent flushes together), and then renamed and
-// deleted, only once its own flush has succeeded, and deleted in the order the files were written.
-// The renames and deletes go a batch at a time while no flush runs: every journal commit while a
-// folder still holds names copies them once more. One worker leads each batch, and a few more
-// share its work: under Wine every rename and delete waits for a trip to the Wine server.
+// deleted. The renames and deletes go a batch at a time while no flush runs: every journal commit
+// while a folder still holds names copies them once more. One worker leads each batch, and a few
+// more share its work: under Wine every rename and delete waits for a trip to the Wine server.
 // Another program may still add to a file (a Linux program under Wine takes no part in share
 // modes): what it added by the flush is overwritten and flushed too, and a file that keeps growing,
 // or grows again before its delete, stays under its name and is reported.
-// The window's thread hands the files over and takes them back when they are done, in the same
-// order, to report the ones that failed; no window is ever touched from a worker.
+//
+// What it guarantees:
+// 1. A file is renamed and deleted only after its own flush (its streams' too, growth covered)
+//    returned without failure; one whose flush failed stays under its own name, and is given back
+//    with that failure in its turn.
+// 2. A batch is the files handed over before the latest Release(), all of them flushed. While its
+//    renames and deletes run, no flush runs or starts; while it waits, no later file's flush
+//    starts (a file being written aside is a later file).
+// 3. Deletes go in the order the files were handed over; TakeDone() gives them back in that order;
+//    no worker touches a window (the window's thread takes the failures back and reports them).
+// 4. Renames only where the file RenamesInPlace(); a file grown since its growth was covered is
+//    left under its name (KeepsGrowing()).
+// 5. However a run ends, every file handed over is seen to the end: the destructor releases
+//    everything and waits for the last batch before the workers are joined.
 #ifndef MORVENIT_ENGINE_IN_FLIGHT_H_
 #define MORVENIT_ENGINE_IN_FLIGHT_H_
 
@@ -17,13 +28,36 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <vector>
 
+#include "engine/worker_pool.h"
 #include "platform/env.h"
 #include "platform/threads.h"
 
 namespace morvenit {
+
+// Where the files in flight stand, by the numbers they were given as they were handed over (0,
+// 1, ...): what may start now follows from this alone.
+struct FlightState {
+  uint64_t handed_over = 0;  // every file numbered below it was handed over
+  uint64_t next_flush = 0;   // the first file whose flush has not started
+  uint64_t next_delete = 0;  // every file numbered below it is done
+  uint64_t release = 0;      // files numbered below it may be renamed and deleted
+  uint64_t flushing = 0;     // flushes under way
+  bool scrubbing = false;    // a batch's renames and deletes are under way
+};
+
+// What may start now: flushes of the files from `next_flush` on, or a batch of the files from
+// `next_delete` on; never both.
+struct FlightWork {
+  uint64_t flushes = 0;
+  uint64_t batch = 0;
+};
+
+// Decides what may start now, with at most `most_flushing` flushes at once.
+FlightWork NextWork(const FlightState& state, uint64_t most_flushing);
+// Whether the file being written, which comes after every file handed over, may be flushed now.
+bool MayFlushWritten(const FlightState& state);
 
 class InFlight {
  public:
@@ -41,7 +75,7 @@ class InFlight {
   InFlight() = default;
   InFlight(const InFlight&) = delete;
   InFlight& operator=(const InFlight&) = delete;
-  // Waits for the workers to flush and delete every file handed over.
+  // Releases every file handed over, and waits until each is flushed and deleted, or failed.
   ~InFlight();
 
   // Hands over a written file: it is flushed and deleted in the background.
@@ -55,55 +89,44 @@ class InFlight {
   std::optional<File> TakeDone();
   // Waits up to `milliseconds` for the oldest file to be done.
   void WaitForOldest(int milliseconds);
+  // Writes the pattern over the first `length` bytes of a large file on a worker, and meanwhile
+  // has the calling thread call `wait` (which never fails) over and over: it pumps the window's
+  // messages and waits a few milliseconds for more, so that the window answers at once while the
+  // system holds the writer back, as it may for long while it writes other files out. Where the
+  // file allows it, flushes it meanwhile on another worker, so that the device writes while the
+  // pattern goes on and the flush after the last write finds little left; such a flush waits, as
+  // the next file's would, while a batch waits or runs. Returns where the pattern ends; raises what
+  // a write raised.
+  uint64_t WriteAside(OpenFile& file, uint64_t length, const std::function<void()>& wait);
 
  private:
-  struct Entry {
-    uint64_t number;
-    File file;
-    bool flushed = false;  // its flush has returned (successfully unless `failure` is set)
-  };
-
-  void Flusher();
-  void Deleter();
-  void Helper();
+  // Starts on the workers what NextWork() allows now. REQUIRES: `mutex_` held.
+  void StartWork();
+  // On a worker: flushes the file, then decides again.
+  void FlushOne(File& file);
+  // On a worker: renames and deletes the batch, then decides again.
+  void ScrubBatch(const std::vector<File*>& batch);
   // Takes the names of the batch's files off the disk as far as renames can, then deletes them.
-  void Scrub(const std::vector<Entry*>& batch);
-  // Runs `work(i)` for every i below `count`, on this thread and the helpers, taking the i in
-  // order; returns once all are done.
-  void ShareOut(size_t count, const std::function<void(size_t)>& work);
-  bool OldestDone() const { return !entries_.empty() && entries_.front()->number < next_delete_; }
-  // Whether a flush may start: not while a batch is scrubbed, nor one beyond a batch that waits.
-  bool MayFlush() const {
-    return !to_flush_.empty() && !scrubbing_ &&
-           (release_ <= next_delete_ || to_flush_.front()->number < release_);
-  }
-  Entry* Numbered(uint64_t number);
+  void Scrub(const std::vector<File*>& batch);
+  // On a worker: flushes the file being written, again and again while MayFlushWritten(), until
+  // `written`. REQUIRES: `mutex_` not held.
+  void FlushWhileWritten(OpenFile& file, const bool& written);
+  File& Numbered(uint64_t number) { return files_[number - state_.next_delete + done_files_]; }
+  bool OldestDone() const { return done_files_ > 0; }
 
-  Mutex mutex_;
-  // One waiter each: a file to flush (any flusher), a batch to scrub (the deleter), the end.
-  ConditionVariable to_flush_ready_;
-  ConditionVariable to_scrub_ready_;
-  ConditionVariable done_;                      // the oldest file may be done
-  std::deque<std::shared_ptr<Entry>> entries_;  // in the order handed over
-  std::deque<Entry*> to_flush_;
-  uint64_t next_number_ = 0;
-  uint64_t next_delete_ = 0;  // every file numbered below it is done
-  uint64_t release_ = 0;      // files numbered below it may be renamed and deleted
-  size_t flushers_ = 0;
-  size_t idle_flushers_ = 0;
-  size_t helpers_ = 0;
-  size_t flushing_ = 0;     // flushes under way
-  bool scrubbing_ = false;  // a batch is being renamed and deleted: no flush starts
-  bool stopping_ = false;
-  // The work the batch's leader shares out: items below `shared_count_`, the next one to take,
-  // and how many are done.
-  const std::function<void(size_t)>* shared_work_ = nullptr;
-  size_t shared_count_ = 0;
-  size_t shared_next_ = 0;
-  size_t shared_done_ = 0;
-  ConditionVariable shared_ready_;  // work to take, or the end
-  ConditionVariable shared_over_;   // all of it done
-  std::vector<std::thread> threads_;
+  // Enough flushes at once for the file system to commit them together; more only add threads. A
+  // batch, which never runs beside a flush, takes fewer.
+  static constexpr uint64_t kMostFlushing = 32;
+
+  Mutex mutex_;                // guards every member below but the pool
+  ConditionVariable changed_;  // the oldest file may be done, a batch ended, or a write aside
+  // The files not yet taken back, in the order handed over: the first `done_files_` are done. A
+  // worker holds a file only from the work given to it, and the window's thread moves it out
+  // only once it is done.
+  std::deque<File> files_;
+  size_t done_files_ = 0;
+  FlightState state_;
+  WorkerPool pool_{kMostFlushing};  // last: its threads are joined before the rest goes
 };
 
 }  // namespace morvenit

@@ -18,6 +18,10 @@ namespace {
 // and keep each write well below the rest.
 constexpr uint64_t kPumpEveryMicros = 10'000;
 
+// A file at least this long is written on a worker while the window's thread pumps: the system
+// may hold a writer back for long while it writes other files out of its cache.
+constexpr uint64_t kWriteAsideBytes = 32 << 20;
+
 // Files written and waiting for their flush and delete. Enough for the file system to commit many
 // flushes together, few enough that the open handles stay bounded.
 constexpr size_t kMaxInFlight = 256;
@@ -35,18 +39,23 @@ Text FileDisplay(const Text& path) {
   return L"..." + path.substr(start);
 }
 
+void Pump(Engine& run) {
+  run.env.PumpMessages();
+  run.last_pump_micros = run.env.NowMicros();
+}
+
+// Pumps once kPumpEveryMicros have passed: by time, not by count, a folder of small files pumps
+// every few files. Called after each step that waits for the system: on a busy machine each of
+// its calls may wait for a processor.
+void KeepAlive(Engine& run) {
+  if (run.env.NowMicros() - run.last_pump_micros >= kPumpEveryMicros) Pump(run);
+}
+
 // Writes the pattern from the first byte over `length` rounded up to whole patterns; returns where
 // it ends. The flush to the device comes after the last write, on a worker: flushing as it goes
 // would stop the writes each time until the device caught up.
 uint64_t Overwrite(Engine& run, Writable& file, uint64_t length) {
-  return WritePattern(file, 0, length, [&run] {
-    // By time, not by count: a folder of small files pumps every few files, a large file after
-    // every few writes.
-    if (run.env.NowMicros() - run.last_pump_micros >= kPumpEveryMicros) {
-      run.env.PumpMessages();
-      run.last_pump_micros = run.env.NowMicros();
-    }
-  });
+  return WritePattern(file, 0, length, [&run] { KeepAlive(run); });
 }
 
 // Opens the file for writing; a file that another program holds open only for a moment (a virus
@@ -179,6 +188,7 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
     run.frmMain.SetLabel2(Text());
     file = open();
     if (!file) return;
+    KeepAlive(run);
     info = file->Info();
     // Met before in this run (named, and inside a named folder too): written already, or left and
     // reported. Where the system gives no number, a file in hand shows as held by another program.
@@ -207,11 +217,18 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
       cleared = true;
     }
     BeginWriting(run, *file);
+    KeepAlive(run);
     // Its named data streams go with the file, and may hold as much as it does. All are opened
     // before a byte is written: a stream that another program holds leaves the file whole.
     const std::vector<StreamInfo> stream_infos = file->Streams();
     for (const StreamInfo& stream : stream_infos) streams.push_back(file->OpenStream(stream.name));
-    pattern_end = Overwrite(run, *file, info.length);
+    const auto pump_and_wait = [&run] {
+      Pump(run);
+      run.env.WaitForMessages(10);
+    };
+    pattern_end = info.length >= kWriteAsideBytes
+                      ? run.in_flight.WriteAside(*file, info.length, pump_and_wait)
+                      : Overwrite(run, *file, info.length);
     for (size_t i = 0; i < streams.size(); ++i) {
       Overwrite(run, *streams[i], stream_infos[i].length);
     }

@@ -209,6 +209,10 @@ class OpenFile : public Writable {
   // Opens the named data stream `name` of the file, open for writing, at its first byte, shared
   // with nobody but the file's own open for writing. Raises Failure otherwise.
   virtual std::unique_ptr<Writable> OpenStream(const Text& name) = 0;
+  // Whether Flush() may run on another thread while Write() goes on, holding no write up: then a
+  // large file is flushed while it is written, and its flush after the last write finds little
+  // left. False where the system holds a file's writes while it flushes it.
+  virtual bool FlushesWhileWritten() { return false; }
   // Whether Rename() goes through the folder that holds the file, held open, so that it can
   // never move another file; false where it would go by a path that others can change.
   virtual bool RenamesInPlace() { return true; }

@@ -136,6 +136,11 @@ class WindowsFile : public OpenFile {
     if (!::FlushFileBuffers(data_.get())) throw LastFailure();
   }
 
+  // Wine alone: Wine writes and flushes (an fsync) with no lock between them, and Linux writes a
+  // file's pages out behind the writer only once the cache is far fuller. Windows holds a
+  // synchronous handle's writes while it flushes, and writes its cache out behind the writer.
+  bool FlushesWhileWritten() override { return Nt().under_wine; }
+
   void Close() override {
     attributes_.Reset();
     if (!data_.valid()) return;

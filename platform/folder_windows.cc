@@ -36,15 +36,20 @@ bool KnowsNoSuchListing(NTSTATUS status) {
 
 class WindowsFolder : public Folder {
  public:
-  // As NewWindowsFolder.
-  WindowsFolder(ScopedHandle handle, Text path)
-      : handle_(std::make_shared<ScopedHandle>(std::move(handle))), path_(std::move(path)) {}
+  // As NewWindowsFolder; `object_path`: Wine alone, what its object path is taken to be, or empty.
+  WindowsFolder(ScopedHandle handle, Text path, Text object_path = Text())
+      : handle_(std::make_shared<ScopedHandle>(std::move(handle))),
+        path_(std::move(path)),
+        object_path_(std::move(object_path)) {}
 
   std::vector<FolderEntry> List() override {
     // Wine alone: Wine opens every entry along the path it opened the folder by. A folder swapped
     // for a link since (say, a named one while the named files went first) would have them all
     // opened elsewhere.
-    if (Nt().under_wine) {
+    // The path taken from the parent's is tried first: asking Wine costs a look along every name
+    // of the path.
+    if (Nt().under_wine &&
+        (object_path_.empty() || FolderMovedFrom(object_path_, handle_->get()))) {
       object_path_ = ObjectPath(handle_->get());
       if (FolderMovedFrom(object_path_, handle_->get())) throw Changed();
     }
@@ -93,7 +98,15 @@ class WindowsFolder : public Folder {
     ScopedHandle handle = OpenEntry(handle_->get(), object_path_, entry, PathOf(entry),
                                     kFolderAccess, FILE_DIRECTORY_FILE, kShareAll, look);
     if (!handle.valid()) return nullptr;
-    return std::make_unique<WindowsFolder>(std::move(handle), PathOf(entry));
+    // Wine alone: its object path taken to be this one's and its name, where this one's is known.
+    // Asking Wine costs as many looks as the path has names, each along the path so far; a wrong
+    // guess costs only that question, asked when its first file does not match.
+    Text object_path;
+    if (Nt().under_wine && !object_path_.empty()) {
+      object_path = object_path_ + (object_path_.back() == L'\\' ? L"" : L"\\") + entry.name;
+    }
+    return std::make_unique<WindowsFolder>(std::move(handle), PathOf(entry),
+                                           std::move(object_path));
   }
 
   std::unique_ptr<OpenFile> OpenFileEntry(const FolderEntry& entry) override {
@@ -155,7 +168,8 @@ class WindowsFolder : public Folder {
 
   SharedHandle handle_;
   Text path_;
-  Text object_path_;  // Wine alone: as last looked up; empty until the folder is listed
+  // Wine alone: as last looked up or taken from the parent's; empty until the folder is listed.
+  Text object_path_;
 };
 
 }  // namespace

@@ -75,6 +75,7 @@ class FakeFile : public OpenFile {
     env_->Find("reopen", path_);
   }
   void Write(const char* data, size_t size) override {
+    if (env_->during_write) env_->during_write(path_);
     Guard guard(FakeLock());
     FakeEnv::Node& node = env_->Find("write", path_);
     env_->Log("write " + Narrow(path_) + " " + std::to_string(size));
@@ -121,6 +122,10 @@ class FakeFile : public OpenFile {
   bool RenamesInPlace() override {
     Guard guard(FakeLock());
     return !env_->Exists(path_) || env_->At(path_).renames_in_place;
+  }
+  bool FlushesWhileWritten() override {
+    Guard guard(FakeLock());
+    return env_->Exists(path_) && env_->At(path_).flushes_while_written;
   }
   void Rename(const Text& name) override {
     if (env_->during_scrub) env_->during_scrub("rename", opened_as_);

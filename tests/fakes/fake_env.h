@@ -75,6 +75,7 @@ class OpenFileWrapper : public OpenFile {
     return real_->OpenStream(name);
   }
   bool RenamesInPlace() override { return real_->RenamesInPlace(); }
+  bool FlushesWhileWritten() override { return real_->FlushesWhileWritten(); }
   void Rename(const Text& name) override { real_->Rename(name); }
   void Delete() override { real_->Delete(); }
   void PrepareDelete() override { real_->PrepareDelete(); }
@@ -104,6 +105,7 @@ class FakeEnv : public Env {
     uint32_t reparse_tag = 0;             // a link's, unless a test sets another
     std::map<Text, std::string> streams;  // named data streams
     bool renames_in_place = true;         // what its open file's RenamesInPlace() answers
+    bool flushes_while_written = false;   // and FlushesWhileWritten()
     // Another program adding to the file: `grows` goes onto its end as each flush returns,
     // `growths` times (-1: after every flush).
     std::string grows = {};
@@ -130,6 +132,8 @@ class FakeEnv : public Env {
   // Called by every flush, on the worker thread that flushes, outside the fakes' lock: where a
   // test makes a flush take time, wait for others, or fail.
   std::function<void(const Text& path)> during_flush;
+  // The same for every write of a file, on whichever thread writes.
+  std::function<void(const Text& path)> during_write;
   // The same for every rename ("rename") and every preparation of a delete ("prepare"), with the
   // path the test gave the file.
   std::function<void(const std::string& op, const Text& path)> during_scrub;

@@ -7,8 +7,10 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
+#include "engine/worker_pool.h"
 #include "tests/fakes/fake_env.h"
 
 namespace morvenit {
@@ -57,6 +59,37 @@ struct Overlap {
   std::condition_variable changed;
   int inside = 0, most = 0;
 };
+
+// The pool under the files in flight: at most its threads; a ForEach whose workers are all busy
+// runs on the caller alone, each item once; and the end runs every task, a task's own included.
+TEST(WorkerPool, ForEachNeverWaitsForBusyWorkersAndTheEndRunsEveryTask) {
+  std::mutex mutex;
+  std::set<std::thread::id> workers;
+  std::atomic<bool> go{false};
+  std::atomic<int> busy{0}, ran{0};
+  std::vector<std::thread::id> items(5);
+  {
+    WorkerPool pool(2);
+    const auto task = [&] {
+      ++busy;
+      for (int ms = 0; !go && ms < 2000; ++ms) std::this_thread::sleep_for(1ms);
+      std::lock_guard lock(mutex);
+      workers.insert(std::this_thread::get_id());
+      ++ran;
+    };
+    for (int i = 0; i < 3; ++i) pool.Schedule(task);
+    while (busy < 2) std::this_thread::sleep_for(1ms);
+    pool.ForEach(items.size(), 3, [&](size_t i) {
+      EXPECT_EQ(items[i], std::thread::id()) << "item " << i << " ran twice";
+      items[i] = std::this_thread::get_id();
+    });
+    go = true;
+    pool.Schedule([&] { pool.Schedule(task); });
+  }
+  EXPECT_EQ(items, std::vector<std::thread::id>(5, std::this_thread::get_id()));
+  EXPECT_EQ(ran, 4);
+  EXPECT_EQ(workers.size(), 2u);
+}
 
 TEST(InFlight, FlushesOverlapAndDeletesFollowTheWritingOrder) {
   Folder10 f;
@@ -107,6 +140,68 @@ TEST(InFlight, RenamesAndDeletesAreSharedOutYetFilesGoInTheWritingOrder) {
   EXPECT_EQ(EventsNamed(f.log, "rename").size(), 20u);
   EXPECT_TRUE(f.env.Entries(L"C:\\F").empty());
   EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "label2 shown"), 0);
+}
+
+// While a folder's names go, no journal commit may copy the ones still waiting: no flush runs
+// between a batch's first rename and its last delete, though the next folder's files are written
+// meanwhile (each write pumps, and the pump waits for the first batch to begin). That folder's
+// large file is written on a worker and flushed meanwhile, but not before that batch is over.
+TEST(InFlight, NoFlushRunsBetweenABatchsFirstRenameAndItsLastDelete) {
+  FakeRun f;
+  f.env.AddFolder(L"C:\\F");
+  const Text big = L"C:\\F\\A\\big";
+  for (const Text folder : {L"C:\\F\\A", L"C:\\F\\B"}) {
+    f.env.AddFolder(folder);
+    if (folder == L"C:\\F\\A") f.env.AddFile(big, std::string(32 << 20, 'x'));
+    for (int i = 0; i < 6; ++i) f.env.AddFile(folder + L"\\f" + std::to_wstring(i), "secret");
+  }
+  f.env.At(big).flushes_while_written = true;
+  std::atomic<bool> begun{false};  // the first batch's renames
+  std::atomic<int> b_removed{0};
+  f.env.during_scrub = [&](const std::string&, const Text&) {
+    begun = true;
+    std::this_thread::sleep_for(3ms);
+  };
+  // A's small files pump as they are written (the clock jumps), and a pump waits for B's batch
+  // to begin. Halfway, the large file's writes wait for B's batch to end.
+  f.env.before = [&](const std::string& op, const Text& path) {
+    if (op == "write" && path.find(L"\\A\\f") != Text::npos) f.env.micros += 10'000;
+    if (op == "remove" && path.find(L"\\B\\") != Text::npos) ++b_removed;
+  };
+  std::thread::id big_writer;
+  int big_writes = 0;
+  f.env.during_write = [&](const Text& path) {
+    if (path != big) return;
+    big_writer = std::this_thread::get_id();
+    if (++big_writes == 16) {
+      for (int ms = 0; b_removed < 6 && ms < 2000; ++ms) std::this_thread::sleep_for(1ms);
+    }
+    std::this_thread::sleep_for(1ms);
+  };
+  f.env.on_pump = [&] {
+    for (int ms = 0; !begun && ms < 1000; ++ms) std::this_thread::sleep_for(1ms);
+    std::this_thread::sleep_for(3ms);
+  };
+  f.run.FolderStack.emplace_back(L"C:\\F");
+  WalkFolders(f.run);
+  FinishInFlight(f.run);
+
+  EXPECT_EQ(EventsNamed(f.log, "remove").size(), 13u);
+  EXPECT_NE(big_writer, std::this_thread::get_id())
+      << "the large file written on the window's thread";
+  const auto last_write = std::find(f.log.rbegin(), f.log.rend(), "write C:\\F\\A\\big 1114112");
+  EXPECT_NE(std::find(last_write, f.log.rend(), "flush C:\\F\\A\\big"), f.log.rend())
+      << "no flush while the large file was written";
+  for (const std::string folder : {"C:\\F\\A\\", "C:\\F\\B\\"}) {
+    const auto starts = [&](const std::string& op) {
+      return [&, op](const std::string& e) { return e.rfind(op + " " + folder, 0) == 0; };
+    };
+    const auto first = std::find_if(f.log.begin(), f.log.end(), starts("rename"));
+    const auto last = std::find_if(f.log.rbegin(), f.log.rend(), starts("remove")).base();
+    ASSERT_LT(first, last) << folder;
+    const auto flush = std::find_if(first, last, [](auto& e) { return e.rfind("flush", 0) == 0; });
+    EXPECT_TRUE(flush == last) << *flush << " amid the renames and deletes in " << folder;
+  }
 }
 
 TEST(InFlight, AFileRenamedOnlyByPathKeepsItsNameAndIsStillDeletedInItsTurn) {
