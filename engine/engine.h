@@ -19,15 +19,20 @@ namespace morvenit {
 
 using ArgumentList = std::vector<Text>;
 
-// A folder waiting to be walked: its path, and, for a folder found inside another, the folder it
-// was listed in (held open) and its entry there, so that it is entered through its parent and
-// never through a path that could lead elsewhere by then.
+// A folder waiting to be walked: its path; for a folder the user named, the folder itself, held
+// open since it was met; for a folder found inside another, the folder it was listed in (held
+// open) and its entry there, so that it is entered through its parent. Either way it is never
+// reached again through a path that could lead elsewhere by then. A path alone is opened when
+// the walk reaches it.
 struct PendingFolder {
   PendingFolder(Text folder_path = Text()) : path(std::move(folder_path)) {}
+  PendingFolder(const Text& folder_path, std::shared_ptr<Folder> named)
+      : path(folder_path), open(std::move(named)) {}
   PendingFolder(const Text& folder_path, std::shared_ptr<Folder> in, const FolderEntry& as)
       : path(folder_path), parent(std::move(in)), entry(as) {}
 
   Text path;
+  std::shared_ptr<Folder> open;    // a folder the user named
   std::shared_ptr<Folder> parent;  // null for a folder the user named
   FolderEntry entry;
 };
@@ -42,8 +47,9 @@ struct LeftFor {
   std::vector<Text> paths;
 };
 
-// What a failure report is about.
-enum class Item { kFile, kFolder };
+// What a failure report is about: a file, a folder that could not be walked, or an item the
+// user named that could not be opened at all (not found, a device).
+enum class Item { kFile, kFolder, kNamed };
 
 // What one removal run works with.
 struct Engine {
@@ -72,29 +78,43 @@ struct Engine {
   // takes it away.
   bool status_lingers = false;
   // Files and folders left by this run, by failure number, for the summary at its end. A file not
-  // found is gone, and never counted.
+  // found is gone, and never counted, unless the user named it.
   std::map<int32_t, LeftFor> left;
   // Where items handed over while the run goes come from (another selection given to the
   // running program); each call returns those that came since the last, in their order, or none.
   // Unset for a run over its command line alone.
   std::function<ArgumentList()> TakeArrivals;
+  // The files this run met, by number: written (until their delete), or left and reported. A file
+  // met again (named, and inside a named folder too) is passed over in silence: it is in hand.
+  std::set<FileNumber> met;
+  // The listing numbers of the files this run wrote: one of them listed, then gone before it is
+  // opened, was deleted by this run.
+  std::set<uint64_t> written;
 };
 
 // Runs one removal run over `items`: named files are shredded as they are met, named folders are
-// walked after the last item, the last-named first. A run that left files or folders says how
-// many, why and which in the summary window before its closing pause, unless it was cancelled.
-// Raises Failure for an empty list or an item whose attributes cannot be read; raises EndProgram
-// when cancelled during the closing pause. Items from TakeArrivals go the same way once those are
-// done, as often as they come, before the summary.
+// held open as they are met and walked after the last item, the last-named first. A run that left
+// files or folders says how many, why and which in the summary window before its closing pause,
+// unless it was cancelled. Raises Failure for an empty list; raises EndProgram when cancelled
+// during the closing pause. Items from TakeArrivals go the same way once those are done, as often
+// as they come, before the summary.
 void ProcessItems(Engine& run, const ArgumentList& items);
+
+// Opens the item the user named, once, as it is met: a file is shredded at once through the very
+// handle opened; a folder is pushed onto FolderStack, held open, to be walked through that handle.
+// An item that cannot be opened (not found, a device) is reported by its path, in a box when it
+// was not found, and counted; the run goes on. Raises only EndProgram.
+void DispatchItem(Engine& run, Text item);
 
 // Waits `milliseconds` while keeping the window alive; raises EndProgram when Cancel is checked.
 void CancellableWait(Engine& run, int32_t milliseconds);
 
 // Overwrites one file with the fill pattern down to the disk and deletes it; reports its own
 // failures on the status line and returns. Raises only EndProgram. The first form takes a path
-// the user named; the second a file found in a walked folder, reached through that folder.
+// the user named; the second the file it names, opened already (OpenNamed); the third a file
+// found in a walked folder, reached through that folder.
 void ShredFile(Engine& run, Text path);
+void ShredFile(Engine& run, const Text& path, std::unique_ptr<OpenFile> named);
 void ShredFile(Engine& run, const Text& path, Folder& folder, const FolderEntry& entry);
 
 // Waits, keeping the window alive, until every file in flight is flushed and deleted, or

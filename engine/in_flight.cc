@@ -61,12 +61,17 @@ FlightWork NextWork(const FlightState& state, uint64_t most_flushing) {
   return {};
 }
 
+bool MayFlushWritten(const FlightState& state) {
+  // As a file handed over next would be: not while a batch waits or runs.
+  return state.release <= state.next_delete;
+}
+
 InFlight::~InFlight() {
   std::unique_lock lock(mutex_);
   // However the run ended, what was handed over goes.
   state_.release = state_.handed_over;
   StartWork();
-  oldest_done_.wait(
+  changed_.wait(
       lock, [this] { return state_.next_delete == state_.handed_over && settling_files_ == 0; });
 }
 
@@ -99,8 +104,71 @@ std::optional<InFlight::File> InFlight::TakeDone() {
 
 void InFlight::WaitForOldest(int milliseconds) {
   std::unique_lock lock(mutex_);
-  oldest_done_.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                        [this] { return OldestDone(); });
+  changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return OldestDone(); });
+}
+
+uint64_t InFlight::WriteAside(OpenFile& file, uint64_t length, const std::function<void()>& wait) {
+  // Guarded by `mutex_`. Shared with the flushes meanwhile, which may outlast this call.
+  struct Aside {
+    uint64_t end = 0;
+    std::optional<Failure> failure;
+    bool written = false;   // the writes are over
+    bool flushing = false;  // the flushes meanwhile are not
+  };
+  const auto aside = std::make_shared<Aside>();
+  aside->flushing = kFlushToDevice && file.FlushesWhileWritten();
+  pool_.Schedule([this, &file, length, aside] {
+    uint64_t end = 0;
+    std::optional<Failure> failure;
+    try {
+      end = WritePattern(file, 0, length, [] {});
+    } catch (const Failure& write_failure) {
+      failure = write_failure;
+    }
+    std::lock_guard lock(mutex_);
+    aside->end = end;
+    aside->failure = failure;
+    aside->written = true;
+    changed_.notify_all();
+  });
+  if (aside->flushing) {
+    pool_.Schedule([this, &file, aside] {
+      FlushWhileWritten(file, aside->written);
+      std::lock_guard lock(mutex_);
+      aside->flushing = false;
+      changed_.notify_all();
+    });
+  }
+  // A flush that is still under way when the writes end goes on beside the file's own: both end
+  // before its batch. A file that stays is closed by the caller: not while such a flush runs.
+  const auto over = [&] { return aside->written && (!aside->failure || !aside->flushing); };
+  std::unique_lock lock(mutex_);
+  while (!over()) {
+    lock.unlock();
+    wait();
+    lock.lock();
+  }
+  if (aside->failure) throw *aside->failure;
+  return aside->end;
+}
+
+void InFlight::FlushWhileWritten(OpenFile& file, const bool& written) {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [&] { return written || MayFlushWritten(state_); });
+    if (written) return;
+    // Counted among the flushes under way: no batch starts meanwhile.
+    ++state_.flushing;
+    lock.unlock();
+    try {
+      file.Flush();
+    } catch (const Failure&) {
+      // Nothing is decided here: the flush after the last write decides whether the file goes.
+    }
+    lock.lock();
+    --state_.flushing;
+    StartWork();
+  }
 }
 
 void InFlight::StartWork() {
@@ -151,6 +219,7 @@ void InFlight::ScrubBatch(const std::vector<File*>& batch) {
     state_.next_delete += batch.size();
     settling_files_ = batch.size();
     ++state_.flushing;
+    changed_.notify_all();
     StartWork();
   }
   for (const auto& [folder, file] : folders) {
@@ -163,7 +232,7 @@ void InFlight::ScrubBatch(const std::vector<File*>& batch) {
   std::lock_guard lock(mutex_);
   --state_.flushing;
   done_files_ += std::exchange(settling_files_, 0);
-  oldest_done_.notify_all();
+  changed_.notify_all();
   StartWork();
 }
 

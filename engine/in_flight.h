@@ -14,8 +14,8 @@
 //    with that failure in its turn.
 // 2. A batch is the files handed over before the latest Release(), all of them flushed. While its
 //    renames and deletes run, no flush runs or starts; while it waits, no later file's flush
-//    starts. After its last delete, each folder its files went from is flushed once (a flush like
-//    any other), and only then are its files done.
+//    starts (a file being written aside is a later file). After its last delete, each folder its
+//    files went from is flushed once (a flush like any other), and only then are its files done.
 // 3. Deletes go in the order the files were handed over; TakeDone() gives them back in that order;
 //    no worker touches a window (the window's thread takes the failures back and reports them).
 // 4. Renames only where the file RenamesInPlace(); there, a file that no rename reached is left
@@ -28,6 +28,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -58,6 +59,8 @@ struct FlightWork {
 
 // Decides what may start now, with at most `most_flushing` flushes at once.
 FlightWork NextWork(const FlightState& state, uint64_t most_flushing);
+// Whether the file being written, which comes after every file handed over, may be flushed now.
+bool MayFlushWritten(const FlightState& state);
 
 class InFlight {
  public:
@@ -91,6 +94,15 @@ class InFlight {
   std::optional<File> TakeDone();
   // Waits up to `milliseconds` for the oldest file to be done.
   void WaitForOldest(int milliseconds);
+  // Writes the pattern over the first `length` bytes of a large file on a worker, and meanwhile
+  // has the calling thread call `wait` (which never fails) over and over: it pumps the window's
+  // messages and waits a few milliseconds for more, so that the window answers at once while the
+  // system holds the writer back, as it may for long while it writes other files out. Where the
+  // file allows it, flushes it meanwhile on another worker, so that the device writes while the
+  // pattern goes on and the flush after the last write finds little left; such a flush waits, as
+  // the next file's would, while a batch waits or runs. Returns where the pattern ends; raises what
+  // a write raised.
+  uint64_t WriteAside(OpenFile& file, uint64_t length, const std::function<void()>& wait);
 
  private:
   // Starts on the workers what NextWork() allows now. REQUIRES: `mutex_` held.
@@ -101,6 +113,9 @@ class InFlight {
   void ScrubBatch(const std::vector<File*>& batch);
   // Takes the names of the batch's files off the disk as far as renames can, then deletes them.
   void Scrub(const std::vector<File*>& batch);
+  // On a worker: flushes the file being written, again and again while MayFlushWritten(), until
+  // `written`. REQUIRES: `mutex_` not held.
+  void FlushWhileWritten(OpenFile& file, const bool& written);
   File& Numbered(uint64_t number) {
     return files_[number - state_.next_delete + done_files_ + settling_files_];
   }
@@ -110,8 +125,8 @@ class InFlight {
   // batch, which never runs beside a flush, takes fewer.
   static constexpr uint64_t kMostFlushing = 32;
 
-  Mutex mutex_;  // guards every member below but the pool
-  ConditionVariable oldest_done_;
+  Mutex mutex_;                // guards every member below but the pool
+  ConditionVariable changed_;  // the oldest file may be done, a batch ended, or a write aside
   // The files not yet taken back, in the order handed over: the first `done_files_` are done,
   // the next `settling_files_` deleted, their folders being flushed. A worker holds a file only
   // from the work given to it, and the window's thread moves it out only once it is done.

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cwctype>
 #include <string>
+#include <utility>
 
 #include "engine/engine.h"
 
@@ -14,13 +15,7 @@ bool Dispatch(Engine& run, const ArgumentList& items) {
   // Files are shredded as they are met; folders wait until every item has been dispatched.
   for (const Text& item : items) {
     if (run.frmMain.Check1() == 1) return false;
-    if (run.env.GetAttributes(item) & kAttrDirectory) {
-      // Pinned down now against the current directory, every name kept exactly as given: the
-      // folder walked is the one named, "dir." no less than "..".
-      run.FolderStack.push_back(run.env.FullPath(item));
-    } else {
-      ShredFile(run, item);
-    }
+    DispatchItem(run, item);
     run.env.PumpMessages();
   }
 
@@ -45,6 +40,16 @@ bool DispatchAndWalk(Engine& run, const ArgumentList& items) {
   return true;
 }
 
+// Where a named folder is, against the current directory with every name kept exactly as given
+// ("dir." no less than ".."): only shown, as the folder walked is the one open already.
+Text Where(Engine& run, const Text& item) {
+  try {
+    return run.env.FullPath(item);
+  } catch (const Failure&) {
+    return item;
+  }
+}
+
 // "1 file", "3 folders".
 Text Counted(uint32_t count, const Text& noun) {
   return std::to_wstring(count) + L" " + noun + (count == 1 ? L"" : L"s");
@@ -60,7 +65,9 @@ Text Reason(int32_t number, const Text& description) {
       return L"more than one name (hard links)";
     case kFailStoredElsewhere:
       return L"data kept elsewhere or in a special way (online-only cloud files, deduplicated or "
-             L"compressed files)";
+             L"archived files)";
+    case kFailCompressed:
+      return L"data kept compressed, which an overwrite cannot reach";
     case kFailUnreachableName:
       return L"a name that no Windows program can open (forbidden by Windows, or not UTF-8 on "
              L"Linux)";
@@ -76,6 +83,8 @@ Text Reason(int32_t number, const Text& description) {
       return L"kept growing while another program added to them";
     case kFailVanished:
       return L"moved or removed during the run; its files were not reached";
+    case kFailDevice:
+      return L"devices, not files or folders";
     case kFailNotRenamed:
       return L"could not be renamed before its delete";
     case kFailWrittenAfter:
@@ -120,6 +129,23 @@ Text LeftList(const Engine& run) {
 }
 
 }  // namespace
+
+void DispatchItem(Engine& run, Text item) {
+  const Text shown = item;
+  std::erase(item, L'"');
+  Env::Named named;
+  try {
+    named = run.env.OpenNamed(item);
+  } catch (const Failure& failure) {
+    ReportFailure(run, shown, failure, Item::kNamed);
+    return;
+  }
+  if (named.file) {
+    ShredFile(run, shown, std::move(named.file));
+    return;
+  }
+  run.FolderStack.emplace_back(Where(run, item), std::move(named.folder));
+}
 
 void ProcessItems(Engine& run, const ArgumentList& items) {
   bool finished;

@@ -18,6 +18,10 @@ namespace {
 // and keep each write well below the rest.
 constexpr uint64_t kPumpEveryMicros = 10'000;
 
+// A file at least this long is written on a worker while the window's thread pumps: the system
+// may hold a writer back for long while it writes other files out of its cache.
+constexpr uint64_t kWriteAsideBytes = 32 << 20;
+
 // Files written and waiting for their flush and delete. Enough for the file system to commit many
 // flushes together, few enough that the open handles stay bounded.
 constexpr size_t kMaxInFlight = 256;
@@ -35,18 +39,23 @@ Text FileDisplay(const Text& path) {
   return L"..." + path.substr(start);
 }
 
+void Pump(Engine& run) {
+  run.env.PumpMessages();
+  run.last_pump_micros = run.env.NowMicros();
+}
+
+// Pumps once kPumpEveryMicros have passed: by time, not by count, a folder of small files pumps
+// every few files. Called after each step that waits for the system: on a busy machine each of
+// its calls may wait for a processor.
+void KeepAlive(Engine& run) {
+  if (run.env.NowMicros() - run.last_pump_micros >= kPumpEveryMicros) Pump(run);
+}
+
 // Writes the pattern from the first byte over `length` rounded up to whole patterns; returns where
 // it ends. The flush to the device comes after the last write, on a worker: flushing as it goes
 // would stop the writes each time until the device caught up.
 uint64_t Overwrite(Engine& run, Writable& file, uint64_t length) {
-  return WritePattern(file, 0, length, [&run] {
-    // By time, not by count: a folder of small files pumps every few files, a large file after
-    // every few writes.
-    if (run.env.NowMicros() - run.last_pump_micros >= kPumpEveryMicros) {
-      run.env.PumpMessages();
-      run.last_pump_micros = run.env.NowMicros();
-    }
-  });
+  return WritePattern(file, 0, length, [&run] { KeepAlive(run); });
 }
 
 // Opens the file for writing; a file that another program holds open only for a moment (a virus
@@ -72,13 +81,19 @@ void BeginWriting(Engine& run, OpenFile& file) {
   }
 }
 
-// What a file shown as a reparse point is: a link (a name for something elsewhere, not ours to
-// touch), or a file whose data an overwrite may not reach, unless the system keeps it all here.
-enum class Reparse { kNone, kLink, kDataElsewhere };
+// What a file shown as a reparse point or compressed is: a link (a name for something elsewhere,
+// not ours to touch), a file kept compressed (NTFS's or WOF's, which no overwrite reaches alike),
+// or a file whose data an overwrite may not reach, unless the system keeps it all here.
+enum class Reparse { kNone, kLink, kCompressed, kDataElsewhere };
 
 Reparse ReparseKind(uint32_t attributes, uint32_t tag) {
-  if (!(attributes & kAttrReparsePoint) || KeepsDataHere(attributes, tag)) return Reparse::kNone;
-  return IsNameSurrogate(tag) ? Reparse::kLink : Reparse::kDataElsewhere;
+  const bool reparse = attributes & kAttrReparsePoint;
+  if (reparse && IsNameSurrogate(tag)) return Reparse::kLink;
+  if ((attributes & kAttrCompressed) || (reparse && tag == kReparseTagWof)) {
+    return Reparse::kCompressed;
+  }
+  if (!reparse || KeepsDataHere(attributes, tag)) return Reparse::kNone;
+  return Reparse::kDataElsewhere;
 }
 
 // Gives a file that stays the attributes it had, and closes it; errors change nothing now.
@@ -95,7 +110,9 @@ void Leave(OpenFile& file, const FileInfo& original, bool cleared) {
 
 // The failure path after the file display already shows `path`.
 void ReportShown(Engine& run, const Text& path, const Failure& failure, Item item = Item::kFile) {
-  if (failure.number != kFailFileNotFound) {
+  // A walked file not found is gone; a named one may be mistyped, and was never touched.
+  const bool named_not_found = failure.number == kFailFileNotFound && item == Item::kNamed;
+  if (failure.number != kFailFileNotFound || named_not_found) {
     LeftFor& left = run.left[failure.number];
     ++(item == Item::kFolder ? left.folders : left.files);
     if (left.description.empty()) left.description = failure.description;
@@ -112,11 +129,18 @@ void ReportShown(Engine& run, const Text& path, const Failure& failure, Item ite
   } else {
     run.frmMain.SetLabel2(L"Unexpected file error");
   }
-  if (!run.failures_explained.insert(failure.number).second) {
+  // A named item not found is explained apart from the walk's files gone meanwhile, which get no
+  // box: the user is told that what they gave was not there.
+  if (!run.failures_explained.insert(named_not_found ? -kFailFileNotFound : failure.number)
+           .second) {
     run.status_lingers = true;
     return;
   }
-  if (failure.number != kFailFileNotFound && failure.number != kFailAccess) {
+  if (named_not_found) {
+    // The box names what was given: the file display shows only the path's tail.
+    run.env.ShowMessage(failure.description + L"\n\n" + (path.empty() ? L"(an empty name)" : path),
+                        std::to_wstring(failure.number));
+  } else if (failure.number != kFailFileNotFound && failure.number != kFailAccess) {
     run.env.ShowMessage(failure.description, std::to_wstring(failure.number));
   }
   CancellableWait(run, 3000);
@@ -138,6 +162,9 @@ void Settle(Engine& run, size_t keep) {
         Leave(*done->file, done->original, done->cleared);
         done->file.reset();
         ReportFailure(run, done->path, *done->failure);
+      } else {
+        // Gone: its number may be given to a new file.
+        run.met.erase(done->original.number);
       }
       continue;
     }
@@ -170,7 +197,14 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
     run.frmMain.SetLabel2(Text());
     file = open();
     if (!file) return;
+    KeepAlive(run);
     info = file->Info();
+    // Met before in this run (named, and inside a named folder too): written already, or left and
+    // reported. Where the system gives no number, a file in hand shows as held by another program.
+    if (info.number.known() && !run.met.insert(info.number).second) {
+      Leave(*file, info, false);
+      return;
+    }
     // As the open file shows it: a listing may be old by now (a cloud file freed meanwhile).
     switch (ReparseKind(info.attributes, info.reparse_tag)) {
       case Reparse::kNone:
@@ -179,6 +213,8 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
         if (!walked) throw StoredElsewhere();
         Leave(*file, info, false);
         return;
+      case Reparse::kCompressed:
+        throw KeptCompressed();
       case Reparse::kDataElsewhere:
         throw StoredElsewhere();
     }
@@ -190,11 +226,18 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
       cleared = true;
     }
     BeginWriting(run, *file);
+    KeepAlive(run);
     // Its named data streams go with the file, and may hold as much as it does. All are opened
     // before a byte is written: a stream that another program holds leaves the file whole.
     const std::vector<StreamInfo> stream_infos = file->Streams();
     for (const StreamInfo& stream : stream_infos) streams.push_back(file->OpenStream(stream.name));
-    pattern_end = Overwrite(run, *file, info.length);
+    const auto pump_and_wait = [&run] {
+      Pump(run);
+      run.env.WaitForMessages(10);
+    };
+    pattern_end = info.length >= kWriteAsideBytes
+                      ? run.in_flight.WriteAside(*file, info.length, pump_and_wait)
+                      : Overwrite(run, *file, info.length);
     for (size_t i = 0; i < streams.size(); ++i) {
       Overwrite(run, *streams[i], stream_infos[i].length);
     }
@@ -208,6 +251,7 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
     ReportShown(run, path, failure);
     return;
   }
+  run.written.insert(info.number.id);
   run.in_flight.Add({path, std::move(file), pattern_end, written, std::move(streams), info, cleared,
                      std::nullopt, std::nullopt});
 }
@@ -220,14 +264,28 @@ void ShredFile(Engine& run, Text path) {
   Shred(run, shown, false, [&] { return run.env.OpenNamedFile(path); });
 }
 
+void ShredFile(Engine& run, const Text& path, std::unique_ptr<OpenFile> named) {
+  Shred(run, path, false, [&] { return std::move(named); });
+}
+
 void ShredFile(Engine& run, const Text& path, Folder& folder, const FolderEntry& entry) {
   Shred(run, path, true, [&]() -> std::unique_ptr<OpenFile> {
     // As the listing shows it: an online-only file is never opened, which could fetch its data.
     switch (ReparseKind(entry.attributes, entry.reparse_tag)) {
       case Reparse::kNone:
-        return folder.OpenFileEntry(entry);
+        try {
+          return folder.OpenFileEntry(entry);
+        } catch (const Failure& failure) {
+          // Listed, then deleted by this run before the walk reached it: nothing to say.
+          if (failure.number == kFailFileNotFound && entry.id != 0 && run.written.count(entry.id)) {
+            return nullptr;
+          }
+          throw;
+        }
       case Reparse::kLink:
         return nullptr;
+      case Reparse::kCompressed:
+        throw KeptCompressed();
       case Reparse::kDataElsewhere:
         break;
     }

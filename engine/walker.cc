@@ -12,9 +12,11 @@ namespace morvenit {
 
 namespace {
 
-// Enters the folder: through the folder it was listed in, or by the path the user named. Null
-// when it cannot be walked, and reported, as files may be left inside it.
+// Enters the folder: the one the user named, held open since it was met; through the folder it
+// was listed in; or, given by its path alone, by that path. Null when it cannot be walked, and
+// reported, as files may be left inside it.
 std::shared_ptr<Folder> Enter(Engine& run, const PendingFolder& pending, const Text& path) {
+  if (pending.open) return pending.open;
   try {
     if (!pending.parent) return run.env.OpenNamedFolder(path);
     std::shared_ptr<Folder> folder = pending.parent->OpenSubfolder(pending.entry);

@@ -7,23 +7,31 @@
 namespace morvenit {
 
 WorkerPool::~WorkerPool() {
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
+  std::unique_lock lock(mutex_);
+  stopping_ = true;
   task_ready_.notify_all();
+  // A thread that a worker is starting joins the others first.
+  thread_started_.wait(lock, [this] { return starting_ == 0; });
+  lock.unlock();
   for (std::thread& thread : threads_) thread.join();
 }
 
 void WorkerPool::Schedule(std::function<void()> task) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   tasks_.push_back(std::move(task));
-  // A thread more only where the idle ones cannot take every task waiting. Once stopping, the
-  // task that schedules takes it itself in turn.
-  if (tasks_.size() > idle_ && threads_.size() < most_threads_ && !stopping_) {
-    threads_.emplace_back(&WorkerPool::WorkLoop, this);
-  }
   task_ready_.notify_one();
+  // Only the first thread is started by a caller, which may be the window's thread: a start costs
+  // Wine several trips to its server. The workers start the others.
+  if (threads_.empty() && starting_ == 0 && !stopping_) StartThread(lock);
+}
+
+void WorkerPool::StartThread(std::unique_lock<Mutex>& lock) {
+  ++starting_;
+  lock.unlock();
+  std::thread thread(&WorkerPool::WorkLoop, this);
+  lock.lock();
+  threads_.push_back(std::move(thread));
+  if (--starting_ == 0) thread_started_.notify_all();
 }
 
 void WorkerPool::WorkLoop() {
@@ -35,6 +43,12 @@ void WorkerPool::WorkLoop() {
     if (tasks_.empty()) return;  // stopping, and every task run
     std::function<void()> task = std::move(tasks_.front());
     tasks_.pop_front();
+    // One thread more while the cap allows, so that a thread is free for each task waiting and
+    // for the next one scheduled: a task never waits for another to end.
+    if (idle_ + starting_ < tasks_.size() + 1 && threads_.size() + starting_ < most_threads_ &&
+        !stopping_) {
+      StartThread(lock);
+    }
     lock.unlock();
     task();
     task = nullptr;  // what it holds goes before the lock is taken again

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -13,8 +14,8 @@
 
 namespace morvenit {
 
-// Thread-safe: every member is guarded by `mutex_`. Threads start as tasks need them (a task
-// waiting and no thread idle), up to `most_threads`, and stay until the pool is destroyed.
+// Thread-safe: every member is guarded by `mutex_`. Threads start as tasks need them, up to
+// `most_threads`, one spare kept free for the next task, and stay until the pool is destroyed.
 class WorkerPool {
  public:
   explicit WorkerPool(size_t most_threads) : most_threads_(most_threads) {}
@@ -33,12 +34,16 @@ class WorkerPool {
 
  private:
   void WorkLoop();
+  // Starts one more thread. REQUIRES: `lock` holds `mutex_`; it is released meanwhile.
+  void StartThread(std::unique_lock<Mutex>& lock);
 
   const size_t most_threads_;
   Mutex mutex_;
-  ConditionVariable task_ready_;  // a task to take, or the end
+  ConditionVariable task_ready_;      // a task to take, or the end
+  ConditionVariable thread_started_;  // no thread is being started any more
   std::deque<std::function<void()>> tasks_;
-  size_t idle_ = 0;  // threads waiting for a task
+  size_t idle_ = 0;      // threads waiting for a task
+  size_t starting_ = 0;  // threads being started, not yet among `threads_`
   bool stopping_ = false;
   std::vector<std::thread> threads_;
 };

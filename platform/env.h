@@ -6,10 +6,12 @@
 #define MORVENIT_PLATFORM_ENV_H_
 
 #include <array>
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace morvenit {
@@ -26,6 +28,7 @@ inline constexpr uint32_t kAttrDirectory = 0x10;
 inline constexpr uint32_t kAttrArchive = 0x20;
 inline constexpr uint32_t kAttrNormal = 0x80;
 inline constexpr uint32_t kAttrReparsePoint = 0x400;
+inline constexpr uint32_t kAttrCompressed = 0x800;
 inline constexpr uint32_t kAttrOffline = 0x1000;
 inline constexpr uint32_t kAttrRecallOnOpen = 0x40000;
 inline constexpr uint32_t kAttrRecallOnDataAccess = 0x400000;
@@ -60,6 +63,8 @@ inline constexpr int32_t kFailNotDeleted = 1005;
 inline constexpr int32_t kFailNotData = 1006;
 inline constexpr int32_t kFailTooDeep = 1007;
 inline constexpr int32_t kFailKeepsGrowing = 1008;
+inline constexpr int32_t kFailCompressed = 1009;
+inline constexpr int32_t kFailDevice = 1010;
 inline constexpr int32_t kFailVanished = 1015;
 inline constexpr int32_t kFailNotRenamed = 1020;
 inline constexpr int32_t kFailWrittenAfter = 1021;
@@ -76,8 +81,17 @@ inline Failure ManyNames(uint32_t names) {
 inline Failure StoredElsewhere() {
   return {kFailStoredElsewhere,
           L"The system keeps this file's data elsewhere or in a special way (an online-only cloud "
-          L"file, a deduplicated or compressed file). Overwriting it in place may not reach that "
+          L"file, a deduplicated or archived file). Overwriting it in place may not reach that "
           L"data, so it was left as it was."};
+}
+// NTFS compression, and Windows' own (WOF, as `compact /exe` leaves it): the pattern, compressed,
+// lands in new clusters and frees the old ones without overwriting them.
+inline Failure KeptCompressed() {
+  return {kFailCompressed,
+          L"The system keeps this file compressed: an overwrite would be stored in new places on "
+          L"the disk and leave the old data where it is, so it was left as it was. Uncompress "
+          L"it (compact /u, and compact /u /exe), remove it again, then overwrite the drive's free "
+          L"space (cipher /w)."};
 }
 inline Failure UnreachableName() {
   return {kFailUnreachableName,
@@ -134,9 +148,29 @@ inline Failure Vanished() {
           L"were not reached. Drop it again where it is now to reach them."};
 }
 
+// A name given that leads to a device rather than to a file or folder: a disk or volume opened
+// whole, a port, the null device, or a name Windows keeps for one ("CON", "nul.txt").
+inline Failure NamesDevice() {
+  return {kFailDevice,
+          L"This names a device (a disk or a volume as a whole, a port, or a name Windows keeps "
+          L"for a device, such as CON or NUL), not a file or a folder. Nothing was written to it."};
+}
+
 // Raised to end the program at once (a cancel seen during a wait). It is not a Failure, so no
 // handler of failures can swallow it; only start-up catches it.
 struct EndProgram {};
+
+// Which file an open reached: two opens that show the same known number reached one file. The
+// id is the file's number as its folder's listing gives it (FolderEntry::id), with the upper half
+// of a 128-bit one (ReFS); `scope` is what that number is unique within: the volume's serial
+// number, or under Wine a digest of the file's own path, as Wine gives no volume number cheaply.
+struct FileNumber {
+  uint64_t scope = 0;
+  uint64_t id = 0;
+  uint64_t high = 0;
+  bool known() const { return id != 0 || high != 0; }
+  friend auto operator<=>(const FileNumber&, const FileNumber&) = default;
+};
 
 // What the system says of an open file.
 struct FileInfo {
@@ -144,6 +178,7 @@ struct FileInfo {
   uint64_t length = 0;       // in bytes
   uint32_t names = 1;        // how many names (hard links) the file has
   uint32_t reparse_tag = 0;  // with kAttrReparsePoint: what kind of reparse point
+  FileNumber number{};       // unknown where the system gives none
   // When it was last written and last changed, in the system's units, where another program may
   // write to it while it is open here for writing (under Wine: a Linux program takes no part in
   // share modes); 0 where none can (Windows: it is shared with nobody then).
@@ -200,6 +235,10 @@ class OpenFile : public Writable {
   // Opens the named data stream `name` of the file, open for writing, at its first byte, shared
   // with nobody but the file's own open for writing. Raises Failure otherwise.
   virtual std::unique_ptr<Writable> OpenStream(const Text& name) = 0;
+  // Whether Flush() may run on another thread while Write() goes on, holding no write up: then a
+  // large file is flushed while it is written, and its flush after the last write finds little
+  // left. False where the system holds a file's writes while it flushes it.
+  virtual bool FlushesWhileWritten() { return false; }
   // Whether Rename() goes through the folder that holds the file, held open, so that it can
   // never move another file; false where it would go by a path that others can change.
   virtual bool RenamesInPlace() { return true; }
@@ -231,6 +270,10 @@ struct FolderEntry {
   // not fit in 64 bits (ReFS) the whole 128-bit one: what the entry opened must prove to be.
   uint64_t id = 0;
   std::array<uint8_t, 16> long_id{};
+  // Its times (creation, last write, change; Windows' 100 ns units) and length as the listing
+  // gives them, where it gives no number at all: what the entry opened must show instead.
+  std::array<int64_t, 3> times{};
+  uint64_t length = 0;
 };
 
 // A folder held open while it is walked, so that its entries are reached through it and never
@@ -258,12 +301,12 @@ inline bool IsNameSurrogate(uint32_t reparse_tag) { return (reparse_tag & 0x2000
 inline constexpr uint32_t kReparseTagSymlink = 0xA000000C;
 inline constexpr uint32_t kReparseTagCloud = 0x9000001A;  // and 0x9000101A..0x9000F01A
 inline constexpr uint32_t kReparseTagDedup = 0x80000013;
+inline constexpr uint32_t kReparseTagWof = 0x80000017;
 
 // Whether a file that is a reparse point of kind `tag` (and not a link) has all its data here,
 // where an overwrite through the system reaches it: a cloud file whose data is on the disk (a
 // OneDrive file "always kept on this device", or one opened lately). Anything else keeps its data
-// elsewhere or in a special way: an online-only cloud file, a deduplicated, compressed (WOF) or
-// archived (HSM) one.
+// elsewhere or in a special way: an online-only cloud file, a deduplicated or archived (HSM) one.
 inline bool KeepsDataHere(uint32_t attributes, uint32_t tag) {
   const bool cloud = (tag & 0xFFFF0FFFu) == kReparseTagCloud;
   return cloud && !(attributes & (kAttrOffline | kAttrRecallOnOpen | kAttrRecallOnDataAccess));
@@ -276,6 +319,10 @@ class Env {
   // Returns the environment of the platform the program was built for. Never fails.
   static Env& Default();
 
+  // Puts the process in the modes the program relies on, before anything else: on Windows no box
+  // of the system's own for a drive that is not ready, and cloud placeholders seen as they are.
+  // Never fails; does nothing where the platform needs nothing.
+  virtual void PrepareProcess() {}
   // Returns the folder of the program's executable, without a trailing separator unless it is a
   // root. Never fails.
   virtual Text ProgramFolder() = 0;
@@ -286,16 +333,35 @@ class Env {
   // Returns the attributes of `path` (kAttr*). Raises 53 for an empty or missing path, 75 when
   // access is refused, another Failure otherwise. A link is reported as itself, with
   // kAttrReparsePoint (plus kAttrDirectory when it points at a folder), never as its target.
+  // A look by path, for tools and tests: a run opens what was named once, with OpenNamed.
   virtual uint32_t GetAttributes(const Text& path) = 0;
-  // Opens the file at `path` for its attributes, following a link as the system does for a
-  // path the user named. Raises Failure as GetAttributes does; 75 for a folder.
-  virtual std::unique_ptr<OpenFile> OpenNamedFile(const Text& path) = 0;
-  // Opens the folder at `path` to walk it, following a link as the system does for a path the
-  // user named. Raises Failure as GetAttributes does.
-  virtual std::unique_ptr<Folder> OpenNamedFolder(const Text& path) = 0;
+  // Opens what `path` names, once, following a link as the system does for a path the user
+  // named: a folder to walk it, anything else as a file for its attributes (exactly one of the
+  // two is set). What is open is what was named from then on: a later change of the path leads
+  // nowhere. Raises 53 for an empty or missing path, NamesDevice() for anything but a file or a
+  // folder on a file system (never opened for writing), 75 when access is refused, another
+  // Failure otherwise.
+  struct Named {
+    std::unique_ptr<OpenFile> file;
+    std::unique_ptr<Folder> folder;
+  };
+  virtual Named OpenNamed(const Text& path) = 0;
+  // OpenNamed for a file; raises 75 for a folder.
+  virtual std::unique_ptr<OpenFile> OpenNamedFile(const Text& path) {
+    Named named = OpenNamed(path);
+    if (!named.file) throw AccessRefused();
+    return std::move(named.file);
+  }
+  // OpenNamed for a folder; raises 53 for a file (no folder by that name).
+  virtual std::unique_ptr<Folder> OpenNamedFolder(const Text& path) {
+    Named named = OpenNamed(path);
+    if (!named.folder) throw FileNotFound();
+    return std::move(named.folder);
+  }
   // Returns `path` made absolute against the current directory, every name in it kept exactly as
-  // given (trailing dots and spaces included). Raises 53 for an empty path or one that names no
-  // file (a device), another Failure when it cannot be resolved.
+  // given (trailing dots and spaces included); a name the system reads as a device ("NUL") comes
+  // back as the system names that device. Raises 53 for an empty path, another Failure when it
+  // cannot be resolved.
   virtual Text FullPath(const Text& path) = 0;
   // Makes `folder` the process's current directory. Raises Failure when it cannot be entered.
   virtual void SetCurrentFolder(const Text& folder) = 0;

@@ -132,6 +132,14 @@ class Descriptor {
   int fd_;
 };
 
+// The file open as `fd` opened once more, for `flags`, by its descriptor: never by a path.
+Descriptor Reopen(int fd, int flags) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  const int again = ::open(self.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
+  if (again < 0) throw FromErrno(errno);
+  return Descriptor(again);
+}
+
 uint32_t AttributesOf(const struct stat& st) {
   uint32_t attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : 0;
   if (!(st.st_mode & S_IWUSR)) attributes |= kAttrReadOnly;
@@ -148,8 +156,11 @@ class PosixFile : public OpenFile {
     const struct stat st = Stat(fd_.get());
     // No times: with no share modes here, the program's own second open of a file named twice
     // would pass for another program writing to it.
-    return {AttributesOf(st), static_cast<uint64_t>(st.st_size),
-            static_cast<uint32_t>(st.st_nlink)};
+    return {AttributesOf(st),
+            static_cast<uint64_t>(st.st_size),
+            static_cast<uint32_t>(st.st_nlink),
+            0,
+            {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}};
   }
 
   void SetAttributes(uint32_t attributes) override {
@@ -161,12 +172,8 @@ class PosixFile : public OpenFile {
   }
 
   void BeginWriting() override {
-    // The same name again, and only if it still is the same file.
-    const int fd = ::openat(folder_->get(), name_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) throw FromErrno(errno);
-    Descriptor data(fd);
-    if (!SameFile(Stat(fd), Stat(fd_.get()))) throw FromErrno(ESTALE);
-    fd_ = std::move(data);
+    // The very file open, whatever its name leads to by now: Linux reopens it by its descriptor.
+    fd_ = Reopen(fd_.get(), O_RDWR);
   }
 
   void Write(const char* data, size_t size) override {
@@ -192,6 +199,10 @@ class PosixFile : public OpenFile {
     if (::fsync(folder_->get()) != 0 && errno != EINVAL) throw FromErrno(errno);
   }
 
+  // Linux takes no lock between a file's writes and an fdatasync of it, and writes a file's pages
+  // out behind the writer only once the cache is far fuller.
+  bool FlushesWhileWritten() override { return true; }
+
   void Close() override {
     const int fd = fd_.release();
     if (fd >= 0 && ::close(fd) != 0) throw FromErrno(errno);
@@ -215,7 +226,7 @@ class PosixFile : public OpenFile {
     if (::fstatat(folder_->get(), name_.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) {
       throw FromErrno(errno);
     }
-    if (!SameFile(there, Stat(fd_.get()))) throw FromErrno(ESTALE);
+    if (!SameFile(there, Stat(fd_.get()))) throw Changed();
     if (::unlinkat(folder_->get(), name_.c_str(), 0) != 0) throw FromErrno(errno);
     Close();
   }
@@ -349,27 +360,34 @@ class PosixEnv : public Env {
     return AttributesOf(st);
   }
 
-  std::unique_ptr<OpenFile> OpenNamedFile(const Text& path) override {
+  Named OpenNamed(const Text& path) override {
     if (path.empty()) throw FileNotFound();
-    // A link the user named is followed: the file it leads to is the one shredded and deleted.
-    char* real = ::realpath(ToBytes(path).c_str(), nullptr);
-    if (real == nullptr) throw FromErrno(errno);
-    const std::string full = real;
-    std::free(real);
+    // The one look at the path, following a link as the system does for a path the user named;
+    // a path-only descriptor, so that not even a device's driver is asked to open.
+    const int fd = ::open(ToBytes(path).c_str(), O_PATH | O_CLOEXEC);
+    if (fd < 0) throw FromErrno(errno);
+    const Descriptor named(fd);
+    struct stat st;
+    if (::fstat(fd, &st) != 0) throw FromErrno(errno);
+    if (S_ISDIR(st.st_mode)) {
+      return {nullptr, std::make_unique<PosixFolder>(Reopen(fd, O_RDONLY | O_DIRECTORY).release())};
+    }
+    if (!S_ISREG(st.st_mode)) throw NamesDevice();
+    Descriptor file = Reopen(fd, O_RDONLY);
+    // The folder it is deleted from, found from the file itself, and the name it has there. The
+    // delete goes only when that name still leads to this very file.
+    char buffer[4096];
+    const ssize_t n =
+        ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), buffer, sizeof buffer);
+    if (n <= 0 || n == sizeof buffer) throw FromErrno(n < 0 ? errno : ENAMETOOLONG);
+    const std::string full(buffer, static_cast<size_t>(n));
     const size_t slash = full.rfind('/');
-    const std::string folder = slash == 0 ? "/" : full.substr(0, slash);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) throw FromErrno(errno);
-    auto open = OpenFileIn(std::make_shared<Descriptor>(fd), full.substr(slash + 1));
-    if (!open) throw FileNotFound();  // replaced by a link this very moment
-    return open;
-  }
-
-  std::unique_ptr<Folder> OpenNamedFolder(const Text& path) override {
-    if (path.empty()) throw FileNotFound();
-    const int fd = ::open(ToBytes(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) throw FromErrno(errno);
-    return std::make_unique<PosixFolder>(fd);
+    const int folder = ::open(slash == 0 ? "/" : full.substr(0, slash).c_str(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) throw FromErrno(errno);
+    return {std::make_unique<PosixFile>(std::make_shared<Descriptor>(folder),
+                                        full.substr(slash + 1), file.release()),
+            nullptr};
   }
 
   Text FullPath(const Text& path) override {

@@ -35,9 +35,41 @@ Text DriveFolder(wchar_t drive) {
   return n > 0 && n < MAX_PATH ? Text(value, n) : Text();
 }
 
+// What Windows' classic reading makes of `path` where that is a device: a name Windows keeps for
+// one ("CON", "nul.txt", "COM1  ") or a path in the device namespace ("\\.\X") reads as
+// "\\.\X". Empty where it reads as a file's path.
+Text DeviceReading(const Text& path) {
+  Text full(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n =
+        ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n == 0) return Text();
+    if (n < full.size()) {
+      full.resize(n);
+      break;
+    }
+    full.resize(n);
+  }
+  return full.rfind(L"\\\\.\\", 0) == 0 ? full : Text();
+}
+
+// `path` made absolute. A name Windows reads as a device is taken as Windows takes it, and so
+// refused, never as a file of that name; every other name is kept exactly as given (the classic
+// reading drops trailing dots and spaces, and so names another file).
+Text Resolved(const Text& path) {
+  Text device = DeviceReading(path);
+  if (!device.empty()) return device;
+  return ResolvePath(path, CurrentFolder(), DriveFolder);
+}
+
+// Whether a path made absolute lies in Windows' namespace of devices ("\\.\").
+bool InDeviceNamespace(const Text& resolved) { return resolved.rfind(L"\\\\.\\", 0) == 0; }
+
 // Every path reaches the system absolute and extended-length, so that it is taken literally.
 Text SystemPath(const Text& path) {
-  return ExtendedLengthPath(ResolvePath(path, CurrentFolder(), DriveFolder));
+  const Text resolved = Resolved(path);
+  if (InDeviceNamespace(resolved)) return L"\\\\?\\" + resolved.substr(4);
+  return ExtendedLengthPath(resolved);
 }
 
 // Splits a whole path into the folder that holds its last name, and that name.
@@ -50,6 +82,16 @@ std::pair<Text, Text> SplitLast(const Text& path) {
 
 class WindowsEnv : public Env {
  public:
+  void PrepareProcess() override {
+    // A stick pulled out or a card reader with no card fails the call that reached it, which the
+    // program reports, instead of Windows asking for the disk in a box of its own.
+    ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS);
+    // Windows may show a process a cloud placeholder as a plain file: an online-only file must be
+    // seen as one, or it would be fetched, overwritten and deleted in the cloud.
+    constexpr CHAR kExposePlaceholders = 2;  // PHCM_EXPOSE_PLACEHOLDERS
+    if (Nt().SetPlaceholderMode) Nt().SetPlaceholderMode(kExposePlaceholders);
+  }
+
   Text ProgramFolder() override {
     Text path(MAX_PATH, L'\0');
     for (;;) {
@@ -73,55 +115,51 @@ class WindowsEnv : public Env {
     return attributes;
   }
 
-  std::unique_ptr<OpenFile> OpenNamedFile(const Text& path) override {
+  Named OpenNamed(const Text& path) override {
+    // A device's own name ("\\.\COM1", "\\.\C:", what Windows reads "nul.txt" as) is never
+    // opened at all: opening a port or a disk already acts on it. A file or folder has a path
+    // within its device.
+    const Text resolved = Resolved(path);
+    if (InDeviceNamespace(resolved) && resolved.find(L'\\', 4) == Text::npos) throw NamesDevice();
     const Text full = SystemPath(path);
     const auto [folder_path, name] = SplitLast(full);
     // The folder that holds it, held open for the renames; a folder that can be passed through
-    // but not opened only costs the renames.
+    // but not opened only costs the renames. (A device or volume has no such folder.)
     SharedHandle folder;
-    if (!Nt().under_wine) {
+    if (!Nt().under_wine && folder_path.size() > 4) {
       ScopedHandle handle;
       if (OpenIn(nullptr, NtPath(folder_path), FILE_TRAVERSE | SYNCHRONIZE, FILE_DIRECTORY_FILE,
                  handle, kShareAll, /*follow=*/true) >= 0) {
         folder = std::make_shared<ScopedHandle>(std::move(handle));
       }
     }
-    ScopedHandle file;
-    NTSTATUS status = folder ? OpenIn(folder->get(), name, kAttributeAccess, 0, file)
-                             : OpenIn(nullptr, NtPath(full), kAttributeAccess, 0, file);
-    if (status == kStatusNoSuchDevice && Nt().under_wine) throw NotData();
+    // The one open of what was named, for its attributes alone: whatever is written or listed
+    // later goes through this handle, never through the path again.
+    ScopedHandle named;
+    NTSTATUS status = folder ? OpenIn(folder->get(), name, kAttributeAccess, 0, named)
+                             : OpenIn(nullptr, NtPath(full), kAttributeAccess, 0, named);
+    if (status == kStatusNoSuchDevice && Nt().under_wine) throw NamesDevice();
     if (status < 0) throw FromStatus(status);
-    // Wine opens a link as its target, and a special file fails the look that follows.
-    if (Nt().under_wine) EnsureHoldsData(file.get());
-    Look look = LookAt(file.get());
+    EnsureNamedOnFileSystem(named.get());
+    Look look = LookAt(named.get());
     if ((look.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsNameSurrogate(look.tag)) {
-      // A link the user named leads to the file meant: follow it, as the system would. The
-      // folder that holds that file is not known, so it is not renamed.
+      // A link the user named leads to what was meant: follow it, as the system would. The
+      // folder that holds a file it leads to is not known, so such a file is not renamed.
       folder.reset();
-      status = OpenIn(nullptr, NtPath(full), kAttributeAccess, 0, file, kShareAll, true);
+      status = OpenIn(nullptr, NtPath(full), kAttributeAccess, 0, named, kShareAll, true);
       if (status < 0) throw FromStatus(status);
-      look = LookAt(file.get());
+      EnsureNamedOnFileSystem(named.get());
+      look = LookAt(named.get());
     }
-    if (look.attributes & FILE_ATTRIBUTE_DIRECTORY) throw AccessRefused();
-    if (!Nt().under_wine) EnsureHoldsData(file.get());
-    return NewWindowsFile(std::move(file), ScopedHandle(), std::move(folder), name, full);
+    if (look.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      ScopedHandle listing = ReopenSame(named.get(), kFolderAccess, FILE_DIRECTORY_FILE, kShareAll);
+      return {nullptr, NewWindowsFolder(std::move(listing), full)};
+    }
+    return {NewWindowsFile(std::move(named), ScopedHandle(), std::move(folder), name, full),
+            nullptr};
   }
 
-  std::unique_ptr<Folder> OpenNamedFolder(const Text& path) override {
-    const Text full = SystemPath(path);
-    ScopedHandle folder;
-    const NTSTATUS status =
-        OpenIn(nullptr, NtPath(full), kFolderAccess, 0, folder, kShareAll, /*follow=*/true);
-    if (status < 0) throw FromStatus(status);
-    if (!(LookAt(folder.get()).attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      throw FailureFromWin32(ERROR_DIRECTORY);
-    }
-    return NewWindowsFolder(std::move(folder), full);
-  }
-
-  Text FullPath(const Text& path) override {
-    return ResolvePath(path, CurrentFolder(), DriveFolder);
-  }
+  Text FullPath(const Text& path) override { return Resolved(path); }
 
   void SetCurrentFolder(const Text& folder) override {
     // The current directory takes no extended-length path; the classic form serves where it fits.

@@ -45,13 +45,13 @@ class WindowsFile : public OpenFile {
  public:
   // As NewWindowsFile.
   WindowsFile(ScopedHandle attributes, ScopedHandle data, SharedHandle folder, Text name, Text path,
-              Text unix_path)
+              WineFile wine)
       : attributes_(std::move(attributes)),
         data_(std::move(data)),
         folder_(std::move(folder)),
         name_(std::move(name)),
-        path_(std::move(path)) {
-    wine_.unix_path = std::move(unix_path);
+        path_(std::move(path)),
+        wine_(std::move(wine)) {
     if (Nt().under_wine && wine_.unix_path.empty()) wine_.unix_path = UnixNtPath(path_);
   }
 
@@ -62,6 +62,7 @@ class WindowsFile : public OpenFile {
     FileInfo info{basic.FileAttributes, static_cast<uint64_t>(standard.EndOfFile.QuadPart),
                   standard.NumberOfLinks};
     if (info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) info.reparse_tag = LookAt(Handle()).tag;
+    info.number = NumberOf(Handle(), wine_.object_path);
     // Wine alone: a Linux program may write to the file while it is open here, and its times
     // tell. On Windows the file is shared with nobody while it is written: nobody else can.
     if (Nt().under_wine) {
@@ -81,14 +82,10 @@ class WindowsFile : public OpenFile {
 
   void BeginWriting() override {
     if (data_.valid()) return;
-    // The same file again, whatever its name leads to by now, and through whatever filter keeps
-    // its data (a cloud file's sees the writes); shared with nobody, so no one reads a
+    // The same file again, never what its name leads to by now, and through whatever filter
+    // keeps its data (a cloud file's sees the writes); shared with nobody, so no one reads a
     // half-overwritten file and nobody else's handle keeps it alive after the delete.
-    ScopedHandle data;
-    const NTSTATUS status = OpenIn(attributes_.get(), Text(), kDataAccess | SYNCHRONIZE,
-                                   FILE_NON_DIRECTORY_FILE, data, 0, /*follow=*/true);
-    if (status < 0) throw FromStatus(status);
-    data_ = std::move(data);
+    data_ = ReopenSame(attributes_.get(), kDataAccess | SYNCHRONIZE, FILE_NON_DIRECTORY_FILE, 0);
   }
 
   void Write(const char* data, size_t size) override { WriteAll(data_.get(), data, size); }
@@ -148,6 +145,11 @@ class WindowsFile : public OpenFile {
   void Rewind() override {
     if (!::SetFilePointerEx(data_.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN)) throw LastFailure();
   }
+
+  // Wine alone: Wine writes and flushes (an fsync) with no lock between them, and Linux writes a
+  // file's pages out behind the writer only once the cache is far fuller. Windows holds a
+  // synchronous handle's writes while it flushes, and writes its cache out behind the writer.
+  bool FlushesWhileWritten() override { return Nt().under_wine; }
 
   void Close() override {
     attributes_.Reset();
@@ -239,10 +241,9 @@ class WindowsFile : public OpenFile {
 }  // namespace
 
 std::unique_ptr<OpenFile> NewWindowsFile(ScopedHandle attributes, ScopedHandle data,
-                                         SharedHandle folder, Text name, Text path,
-                                         Text unix_path) {
+                                         SharedHandle folder, Text name, Text path, WineFile wine) {
   return std::make_unique<WindowsFile>(std::move(attributes), std::move(data), std::move(folder),
-                                       std::move(name), std::move(path), std::move(unix_path));
+                                       std::move(name), std::move(path), std::move(wine));
 }
 
 }  // namespace morvenit

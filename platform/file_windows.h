@@ -7,16 +7,17 @@
 
 #include "platform/env.h"
 #include "platform/open_in_folder_windows.h"
+#include "platform/wine_only.h"
 
 namespace morvenit {
 
 // The file open as `attributes` (for its attributes), or as `data` (for writing already).
 // `folder`: the folder that holds it under `name`, held open, or null where it is not known (a
-// link the user named). `path`: its whole path as it was reached; `unix_path`, under Wine, the
-// same in Linux's terms where it is known already.
+// link the user named). `path`: its whole path as it was reached; `wine`, under Wine, its path in
+// Linux's terms and the name Wine knows it by, where they are known already.
 std::unique_ptr<OpenFile> NewWindowsFile(ScopedHandle attributes, ScopedHandle data,
                                          SharedHandle folder, Text name, Text path,
-                                         Text unix_path = Text());
+                                         WineFile wine = {});
 
 }  // namespace morvenit
 

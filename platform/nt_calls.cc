@@ -9,6 +9,42 @@ void Find(HMODULE ntdll, const char* name, Function& function) {
   function = reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(ntdll, name)));
 }
 
+// Whether the registry holds `name` under `root`.
+bool HasKey(const NtCalls& calls, HKEY root, const wchar_t* name) {
+  HKEY key;
+  if (calls.OpenKey(root, name, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  ::RegCloseKey(key);
+  return true;
+}
+
+// Whether Wine's namespace of Linux paths opens: its root is Linux's "/".
+bool OpensUnixRoot(const NtCalls& calls) {
+  wchar_t root[] = L"\\??\\unix\\";
+  UNICODE_STRING name{static_cast<USHORT>(sizeof root - sizeof(wchar_t)), sizeof root, root};
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &name, 0, nullptr, nullptr);
+  IO_STATUS_BLOCK io;
+  HANDLE handle = nullptr;
+  if (calls.CreateFile(&handle, FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes, &io, nullptr, 0,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 1,  // FILE_OPEN
+                       0x21,  // a folder, opened for synchronous use
+                       nullptr, 0) < 0) {
+    return false;
+  }
+  ::CloseHandle(handle);
+  return true;
+}
+
+}  // namespace
+
+bool SeesWine(const NtCalls& calls) {
+  return (calls.WineGetVersion && calls.WineGetVersion()) ||
+         HasKey(calls, HKEY_LOCAL_MACHINE, L"Software\\Wine") ||
+         HasKey(calls, HKEY_CURRENT_USER, L"Software\\Wine") || OpensUnixRoot(calls);
+}
+
+namespace {
+
 NtCalls& Calls() {
   static NtCalls calls = [] {
     const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
@@ -21,11 +57,14 @@ NtCalls& Calls() {
     Find(ntdll, "NtQueryVolumeInformationFile", found.QueryVolumeInformationFile);
     Find(ntdll, "NtQueryFullAttributesFile", found.QueryFullAttributesFile);
     Find(ntdll, "RtlNtStatusToDosError", found.StatusToDosError);
+    Find(ntdll, "RtlSetProcessPlaceholderCompatibilityMode", found.SetPlaceholderMode);
+    Find(ntdll, "wine_get_version", found.WineGetVersion);
+    found.OpenKey = ::RegOpenKeyExW;
 #ifdef MORVENIT_TEST_AS_WINDOWS
     // A build for the tests only, which takes Wine for Windows.
     found.under_wine = false;
 #else
-    found.under_wine = ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    found.under_wine = SeesWine(found);
 #endif
     return found;
   }();

@@ -1,7 +1,8 @@
 // The handful of system calls through which files and folders are opened, looked at, listed and
-// renamed, taken from ntdll once, with whether ntdll is Wine's. A release build only reads them;
-// the tests under Wine build in a way to put answers of Windows' own file systems in their place
-// (FAT, cloud files, named streams, short names), answers that Wine never gives.
+// renamed, and the process sees cloud placeholders as they are, taken from ntdll once, with
+// whether ntdll is Wine's. A release build only reads them; the tests under Wine build in a way
+// to put answers of Windows' own file systems in their place (FAT, cloud files, named streams,
+// short names), answers that Wine never gives.
 #ifndef MORVENIT_PLATFORM_NT_CALLS_H_
 #define MORVENIT_PLATFORM_NT_CALLS_H_
 
@@ -16,6 +17,7 @@ enum NtInfoClass : ULONG {
   kFileBasicInformation = 4,
   kFileStandardInformation = 5,
   kFileInternalInformation = 6,
+  kFileNameInformation = 9,
   kFileRenameInformation = 10,
   kFileStreamInformation = 22,
   kFileAttributeTagInformation = 35,
@@ -43,10 +45,22 @@ struct NtCalls {
   // A file's times, length and attributes by its path, without opening it.
   NTSTATUS(NTAPI* QueryFullAttributesFile)(OBJECT_ATTRIBUTES* attributes, void* out);
   ULONG(NTAPI* StatusToDosError)(NTSTATUS status);
-  // ntdll is Wine's (it exports wine_get_version): what Windows does by the handle, Wine does by
-  // the path the handle was opened by.
+  // Sets whether the process sees cloud placeholders as such; returns the mode before, negative on
+  // error. Null where ntdll has none (before Windows 10 1803; Wine).
+  CHAR(NTAPI* SetPlaceholderMode)(CHAR mode);
+  // Wine's own export of ntdll, null on Windows: the first sign of Wine.
+  const char*(CDECL* WineGetVersion)();
+  // RegOpenKeyExW, for the second sign: Wine's keys in the registry.
+  LSTATUS(WINAPI* OpenKey)(HKEY key, LPCWSTR name, DWORD options, REGSAM access, HKEY* opened);
+  // The program runs under Wine: what Windows does by the handle, Wine does by the path the
+  // handle was opened by.
   bool under_wine;
 };
+
+// Whether `calls` show any sign of Wine: ntdll's own export (some Wine builds can hide it), Wine's
+// keys in the registry, Wine's namespace of Linux paths ("\??\unix") opening. Where the signs
+// disagree it is taken for Wine: its way is the safe one (no renames, every look along the path).
+bool SeesWine(const NtCalls& calls);
 
 // The calls, looked up once. Never fails on a system that runs the program.
 const NtCalls& Nt();

@@ -85,6 +85,19 @@ Look LookAt(HANDLE handle);
 // Raises NotData() unless the open `handle` is a file that holds data.
 void EnsureHoldsData(HANDLE handle);
 
+// Raises NamesDevice() unless the open `handle`, opened by a path the user gave, is a file or a
+// folder on a file system: never a device, nor a disk or volume opened as a whole.
+void EnsureNamedOnFileSystem(HANDLE handle);
+
+// Which file the open `handle` reached. `object_path`: under Wine, the name Wine knows it by,
+// where known already (ObjectPath).
+FileNumber NumberOf(HANDLE handle, const Text& object_path = Text());
+
+// Opens the file or folder open as `first` once more, for `access`, and proves it the same file.
+// Raises Changed() when what the system opened is another file, another Failure when it cannot
+// be opened.
+ScopedHandle ReopenSame(HANDLE first, ACCESS_MASK access, ULONG options, ULONG share);
+
 // A file number the file system did not give: ReFS numbers that need 128 bits.
 bool Missing(uint64_t id);
 
@@ -98,13 +111,14 @@ NTSTATUS OpenIn(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG optio
 const Text& ReachableName(const FolderEntry& entry);
 
 // Opens the entry of `folder` by the name it can be reached by, following no link. Returns null
-// when it is a link, as listed; raises Changed() when it is not the entry listed. `path` is the
-// entry's whole path; for a file under Wine, `unix_path` gets it in Linux's terms. `folder_path`
-// is the folder's object path as last seen (Wine alone), looked up again when it no longer fits
-// (the folder was renamed meanwhile).
+// when it is a link, as listed; raises Changed() when it is not the entry listed, FileNotFound()
+// when it is gone or going (its delete pending). `path` is the entry's whole path; for a file
+// under Wine, `unix_path` gets it in Linux's terms and `object_path` the name Wine knows it by.
+// `folder_path` is the folder's object path as last seen (Wine alone), looked up again when it no
+// longer fits (the folder was renamed meanwhile).
 ScopedHandle OpenEntry(HANDLE folder, Text& folder_path, const FolderEntry& entry, const Text& path,
                        ACCESS_MASK access, ULONG options, ULONG share, Look& look,
-                       Text* unix_path = nullptr);
+                       Text* unix_path = nullptr, Text* object_path = nullptr);
 
 }  // namespace morvenit
 

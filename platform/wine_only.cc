@@ -30,19 +30,34 @@ NTSTATUS LookAlongPath(const Text& path, NetworkOpenInfo& there) {
   return Nt().QueryFullAttributesFile(&attributes, &there);
 }
 
-// Whether the path's folder part leads to the folder held open: the same times, seen along the
-// path and through the handle.
-bool PathLeadsToFolder(const Text& unix_path, HANDLE folder) {
+// Where a path leads, against a folder held open: to it, elsewhere, or nobody can tell.
+enum class Along { kHere, kElsewhere, kUnknown };
+
+Along FolderAlong(const Text& path, HANDLE folder) {
   NetworkOpenInfo there;
-  if (LookAlongPath(unix_path.substr(0, unix_path.rfind(L'\\')), there) < 0) return false;
+  const NTSTATUS status = LookAlongPath(path, there);
+  if (status == static_cast<NTSTATUS>(0xC0000034) || status == static_cast<NTSTATUS>(0xC000003A)) {
+    return Along::kElsewhere;  // nothing by that name, or on that path, any more
+  }
   FILE_BASIC_INFO seen;
-  if (Query(folder, kFileBasicInformation, seen) < 0) return false;
+  if (status < 0 || Query(folder, kFileBasicInformation, seen) < 0) return Along::kUnknown;
   return there.ChangeTime.QuadPart == seen.ChangeTime.QuadPart &&
-         there.LastWriteTime.QuadPart == seen.LastWriteTime.QuadPart &&
-         there.CreationTime.QuadPart == seen.CreationTime.QuadPart;
+                 there.LastWriteTime.QuadPart == seen.LastWriteTime.QuadPart &&
+                 there.CreationTime.QuadPart == seen.CreationTime.QuadPart
+             ? Along::kHere
+             : Along::kElsewhere;
+}
+
+// Whether the path's folder part leads to the folder held open.
+bool PathLeadsToFolder(const Text& unix_path, HANDLE folder) {
+  return FolderAlong(unix_path.substr(0, unix_path.rfind(L'\\')), folder) == Along::kHere;
 }
 
 }  // namespace
+
+bool FolderMovedFrom(const Text& object_path, HANDLE folder) {
+  return FolderAlong(object_path, folder) == Along::kElsewhere;
+}
 
 Text UnixNtPath(const Text& path) {
   using ToUnix = NTSTATUS(CDECL*)(const OBJECT_ATTRIBUTES*, char*, ULONG*, UINT);
@@ -82,9 +97,10 @@ Text ObjectPath(HANDLE handle) {
   return Text(unicode->Buffer, unicode->Length / sizeof(wchar_t));
 }
 
-bool IsEntryOf(Text folder, HANDLE handle, const Text& name) {
+bool IsEntryOf(Text folder, HANDLE handle, const Text& name, Text* object_path) {
   if (folder.back() != L'\\') folder += L'\\';
   const Text mine = ObjectPath(handle);
+  if (object_path) *object_path = mine;
   if (mine == folder + name) return true;
   // Wine's names drop a name's trailing dots and spaces.
   const size_t kept = name.find_last_not_of(L". ");

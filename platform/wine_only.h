@@ -23,6 +23,8 @@ struct WineFile {
   Text unix_path;
   std::optional<NetworkOpenInfo> checked;
   LONGLONG id = 0;
+  // The name Wine knows the file by (ObjectPath), where it is known from the open.
+  Text object_path;
 };
 
 // The file's path in Wine's own namespace of Linux paths ("\\??\\unix\\..."). There a name that
@@ -39,8 +41,15 @@ Text ObjectPath(HANDLE handle);
 
 // Whether the handle opened as `name` in the folder whose object path is `folder` is that entry
 // itself. There a link to a file opens as its target, and neither the listing nor the handle shows
-// a reparse point or a number of its own; only the path of what was opened differs.
-bool IsEntryOf(Text folder, HANDLE handle, const Text& name);
+// a reparse point or a number of its own; only the path of what was opened differs. The handle's
+// object path goes to `object_path`, where given.
+bool IsEntryOf(Text folder, HANDLE handle, const Text& name, Text* object_path = nullptr);
+
+// Whether `object_path` leads somewhere else than to the folder open as `folder` (other times,
+// seen along the path and through the handle), or nowhere. Wine opens whatever is inside a folder
+// along the path it opened the folder by, so a folder swapped for a link since would have it all
+// opened elsewhere. A path too long for Wine to follow tells nothing: false.
+bool FolderMovedFrom(const Text& object_path, HANDLE folder);
 
 // Whether the file open is the one its object path leads to now, by its times and length, seen
 // along the path and through the handle.

@@ -27,6 +27,8 @@ int Guarded(Env& env, const std::function<void()>& body) {
 }  // namespace
 
 int Main(Env& env, Progress& frmMain, const std::function<void()>& ShowSplash) {
+  // Start-up is the platform's first caller: the modes hold before any file or window is reached.
+  env.PrepareProcess();
   Engine run{env, frmMain, env.ProgramFolder(), {}};
   const Text raw = ArgumentPart(env.CommandLine());
   return Guarded(env, [&] {
@@ -44,6 +46,7 @@ bool StartedAsServer(const Text& command_line) {
 }
 
 int Serve(Env& env, Progress& frmMain, Selections& shell) {
+  env.PrepareProcess();  // as in Main
   return Guarded(env, [&] {
     for (ArgumentList items = shell.Wait(); !items.empty(); items = shell.Wait()) {
       Engine run{env, frmMain, env.ProgramFolder(), {}};

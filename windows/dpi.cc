@@ -81,6 +81,12 @@ void AdjustWindowRectForDpi(RECT& rect, DWORD style, DWORD ex_style, int dpi) {
   }
 }
 
+void MoveToSuggested(HWND window, LPARAM suggested) {
+  const auto* place = reinterpret_cast<const RECT*>(suggested);
+  ::SetWindowPos(window, nullptr, place->left, place->top, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 ScopedBitmap ScaleBitmapForDpi(HBITMAP bitmap, int dpi) {
   return MakeBitmap(ScaleForDpi(ReadPixels(bitmap), dpi));
 }
@@ -109,8 +115,7 @@ ScopedCursor ScaleCursorForDpi(HCURSOR cursor, int dpi) {
   // The alpha channel decides; the mask, all clear, only has to be there. Rows are whole words.
   const std::vector<uint8_t> clear_mask(static_cast<size_t>((scaled.width + 15) / 16 * 2) *
                                         scaled.height);
-  ScopedBitmap scaled_mask(
-      ::CreateBitmap(scaled.width, scaled.height, 1, 1, clear_mask.data()));
+  ScopedBitmap scaled_mask(::CreateBitmap(scaled.width, scaled.height, 1, 1, clear_mask.data()));
   if (!scaled_color.valid() || !scaled_mask.valid()) return {};
   ICONINFO made = {FALSE,
                    static_cast<DWORD>(::MulDiv(static_cast<int>(icon.xHotspot), dpi, kDesignDpi)),

@@ -18,6 +18,10 @@ int WindowDpi(HWND window);
 // AdjustWindowRectEx with the frame metrics of a screen of `dpi`.
 void AdjustWindowRectForDpi(RECT& rect, DWORD style, DWORD ex_style, int dpi);
 
+// Moves `window` to where WM_DPICHANGED suggests (`suggested`, its lParam), keeping the size the
+// window gave itself when it laid itself out again for the new density.
+void MoveToSuggested(HWND window, LPARAM suggested);
+
 // A 32-bit copy of `bitmap`, drawn for 96 dpi, enlarged smoothly to `dpi`. Empty when the
 // system cannot make one; the caller then shows the original.
 ScopedBitmap ScaleBitmapForDpi(HBITMAP bitmap, int dpi);

@@ -178,9 +178,7 @@ LRESULT CALLBACK ProgressWindow::Form::FormProc(HWND hwnd, UINT msg, WPARAM wpar
 
     case WM_DPICHANGED: {  // moved to a screen of another density
       form->LayOut(HIWORD(wparam));
-      const auto* suggested = reinterpret_cast<const RECT*>(lparam);
-      ::SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, 0, 0,
-                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+      MoveToSuggested(hwnd, lparam);
       return 0;
     }
 

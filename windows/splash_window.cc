@@ -337,9 +337,7 @@ LRESULT CALLBACK SplashProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
       break;
     case WM_DPICHANGED: {  // moved to a screen of another density
       LayOut(*splash, HIWORD(wparam));
-      const auto* suggested = reinterpret_cast<const RECT*>(lparam);
-      ::SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, 0, 0,
-                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+      MoveToSuggested(hwnd, lparam);
       return 0;
     }
     case WM_ACTIVATE:

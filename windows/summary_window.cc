@@ -175,9 +175,7 @@ LRESULT CALLBACK Summary::Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam
 
     case WM_DPICHANGED: {  // moved to a screen of another density
       summary->LayOut(HIWORD(wparam));
-      const auto* suggested = reinterpret_cast<const RECT*>(lparam);
-      ::SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, 0, 0,
-                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+      MoveToSuggested(hwnd, lparam);
       return 0;
     }
   }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Start-up and the run driver end to end: a run ends by itself, and failures outside the
-# shredder end the program through a message box titled "Morvenit".
+# Start-up and the run driver end to end: a run ends by itself, an item that leads nowhere is
+# named and counted, and failures outside the shredder end the program through a message box
+# titled "Morvenit".
 source "$(dirname "$0")/lib.sh"
 PROGRESS_CLASS=MorvenitProgress
 
@@ -41,12 +42,18 @@ else
 fi
 check "empty folder: the folder still stands" test -d "$WORK/empty folder"
 
-morvenit_start "$WORK/no such file.txt"
-expect_failure_box "missing path" "Error 53: File not found"
-
-# A single space splits into two empty items; the first one fails.
-morvenit_start_raw " "
-expect_failure_box "single space" "Error 53: File not found"
+# A path that leads nowhere, and a single space (two empty items): the first is named in a box,
+# each is counted in the summary, and the run goes on to its end.
+for what in "missing path" "single space"; do
+  if [ "$what" = "missing path" ]; then morvenit_start "$WORK/no such file.txt"; else morvenit_start_raw " "; fi
+  : >"$ARTIFACTS/boxes-$what.txt"
+  dismiss_message_boxes "$MORVENIT_PID" 30 "$ARTIFACTS/boxes-$what.txt" || fail "$what: the run did not end"
+  wait_exit "$MORVENIT_PID" 10
+  check_eq "$what: the boxes, then the summary, and the run ends" \
+    "$([ "$what" = "missing path" ] && echo "53 Morvenit 1 file" || echo "53 Morvenit 2 files") 0" \
+    "$(cut -d: -f1 "$ARTIFACTS/boxes-$what.txt" | tr '\n' ' ')$(grep -o '[0-9] files*' "$ARTIFACTS/boxes-$what.txt" | head -n 1) $EXIT_CODE"
+done
+check "missing path: its box names it" grep -qF "no such file.txt" "$ARTIFACTS/boxes-missing path.txt"
 
 # An unclosed quote at the start swallows everything: no item at all.
 morvenit_start_raw "\"$(winpath "$WORK/empty folder")"

@@ -62,7 +62,8 @@ class FakeFile : public OpenFile {
     Guard guard(FakeLock());
     env_->Log("info " + Narrow(path_));
     const FakeEnv::Node& node = env_->Find("info", path_);
-    return {node.attributes, node.data.size(), node.names, node.reparse_tag, node.write_time};
+    return {node.attributes,  node.data.size(), node.names,
+            node.reparse_tag, {0, node.number}, node.write_time};
   }
   void SetAttributes(uint32_t attributes) override {
     Guard guard(FakeLock());
@@ -75,6 +76,7 @@ class FakeFile : public OpenFile {
     env_->Find("reopen", path_);
   }
   void Write(const char* data, size_t size) override {
+    if (env_->during_write) env_->during_write(path_);
     Guard guard(FakeLock());
     FakeEnv::Node& node = env_->Find("write", path_);
     env_->Log("write " + Narrow(path_) + " " + std::to_string(size));
@@ -125,6 +127,10 @@ class FakeFile : public OpenFile {
   bool RenamesInPlace() override {
     Guard guard(FakeLock());
     return !env_->Exists(path_) || env_->At(path_).renames_in_place;
+  }
+  bool FlushesWhileWritten() override {
+    Guard guard(FakeLock());
+    return env_->Exists(path_) && env_->At(path_).flushes_while_written;
   }
   void Rename(const Text& name) override {
     if (env_->during_scrub) env_->during_scrub("rename", opened_as_);
@@ -210,6 +216,7 @@ void FakeEnv::AddFolder(const Text& path, uint32_t attributes) {
   Guard guard(FakeLock());
   const uint32_t tag = (attributes & kAttrReparsePoint) ? kReparseTagSymlink : 0;
   nodes_[Key(path)] = Node{true, attributes | kAttrDirectory, {}, 1, tag, {}};
+  nodes_[Key(path)].number = ++numbers_;
   order_.push_back(Key(path));
 }
 
@@ -217,6 +224,7 @@ void FakeEnv::AddFile(const Text& path, std::string data, uint32_t attributes) {
   Guard guard(FakeLock());
   const uint32_t tag = (attributes & kAttrReparsePoint) ? kReparseTagSymlink : 0;
   nodes_[Key(path)] = Node{false, attributes, std::move(data), 1, tag, {}};
+  nodes_[Key(path)].number = ++numbers_;
   order_.push_back(Key(path));
 }
 
@@ -261,6 +269,7 @@ void FakeEnv::ReplaceWithLink(const Text& path) {
     if (inside.rfind(key + L"\\", 0) == 0) Remove(inside);
   }
   nodes_[key] = Node{false, kAttrReparsePoint | kAttrDirectory, {}, 1, kReparseTagSymlink, {}};
+  nodes_[key].number = ++numbers_;
 }
 
 std::vector<FolderEntry> FakeEnv::Entries(const Text& folder) {
@@ -275,6 +284,7 @@ std::vector<FolderEntry> FakeEnv::Entries(const Text& folder) {
     entry.name = key.substr(Key(folder).size() + 1);
     entry.attributes = node.attributes;
     entry.reparse_tag = node.reparse_tag;
+    entry.id = node.number;
     entries.push_back(std::move(entry));
   }
   return entries;
@@ -295,6 +305,11 @@ std::unique_ptr<Folder> FakeEnv::OpenNamedFolder(const Text& path) {
   Log("enter " + Narrow(path));
   if (!Find("enter", path).folder) throw FileNotFound();
   return std::make_unique<FakeFolder>(this, Key(path));
+}
+
+Env::Named FakeEnv::OpenNamed(const Text& path) {
+  if (Exists(path) && At(path).folder) return {nullptr, OpenNamedFolder(path)};
+  return {OpenNamedFile(path), nullptr};
 }
 
 Text FakeEnv::FullPath(const Text& path) {

@@ -34,6 +34,7 @@ class EnvWrapper : public Env {
  public:
   explicit EnvWrapper(Env& target = Env::Default()) : target_(target) {}
 
+  void PrepareProcess() override { target_.PrepareProcess(); }
   Text ProgramFolder() override { return target_.ProgramFolder(); }
   Text CommandLine() override { return target_.CommandLine(); }
   uint32_t GetAttributes(const Text& p) override { return target_.GetAttributes(p); }
@@ -43,6 +44,7 @@ class EnvWrapper : public Env {
   std::unique_ptr<Folder> OpenNamedFolder(const Text& p) override {
     return target_.OpenNamedFolder(p);
   }
+  Named OpenNamed(const Text& p) override { return target_.OpenNamed(p); }
   Text FullPath(const Text& p) override { return target_.FullPath(p); }
   void SetCurrentFolder(const Text& f) override { target_.SetCurrentFolder(f); }
   double SecondsSinceMidnight() override { return target_.SecondsSinceMidnight(); }
@@ -75,6 +77,7 @@ class OpenFileWrapper : public OpenFile {
     return real_->OpenStream(name);
   }
   bool RenamesInPlace() override { return real_->RenamesInPlace(); }
+  bool FlushesWhileWritten() override { return real_->FlushesWhileWritten(); }
   void Rename(const Text& name) override { real_->Rename(name); }
   void Delete() override { real_->Delete(); }
   void PrepareDelete() override { real_->PrepareDelete(); }
@@ -104,10 +107,12 @@ class FakeEnv : public Env {
     uint32_t reparse_tag = 0;             // a link's, unless a test sets another
     std::map<Text, std::string> streams;  // named data streams
     bool renames_in_place = true;         // what its open file's RenamesInPlace() answers
+    bool flushes_while_written = false;   // and FlushesWhileWritten()
     // Another program adding to the file: `grows` goes onto its end as each flush returns,
     // `growths` times (-1: after every flush).
     std::string grows = {};
     int growths = 0;
+    uint64_t number = 0;      // its file number, given as it is made: listed, and shown when open
     uint64_t write_time = 0;  // its last-write time: each of our writes moves it
   };
 
@@ -130,6 +135,8 @@ class FakeEnv : public Env {
   // Called by every flush, on the worker thread that flushes, outside the fakes' lock: where a
   // test makes a flush take time, wait for others, or fail.
   std::function<void(const Text& path)> during_flush;
+  // The same for every write of a file, on whichever thread writes.
+  std::function<void(const Text& path)> during_write;
   // The same for every rename ("rename") and every preparation of a delete ("prepare"), with the
   // path the test gave the file.
   std::function<void(const std::string& op, const Text& path)> during_scrub;
@@ -148,11 +155,14 @@ class FakeEnv : public Env {
   Text current_folder;
   std::vector<std::pair<Text, Text>> messages;  // (text, title) of every message box
 
+  void PrepareProcess() override { Log("prepare"); }
   Text ProgramFolder() override { return program_folder; }
   Text CommandLine() override { return command_line; }
   uint32_t GetAttributes(const Text& path) override;
   std::unique_ptr<OpenFile> OpenNamedFile(const Text& path) override;
   std::unique_ptr<Folder> OpenNamedFolder(const Text& path) override;
+  // A folder as OpenNamedFolder opens it ("enter"), anything else as OpenNamedFile ("open").
+  Named OpenNamed(const Text& path) override;
   Text FullPath(const Text& path) override;
   void SetCurrentFolder(const Text& folder) override;
   double SecondsSinceMidnight() override;
@@ -171,6 +181,7 @@ class FakeEnv : public Env {
   EventLog* log_;
   std::map<Text, Node> nodes_;
   std::vector<Text> order_;  // creation order, which is the listing order
+  uint64_t numbers_ = 0;     // the last file number given
 };
 
 // A progress window that records what the engine shows and reads.

@@ -11,9 +11,9 @@
 //   wintool shortcut LNK                 a shortcut's target, arguments, folder and icon
 //   wintool version FILE                 a program's fixed versions and version strings
 //   wintool icon FILE                    size and checksum of each image of a program's first icon
-//   wintool silence --class C SECONDS    waits for a window of class C, then sends it WM_NULL
-//                                        over and over (a millisecond apart) and times each
-//                                        reply, for SECONDS or until the window is gone
+//   wintool silence --class C SECONDS    waits for a window of class C to be shown, then sends it
+//                                        WM_NULL over and over (a millisecond apart) and times
+//                                        each reply, for SECONDS or until the window is gone
 //   wintool drop CLSID LIST              hands the paths in LIST (UTF-16, one a line) to the
 //                                        drop target CLSID, a local server, as the shell
 //                                        invokes a DropTarget verb: DragEnter, then Drop
@@ -367,8 +367,9 @@ LONGLONG Now() {
 int Silence(const std::wstring& window_class, double seconds) {
   const LONGLONG start = Now();
   auto elapsed_ms = [&] { return Milliseconds(Now() - start); };
+  // From the moment it is shown: before, nobody sees it go without its messages.
   HWND window = nullptr;
-  while (!(window = FindWindowW(window_class.c_str(), nullptr))) {
+  while (!(window = FindWindowW(window_class.c_str(), nullptr)) || !IsWindowVisible(window)) {
     if (elapsed_ms() > seconds * 1000) return 3;
     Sleep(1);
   }

@@ -16,6 +16,9 @@
 #include <vector>
 
 #include "tests/fakes/fake_env.h"
+#ifdef _WIN32
+#include "platform/win32.h"
+#endif
 
 namespace morvenit {
 
@@ -104,6 +107,37 @@ class TempTree {
   fs::path root_;
 };
 
+// Whether the tests run under Wine.
+inline bool OnWine() {
+#ifdef _WIN32
+  return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
+// Makes `link`, in the folder `in`, a symbolic link to `target` (relative to that folder), as
+// another program would; false where none can be made. Wine makes no Linux link (it reports one
+// made and makes nothing): there Linux's ln makes it, started as it is.
+inline bool MakeLink(const fs::path& in, const std::string& target, const std::string& link) {
+#ifdef _WIN32
+  std::wstring line = L"ln -s " + fs::path(target).wstring() + L" " + fs::path(link).wstring();
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (::CreateProcessW(L"/bin/ln", line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       in.wstring().c_str(), &startup, &process)) {
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+  }
+#else
+  std::error_code error;
+  fs::create_symlink(target, in / link, error);
+#endif
+  return fs::exists(fs::symlink_status(in / link));
+}
+
 inline std::string ReadAll(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
@@ -137,6 +171,10 @@ class RecordingEnv : public EnvWrapper {
   // Called with a subfolder's path just before the engine enters it through its parent, after
   // the parent was listed: where a test plays the hostile program that swaps it for a link.
   std::function<void(const Text& path)> before_enter;
+  // The same just before a named item is opened, and before a file opened already is opened
+  // again for writing.
+  std::function<void(const Text& path)> before_named;
+  std::function<void(const Text& path)> before_writing;
 
   // The paths given to `op`, in order.
   std::vector<Text> Paths(const std::string& op) const {
@@ -158,6 +196,7 @@ class RecordingEnv : public EnvWrapper {
   }
   std::unique_ptr<OpenFile> OpenNamedFile(const Text& path) override;
   std::unique_ptr<Folder> OpenNamedFolder(const Text& path) override;
+  Named OpenNamed(const Text& path) override;
   void SetCurrentFolder(const Text& folder) override {
     Record("current", folder);
     EnvWrapper::SetCurrentFolder(folder);
@@ -174,6 +213,10 @@ class RecordingFile : public OpenFileWrapper {
  public:
   RecordingFile(RecordingEnv* env, Text path, std::unique_ptr<OpenFile> real)
       : OpenFileWrapper(std::move(real)), env_(env), path_(std::move(path)) {}
+  void BeginWriting() override {
+    if (env_->before_writing) env_->before_writing(path_);
+    OpenFileWrapper::BeginWriting();
+  }
   void Delete() override {
     env_->Record("remove", path_);
     OpenFileWrapper::Delete();
@@ -225,6 +268,17 @@ inline std::unique_ptr<OpenFile> RecordingEnv::OpenNamedFile(const Text& path) {
 inline std::unique_ptr<Folder> RecordingEnv::OpenNamedFolder(const Text& path) {
   Record("enter", path);
   return std::make_unique<RecordingFolder>(this, path, EnvWrapper::OpenNamedFolder(path));
+}
+
+inline Env::Named RecordingEnv::OpenNamed(const Text& path) {
+  if (before_named) before_named(path);
+  Named named = EnvWrapper::OpenNamed(path);
+  Record(named.file ? "open" : "enter", path);
+  if (named.file) named.file = std::make_unique<RecordingFile>(this, path, std::move(named.file));
+  if (named.folder) {
+    named.folder = std::make_unique<RecordingFolder>(this, path, std::move(named.folder));
+  }
+  return named;
 }
 
 // An engine over the real file system, with a fresh tree and a progress window that records.

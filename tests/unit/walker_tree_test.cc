@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <sstream>
 
 #include "tests/unit/real_tree.h"
 
@@ -177,6 +178,93 @@ TEST(WalkRealTree, TreeDeeperThanTheClassicLimitIsEmptied) {
   EXPECT_EQ(r.window.text1, L"..." + deepest_file.substr(deepest_file.size() - 30));
   for (const auto& call : r.env.calls) {
     EXPECT_NE(call.path.substr(0, 4), L"\\\\?\\") << call.op;
+  }
+}
+
+// What was named is what is reached, from the moment it is met. Another program swaps a named item
+// for a link to an outside file of the same name at the worst moment (after the named folder was
+// met, between a named file's two opens); names lead nowhere, to a device, or to a file already in
+// hand. Nothing outside changes, and every refusal is told: under Wine, which opens by path, the
+// swapped folder is reported; elsewhere it is walked through the handle held.
+TEST(WalkRealTree, NamedItemsArePinnedWhenTheyAreMet) {
+  // Names apart by spaces, boxes by "|" (each box's beginning, "title: text"). `swapped` is made
+  // a link at `hook` ("named x": before the item x is opened; "writing x": before x is opened
+  // again to be written); what is left is what the tree holds, but that link.
+  struct Case {
+    const char *what, *files, *items, *hook, *swapped, *boxes, *left;
+  } cases[] = {
+      {"a named folder swapped after it was met", "D/a f", "D f", "named f", "D",
+       OnWine() ? "1004|Morvenit: 1 folder" : "", OnWine() ? "D.moved/a" : ""},
+      {"a named file swapped between its two opens", "f", "f", "writing f", "f",
+       "1004|Morvenit: 1 file", "f.moved"},
+      {"a missing item between two others", "f g", "f missing g", "", "",
+       "53: File not found|Morvenit: 1 file was not removed", ""},
+      {"a file named and inside a named folder", "D/a", "D/a D", "", "", "", ""},
+      {"devices", "f", "dev f", "", "", "1010|Morvenit", ""},
+  };
+#ifdef _WIN32
+  const ArgumentList devices = {L"NUL", L"NUL.txt", L"\\\\.\\NUL",
+                                L"\\\\?\\GLOBALROOT\\Device\\Null"};
+#else
+  const ArgumentList devices = {L"/dev/null"};
+#endif
+  const auto split = [](const std::string& text, char by) {
+    std::vector<std::string> parts;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, by);) parts.push_back(part);
+    return parts;
+  };
+  for (const Case& c : cases) {
+    RealRun r;
+    TempTree outside;
+    std::set<fs::path> outside_files, left;
+    for (const std::string& file : split(c.files, ' ')) {
+      r.tree.File(file, file);
+      outside_files.insert(outside.File(fs::path(file).filename(), "outside").filename());
+    }
+    ArgumentList items;
+    for (const std::string& item : split(c.items, ' ')) {
+      if (item == "dev") items.insert(items.end(), devices.begin(), devices.end());
+      if (item != "dev") items.push_back(ToText(r.tree.root() / item));
+    }
+    enum { kWaiting, kSwapped, kNoLinks } swap = *c.swapped ? kWaiting : kSwapped;
+    const auto hook = [&](const std::string& when, const Text& path) {
+      if (swap != kWaiting || when + " " + ToPath(path).filename().string() != c.hook) return;
+      const fs::path named = r.tree.root() / c.swapped;
+      fs::rename(named, named.string() + ".moved");
+      const fs::path target = fs::path("..") / outside.root().filename() /
+                              (c.swapped == std::string("D") ? "" : c.swapped);
+      swap = MakeLink(r.tree.root(), target.generic_string(), c.swapped) ? kSwapped : kNoLinks;
+    };
+    r.env.before_named = [&](const Text& path) { hook("named", path); };
+    r.env.before_writing = [&](const Text& path) { hook("writing", path); };
+
+    ProcessItems(r.run, items);
+
+    if (swap == kNoLinks) continue;  // this system makes no links
+    EXPECT_EQ(swap, kSwapped) << c.what;
+    EXPECT_EQ(Take(outside.root()).files, outside_files) << c.what;
+    for (const fs::path& file : outside_files) {
+      EXPECT_EQ(ReadAll(outside.root() / file), "outside") << c.what;
+    }
+    for (const fs::path& file : Take(r.tree.root()).files) {
+      if (file.begin()->string() != c.swapped) left.insert(file);
+    }
+    const std::vector<std::string> kept = split(c.left, ' ');
+    EXPECT_EQ(left, std::set<fs::path>(kept.begin(), kept.end())) << c.what;
+    const std::vector<std::string> boxes = split(c.boxes, '|');
+    EXPECT_EQ(r.AnyFileFailed(), !boxes.empty()) << c.what;  // no report but these
+    std::vector<Text> all = r.env.messages;  // the boxes, then the summary window's counts
+    for (const auto& summary : r.window.summaries) all.push_back(L"Morvenit: " + summary.first);
+    std::vector<std::string> shown;  // each box's beginning, as long as the one expected
+    for (const Text& box : all) {
+      shown.push_back(
+          Narrow(box).substr(0, shown.size() < boxes.size() ? boxes[shown.size()].size() : 9));
+    }
+    EXPECT_EQ(shown, boxes) << c.what;
+    if (c.items == std::string("f missing g") && !shown.empty()) {
+      EXPECT_NE(r.env.messages[0].find(items[1]), Text::npos);  // the box names what was given
+    }
   }
 }
 

@@ -1,7 +1,8 @@
 // What Windows' own file systems answer and Wine never does, put in place of Wine's answers for
 // the handful of calls involved, on real files: named streams under the sharing rule of an open
 // that may delete the file, FAT's refused queries, cloud files, short names, entries whose
-// number changed after the listing, names holding ":", an empty drive root, paths too long.
+// number changed after the listing, names holding ":", an empty drive root, paths too long,
+// compressed files, drives that number nothing (WinFsp's), and the process's modes at start.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -19,11 +20,12 @@ constexpr NTSTATUS kInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
 constexpr NTSTATUS kNameNotFound = static_cast<NTSTATUS>(0xC0000034);
 constexpr NTSTATUS kSharingViolation = static_cast<NTSTATUS>(0xC0000043);
 constexpr NTSTATUS kNoSuchFile = static_cast<NTSTATUS>(0xC000000F);
+constexpr NTSTATUS kInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003);
 constexpr uint32_t kCloud = 0x9000001A;
 constexpr ULONG kOpenReparsePoint = 0x00200000;
 
 // Windows, as Microsoft documents its file systems, in place of Wine for one test. Files are
-// known by their last name.
+// known by their last name. A reparse tag of 0 stands for none: the attributes alone are added.
 struct AsWindows {
   bool fat = false;                                       // FAT's driver answers only a few
   std::map<Text, std::pair<uint32_t, uint32_t>> reparse;  // attributes added and tag
@@ -32,6 +34,7 @@ struct AsWindows {
   std::set<Text> renumbered;                              // listed with another number
   std::map<Text, Text> listed_as;                         // a name made on another system
   std::set<Text> roots;                                   // an empty drive root
+  bool winfsp = false;                                    // no numbers, no 128-bit listing
   // What the test saw: opens that may delete a file and share no delete, by name; the options
   // of every open for writing of a reparse point; the classes FAT refused; each rename's folder
   // (the one its RootDirectory names) and new name.
@@ -39,6 +42,7 @@ struct AsWindows {
   std::vector<ULONG> reparse_write_opens;
   std::set<ULONG> refused;
   std::vector<std::pair<Text, Text>> renames;
+  CHAR placeholder_mode = -1;  // as the process set it
 
   AsWindows() : real_(NtForTests()) {
     current = this;
@@ -49,6 +53,7 @@ struct AsWindows {
     calls.SetInformationFile = SetInformationFile;
     calls.QueryDirectoryFile = QueryDirectoryFile;
     calls.QueryObject = QueryObject;
+    calls.SetPlaceholderMode = [](CHAR mode) { return current->placeholder_mode = mode; };
   }
   ~AsWindows() {
     NtForTests() = real_;
@@ -142,11 +147,12 @@ struct AsWindows {
     }
     const NTSTATUS status = w.real_.QueryInformationFile(handle, io, out, length, info_class);
     if (status < 0 || !w.reparse.count(file)) return status;
-    const auto [attributes, tag] = w.reparse.at(file);
+    auto [attributes, tag] = w.reparse.at(file);
+    if (tag) attributes |= kAttrReparsePoint;
     if (info_class == kFileBasicInformation) {
-      static_cast<FILE_BASIC_INFO*>(out)->FileAttributes |= attributes | kAttrReparsePoint;
+      static_cast<FILE_BASIC_INFO*>(out)->FileAttributes |= attributes;
     } else if (info_class == kFileAttributeTagInformation) {
-      static_cast<FILE_ATTRIBUTE_TAG_INFO*>(out)->FileAttributes |= attributes | kAttrReparsePoint;
+      static_cast<FILE_ATTRIBUTE_TAG_INFO*>(out)->FileAttributes |= attributes;
       static_cast<FILE_ATTRIBUTE_TAG_INFO*>(out)->ReparseTag = tag;
     }
     return status;
@@ -172,6 +178,7 @@ struct AsWindows {
     if (w.roots.count(LastName(handle))) {
       return restart ? kNoSuchFile : static_cast<NTSTATUS>(0x80000006);
     }
+    if (w.winfsp && info_class == kFileIdExtdDirectoryInformation) return kInvalidInfoClass;
     const NTSTATUS status = w.real_.QueryDirectoryFile(handle, event, apc, context, io, out, length,
                                                        info_class, single, mask, restart);
     if (status < 0 || info_class != kFileIdBothDirectoryInformation) return status;
@@ -179,10 +186,16 @@ struct AsWindows {
       auto* record = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(at);
       Text name(record->FileName, record->FileNameLength / sizeof(wchar_t));
       if (w.reparse.count(name)) {
-        record->FileAttributes |= w.reparse.at(name).first | kAttrReparsePoint;
+        record->FileAttributes |=
+            w.reparse.at(name).first | (w.reparse.at(name).second ? kAttrReparsePoint : 0);
         record->EaSize = w.reparse.at(name).second;
       }
-      if (w.renumbered.count(name)) record->FileId.QuadPart += 1;
+      // Without numbers, what stands there now shows another length, or (a folder) other times.
+      auto& proof = !w.winfsp                                   ? record->FileId
+                    : (record->FileAttributes & kAttrDirectory) ? record->ChangeTime
+                                                                : record->EndOfFile;
+      if (w.renumbered.count(name)) proof.QuadPart += 1;
+      if (w.winfsp) record->FileId.QuadPart = 0;
       if (w.listed_as.count(name)) {
         // Same length, so that the record keeps its size.
         const Text& shown = w.listed_as.at(name);
@@ -244,8 +257,9 @@ TEST(OnWindows, AFileWithAStreamIsRemovedWholeOrLeftUntouched) {
   EXPECT_EQ(r.window.label2, L"Processing folder");
 }
 
-// A USB stick: FAT refuses the named streams' query, which means none; it would refuse the tag
-// query too, but that is never asked where no file is a reparse point.
+// A USB stick: FAT refuses the named streams' query, which means none, and the 128-bit file
+// number, where its 64-bit one serves; it would refuse the tag query too, but that is never asked
+// where no file is a reparse point.
 TEST(OnWindows, FatShredsEveryFileNamedAndWalked) {
   RealRun r;
   AsWindows w;
@@ -258,7 +272,7 @@ TEST(OnWindows, FatShredsEveryFileNamedAndWalked) {
 
   EXPECT_TRUE(Take(r.tree.root()).files.empty());
   EXPECT_FALSE(r.AnyFileFailed());
-  EXPECT_EQ(w.refused, std::set<ULONG>{kFileStreamInformation});
+  EXPECT_EQ(w.refused, (std::set<ULONG>{kFileStreamInformation, kFileIdInformation}));
 }
 
 // OneDrive: a file whose data is on the disk is shredded through the cloud filter (opened for
@@ -291,10 +305,15 @@ TEST(OnWindows, CloudFilesOnTheDiskGoOnlineOnlyOnesStay) {
 // An entry is proved by its number, not its name: one reached by its 8.3 name (which the handle
 // then reports) is shredded; a subfolder or file whose number changed after the listing is
 // reported and left; a name holding ":" is a stream on Windows, so it goes by its short name or
-// is reported; so does a name the file system refuses as invalid.
-TEST(OnWindows, EntriesAreProvedByTheirNumber) {
+// is reported; so does a name the file system refuses as invalid. A drive served through WinFsp
+// (a vault, a cloud or SSH drive) numbers nothing and refuses the 128-bit listing: there the
+// listing's times and length prove the entries.
+class Entries : public testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(OnWindows, Entries, testing::Bool());
+TEST_P(Entries, AreProvedByTheirNumberOrTimes) {
   RealRun r;
   AsWindows w;
+  w.winfsp = GetParam();
   r.tree.File("walked/far away name.txt", "by short name");
   r.tree.File("walked/swapped/inside.txt", "inside");
   r.tree.File("walked/renumbered.txt", "renumbered");
@@ -320,6 +339,30 @@ TEST(OnWindows, EntriesAreProvedByTheirNumber) {
   // Each reason explained once, then the closing summary.
   EXPECT_EQ(Boxes(r), (std::vector<std::string>{"1003", "1004"}));
   EXPECT_EQ(r.window.summaries.size(), 1u);
+}
+
+// NTFS's compression and Windows' own (WOF) alike: the overwrite would land in new clusters, so
+// both are left for one reason.
+TEST(OnWindows, CompressedFilesOfEitherKindAreLeft) {
+  RealRun r;
+  AsWindows w;
+  w.reparse = {{L"ntfs.doc", {kAttrCompressed, 0}}, {L"wof.exe", {0, kReparseTagWof}}};
+  r.tree.File("packed/ntfs.doc", "ntfs");
+  r.tree.File("packed/wof.exe", "wof");
+  ProcessItems(r.run, {ToText(r.tree.root() / "packed")});
+  EXPECT_EQ(Take(r.tree.root()).files.size(), 2u);
+  ASSERT_EQ(r.window.summaries.size(), 1u);
+  EXPECT_NE(r.window.summaries[0].first.find(L"\n2 files: data kept compressed"), Text::npos);
+}
+
+// At start: no box of Windows' own for a drive that is not ready (the modes already set stay),
+// and placeholders seen as they are.
+TEST(OnWindows, StartSetsTheProcessModes) {
+  AsWindows w;
+  const UINT before = ::SetErrorMode(SEM_NOGPFAULTERRORBOX);
+  Env::Default().PrepareProcess();
+  EXPECT_EQ(::SetErrorMode(before), UINT{SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS});
+  EXPECT_EQ(w.placeholder_mode, 2);
 }
 
 // Renames go through the folder held open, to a bare name, and never over another file.

@@ -1,10 +1,12 @@
 // What only the Win32 side can get wrong: Wine deletes an open file by the path it was opened by,
-// a call can fail without saying why, and a file held open elsewhere must read as busy.
+// a call can fail without saying why, a file held open elsewhere must read as busy, and Wine
+// must be known for what it is.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
 
+#include "platform/nt_calls.h"
 #include "platform/win32.h"
 #include "tests/unit/real_tree.h"
 
@@ -58,6 +60,25 @@ TEST(LastFailure, AFileHeldOpenElsewhereIsBusy) {
     ADD_FAILURE() << "a file held open without sharing opened for writing";
   } catch (const Failure& failure) {
     EXPECT_TRUE(failure.busy) << Narrow(failure.description);
+  }
+}
+
+// Wine is known by any one of its signs: a Wine build that hides ntdll's export, a prefix without
+// Wine's keys, or its Linux namespace shut, still takes the Wine path; with every sign hidden the
+// same calls show Windows.
+TEST(UnderWine, AnyOneSignIsEnough) {
+  if (!Nt().under_wine) GTEST_SKIP() << "not under Wine";
+  for (int shown = 0; shown < 8; ++shown) {  // one bit a sign: export, keys, namespace
+    NtCalls calls = Nt();
+    if (!(shown & 1)) calls.WineGetVersion = nullptr;
+    if (!(shown & 2)) calls.OpenKey = [](HKEY, LPCWSTR, DWORD, REGSAM, HKEY*) { return 2L; };
+    if (!(shown & 4)) {
+      calls.CreateFile = [](HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, IO_STATUS_BLOCK*,
+                            LARGE_INTEGER*, ULONG, ULONG, ULONG, ULONG, void*, ULONG) {
+        return static_cast<NTSTATUS>(0xC000003A);  // no such path
+      };
+    }
+    EXPECT_EQ(SeesWine(calls), shown != 0) << "signs shown: " << shown;
   }
 }
 
