@@ -12,7 +12,8 @@
 #    leaves them out): morvenit alone, for its files per second beside those of the folders of
 #    100, which must not fall as a folder grows;
 #  - a chain of nested one-letter folders, a file of 4 KiB in each (2,000 deep unless CHAIN_DEPTH
-#    says otherwise; 0 leaves it out): morvenit alone, for its files per second at depth;
+#    says otherwise; 0 leaves it out): morvenit alone, for its files per second at depth, beside
+#    what Wine's server alone spends resolving the paths of the files and folders opened;
 #  - in two more morvenit runs per round, on two large files and 300 small ones, the longest time
 #    its window went without its messages from the moment it was shown, probed from another
 #    process (`wintool silence`): once on a quiet machine, once while a `dd` writes another file
@@ -85,6 +86,27 @@ for _ in range(int(sys.argv[2])):
 os.close(fd)
 PY
   sync
+}
+# chain_floor: the seconds Wine's server alone spends on the chain's paths, off the clock. At each
+# open of a file or folder it resolves the opened one's whole Linux path (glibc's realpath, one
+# look at every name along it, each from the root), and every level of the chain takes two opens,
+# its folder and its file: a cost that grows with the square of the depth, whatever the program.
+chain_floor() {
+  python3 - "$disk/chain" "$depth" <<'PY'
+import ctypes, os, sys, time
+libc = ctypes.CDLL(None)
+libc.realpath.restype = ctypes.c_void_p
+libc.realpath.argtypes = [ctypes.c_char_p, ctypes.c_void_p]
+libc.free.argtypes = [ctypes.c_void_p]
+path, total = os.fsencode(sys.argv[1]), 0.0
+for _ in range(int(sys.argv[2])):
+    path += b"/a"
+    for opened in (path, path + b"/f"):
+        start = time.perf_counter()
+        libc.free(libc.realpath(opened, None))
+        total += time.perf_counter() - start
+print(f"{total:.3f}")
+PY
 }
 make_probed() { # the probed runs' tree: two large files and 300 small ones
   mkdir -p "$disk/probed/small"
@@ -218,6 +240,9 @@ for round in $(seq "$rounds"); do
   # A deep chain of folders.
   if [ "$depth" -gt 0 ]; then
     make_chain
+    floor=$(chain_floor)
+    times[chain-floor]="${times[chain-floor]:-} $floor"
+    echo "round $round: chain-floor ${floor}s (Wine's server resolving the paths it opens)"
     timed chain-morvenit morvenit chain
     check_gone morvenit "$disk/chain"
   fi
@@ -263,7 +288,8 @@ if [ "$depth" -gt 0 ]; then
   chain_net=$(awk -v a="${m[chain-morvenit]}" -v b="${m[small-startup]}" \
     'BEGIN { printf "%.3f", a - b }')
   printf '  %-52s %8s\n' "a chain $depth folders deep, a file in each: raw" "${m[chain-morvenit]}" \
-    "  morvenit.exe, net (less the empty folder's run)" "$chain_net"
+    "  morvenit.exe, net (less the empty folder's run)" "$chain_net" \
+    "  of which Wine's server resolving the opened paths" "${m[chain-floor]}"
   echo "files per second at depth, morvenit net:" \
     "$(awk -v n="$depth" -v t="$chain_net" 'BEGIN { printf "%.0f", n / t }')"
 fi
