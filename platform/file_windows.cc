@@ -14,6 +14,14 @@ namespace {
 
 constexpr NTSTATUS kStatusBufferOverflow = static_cast<NTSTATUS>(0x80000005);
 
+// A folder's flush that failed with `error`: a file system that flushes no folder ("invalid
+// function", a network share) has nothing to make durable; anything else is a failing device.
+void ThrowUnlessUnsupported(DWORD error) {
+  if (error != ERROR_INVALID_FUNCTION && error != ERROR_NOT_SUPPORTED) {
+    throw FailureFromWin32(error);
+  }
+}
+
 void WriteAll(HANDLE handle, const char* data, size_t size) {
   while (size > 0) {
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
@@ -200,6 +208,11 @@ class WindowsFile : public OpenFile {
   }
 
   void FlushFolder() override {
+    // Wine alone: a walked folder is held with the right to flush it where that was granted.
+    if (folder_ && Nt().under_wine) {
+      if (::FlushFileBuffers(folder_->get())) return;
+      if (::GetLastError() != ERROR_ACCESS_DENIED) ThrowUnlessUnsupported(::GetLastError());
+    }
     // A flush asks for a handle that may write, which for a folder is one that may add files to
     // it: the folder opened once more, through the handle held. What a file system does then is
     // its own: FAT writes a folder's records only at a drive's root (there the whole volume's),
@@ -208,8 +221,8 @@ class WindowsFile : public OpenFile {
     ScopedHandle folder;
     NTSTATUS status;
     if (folder_) {
-      status =
-          OpenIn(folder_->get(), Text(), FILE_ADD_FILE | SYNCHRONIZE, FILE_DIRECTORY_FILE, folder);
+      status = OpenIn(folder_->get(), Text(), kFolderFlushAccess | SYNCHRONIZE, FILE_DIRECTORY_FILE,
+                      folder);
     } else if (Nt().under_wine) {
       // Wine alone: a named file's folder is not held. Flushing the one its path leads to now
       // changes nothing in it either way.
@@ -219,11 +232,7 @@ class WindowsFile : public OpenFile {
       return;  // the file of a link the user named: its folder is not known
     }
     if (status < 0) return;
-    if (::FlushFileBuffers(folder.get())) return;
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_INVALID_FUNCTION && error != ERROR_NOT_SUPPORTED) {
-      throw FailureFromWin32(error);
-    }
+    if (!::FlushFileBuffers(folder.get())) ThrowUnlessUnsupported(::GetLastError());
   }
 
  private:

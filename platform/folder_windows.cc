@@ -95,8 +95,26 @@ class WindowsFolder : public Folder {
 
   std::unique_ptr<Folder> OpenSubfolder(const FolderEntry& entry) override {
     Look look;
-    ScopedHandle handle = OpenEntry(handle_->get(), object_path_, entry, PathOf(entry),
-                                    kFolderAccess, FILE_DIRECTORY_FILE, kShareAll, look);
+    ScopedHandle handle;
+    bool opened = false;
+    // Wine alone: held with the right its flush needs too, so that the flush after its files'
+    // deletes opens nothing more: every open costs Wine's server a walk along the whole path. On
+    // Windows a handle that may add files would keep others from opening the folder unless they
+    // share writing, and the flush's own open costs next to nothing there.
+    if (Nt().under_wine) {
+      try {
+        handle =
+            OpenEntry(handle_->get(), object_path_, entry, PathOf(entry),
+                      kFolderAccess | kFolderFlushAccess, FILE_DIRECTORY_FILE, kShareAll, look);
+        opened = true;
+      } catch (const Failure& failure) {
+        if (failure.number != kFailAccess) throw;  // refused: walked all the same, unflushed
+      }
+    }
+    if (!opened) {
+      handle = OpenEntry(handle_->get(), object_path_, entry, PathOf(entry), kFolderAccess,
+                         FILE_DIRECTORY_FILE, kShareAll, look);
+    }
     if (!handle.valid()) return nullptr;
     // Wine alone: its object path taken to be this one's and its name, where this one's is known.
     // Asking Wine costs as many looks as the path has names, each along the path so far; a wrong

@@ -35,6 +35,8 @@ inline constexpr NTSTATUS kStatusObjectNameInvalid = static_cast<NTSTATUS>(0xC00
 inline constexpr NTSTATUS kStatusNoSuchDevice = static_cast<NTSTATUS>(0xC000000E);
 inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 inline constexpr DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE;
+// A folder's flush asks for a handle that may write, which for a folder is one that may add files.
+inline constexpr DWORD kFolderFlushAccess = FILE_ADD_FILE;
 // Opening a file for its attributes alone is refused by no other program's share mode: the way in
 // for a file that cannot be opened for writing at once.
 inline constexpr DWORD kAttributeAccess =
