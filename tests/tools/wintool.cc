@@ -18,6 +18,10 @@
 //                                        drop target CLSID, a local server, as the shell
 //                                        invokes a DropTarget verb: DragEnter, then Drop
 //   wintool clipboard                    the clipboard's text, as it is (UTF-8)
+//   wintool chain FOLDER NAME FILE       the least any program does per level of a chain of
+//                                        folders NAME, each holding a file FILE: opens the folder
+//                                        and then the file relative to the folder above, writes
+//                                        4 KiB, flushes, deletes it; prints levels and seconds
 //
 // Rectangles are screen coordinates: left,top,width,height. Texts are UTF-8, quoted, with \r, \n,
 // \" and \\ escaped. Exit code 3 means the window was not found.
@@ -32,6 +36,8 @@
 #include <objbase.h>
 #include <shlobj.h>
 #include <winver.h>
+// After <windows.h>: the native calls that open a name relative to a folder.
+#include <winternl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -451,6 +457,63 @@ int Clipboard() {
   return text ? 0 : 1;
 }
 
+// Opens `name` inside `folder` (NtCreateFile with RootDirectory), as a program that never builds
+// a path does; null when it cannot.
+HANDLE OpenRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG options) {
+  using NtCreateFileCall =
+      NTSTATUS(NTAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, IO_STATUS_BLOCK*, LARGE_INTEGER*,
+                       ULONG, ULONG, ULONG, ULONG, void*, ULONG);
+  static const auto create = reinterpret_cast<NtCreateFileCall>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
+  const auto bytes = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  UNICODE_STRING counted{bytes, bytes, const_cast<PWSTR>(name.c_str())};
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &counted, 0, folder, nullptr);
+  IO_STATUS_BLOCK io;
+  HANDLE handle = nullptr;
+  constexpr ULONG kOpen = 1, kSynchronous = 0x20;  // FILE_OPEN, FILE_SYNCHRONOUS_IO_NONALERT
+  const NTSTATUS status = create(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, 0,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kOpen,
+                                 options | kSynchronous, nullptr, 0);
+  return status < 0 ? nullptr : handle;
+}
+
+// Down the chain under `top`, one level at a time, holding only the folder of the level: the floor
+// under any shredder's time per level, with nothing checked, listed or shown.
+int Chain(const std::wstring& top, const std::wstring& folder_name, const std::wstring& file_name) {
+  constexpr ULONG kDirectory = 0x1, kNonDirectory = 0x40;  // FILE_(NON_)DIRECTORY_FILE
+  LARGE_INTEGER start, end, frequency;
+  QueryPerformanceCounter(&start);
+  HANDLE folder = CreateFileW(top.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return 1;
+  const std::vector<char> block(4096, 'x');
+  size_t levels = 0;
+  for (HANDLE inner; (inner = OpenRelative(folder, folder_name, FILE_LIST_DIRECTORY | FILE_TRAVERSE,
+                                           kDirectory)) != nullptr;) {
+    CloseHandle(folder);
+    folder = inner;
+    const HANDLE file = OpenRelative(folder, file_name, GENERIC_WRITE | DELETE, kNonDirectory);
+    DWORD written = 0;
+    FILE_DISPOSITION_INFO gone{TRUE};
+    if (!file || !WriteFile(file, block.data(), 4096, &written, nullptr) || written != 4096 ||
+        !FlushFileBuffers(file) ||
+        !SetFileInformationByHandle(file, FileDispositionInfo, &gone, sizeof gone)) {
+      std::fprintf(stderr, "level %zu: error %lu\n", levels + 1, GetLastError());
+      return 1;
+    }
+    CloseHandle(file);
+    ++levels;
+  }
+  CloseHandle(folder);
+  QueryPerformanceCounter(&end);
+  QueryPerformanceFrequency(&frequency);
+  std::printf("chain levels=%zu seconds=%.3f\n", levels,
+              static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -470,10 +533,11 @@ int wmain(int argc, wchar_t** argv) {
     return Silence(argv[3], _wtof(argv[4]));
   }
   if (verb == L"drop" && argc == 4) return Drop(argv[2], argv[3]);
+  if (verb == L"chain" && argc == 5) return Chain(argv[2], argv[3], argv[4]);
   std::fprintf(stderr,
                "usage: wintool list | inspect [--class CLASS] [TITLE] | launch EXE RAW | "
                "hold FILE SECONDS | shortcut LNK | version FILE | icon FILE | "
                "silence --class CLASS SECONDS | drop CLSID LIST | "
-               "clipboard\n");
+               "clipboard | chain FOLDER NAME FILE\n");
   return 2;
 }
