@@ -48,6 +48,26 @@ TEST(DeleteThroughAFolder, NeverRemovesWhatTheOldPathLeadsToNow) {
   EXPECT_EQ(ReadAll(tree.root() / "renamed/victim.txt"), "mine");
 }
 
+// A subfolder that another program holds open sharing only reads is walked all the same (Wine
+// alone asks for more there, for the flush): its file is reached and goes, and the flush after
+// it fails nothing.
+TEST(WalkedFolder, HeldElsewhereSharingOnlyReadsIsStillWalked) {
+  TempTree tree;
+  tree.File("top/sub/file.txt", "data");
+  const ScopedHandle held(::CreateFileW((tree.text() + L"\\top\\sub").c_str(), FILE_LIST_DIRECTORY,
+                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ASSERT_TRUE(held.valid());
+  const std::unique_ptr<Folder> top = Env::Default().OpenNamedFolder(tree.text() + L"\\top");
+  const std::unique_ptr<Folder> sub = top->OpenSubfolder(top->List().at(0));
+  ASSERT_TRUE(sub);
+  std::unique_ptr<OpenFile> file = sub->OpenFileEntry(sub->List().at(0));
+  ASSERT_TRUE(file);
+  file->Delete();
+  file->FlushFolder();
+  EXPECT_FALSE(fs::exists(tree.root() / "top/sub/file.txt"));
+}
+
 // A file another program holds open without sharing is busy: worth a few more tries, where a
 // refused access is not.
 TEST(LastFailure, AFileHeldOpenElsewhereIsBusy) {
