@@ -16,7 +16,8 @@
 #    least any Windows program must do there under Wine (`wintool chain`: per level, open the
 #    folder and its file relative to the folder above, write 4 KiB, flush, delete; net of its
 #    run on an empty folder), and beside what Wine's server alone spends resolving the paths of
-#    the files and folders opened (glibc's realpath, timed apart);
+#    the files and folders opened (glibc's realpath, timed apart); in the first round only, unless
+#    CHAIN_ROUNDS says more: a round takes ten minutes at 2,000 deep, and varies by a few per cent;
 #  - in two more morvenit runs per round, on two large files and 300 small ones, the longest time
 #    its window went without its messages from the moment it was shown, probed from another
 #    process (`wintool silence`): once on a quiet machine, once while a `dd` writes another file
@@ -42,6 +43,7 @@ files=${3:-5000}
 folders=$(((files + 99) / 100))
 one=${ONE_FOLDER_FILES:-100000}
 depth=${CHAIN_DEPTH:-2000}
+chain_rounds=${CHAIN_ROUNDS:-1}
 source "$root/bench/lib.sh"
 
 if ! command -v srm >/dev/null; then
@@ -241,7 +243,7 @@ for round in $(seq "$rounds"); do
   fi
 
   # A deep chain of folders.
-  if [ "$depth" -gt 0 ]; then
+  if [ "$depth" -gt 0 ] && [ "$round" -le "$chain_rounds" ]; then
     make_chain
     floor=$(chain_floor)
     times[chain-floor]="${times[chain-floor]:-} $floor"
@@ -266,7 +268,8 @@ limit=$(awk -v d="${m[big-dd]}" -v r="${m[big-rm]}" 'BEGIN { printf "%.3f", d + 
 declare -A worst=([quiet]=$(largest "${times[quiet]}") [busy]=$(largest "${times[busy]}"))
 
 echo
-echo "medians of $rounds rounds (seconds; each until the writes are durable):"
+echo "medians of $rounds rounds, the chain's of $((chain_rounds < rounds ? chain_rounds : rounds))" \
+  "(seconds; each until the writes are durable):"
 printf '  %-52s %8s\n' \
   "$mib MiB: morvenit.exe under Wine, raw" "${m[big-morvenit]}" \
   "  Wine start-up + closing pause (an empty file)" "${m[big-startup]}" \
