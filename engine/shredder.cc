@@ -241,8 +241,9 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
     for (size_t i = 0; i < streams.size(); ++i) {
       Overwrite(run, *streams[i], stream_infos[i].length);
     }
-    // What it shows now, after our last write: another program's write moves it.
-    written = file->Info();
+    // What it shows now, after our last write: another program's write moves it. Where the
+    // system shows no times nobody else can write to it meanwhile, and nothing would move.
+    written = info.write_time || info.change_time ? file->Info() : info;
   } catch (const Failure& failure) {
     // The file stays: not deleted, nothing undone, whatever was written stays written.
     streams.clear();

@@ -3,6 +3,7 @@
 #include "platform/file_windows.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -70,7 +71,9 @@ class WindowsFile : public OpenFile {
     FileInfo info{basic.FileAttributes, static_cast<uint64_t>(standard.EndOfFile.QuadPart),
                   standard.NumberOfLinks};
     if (info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) info.reparse_tag = LookAt(Handle()).tag;
-    info.number = NumberOf(Handle(), wine_.object_path);
+    // A file's number stays while it is open: asked once, where each Info() would ask again.
+    if (!number_) number_ = NumberOf(Handle(), wine_.object_path);
+    info.number = *number_;
     // Wine alone: a Linux program may write to the file while it is open here, and its times
     // tell. On Windows the file is shared with nobody while it is written: nobody else can.
     if (Nt().under_wine) {
@@ -243,8 +246,9 @@ class WindowsFile : public OpenFile {
   SharedHandle folder_;
   Text name_;
   Text path_;
-  bool delete_prepared_ = false;  // marked to go when `data_` closes
-  WineFile wine_;                 // Wine alone: for the checks around the delete
+  bool delete_prepared_ = false;      // marked to go when `data_` closes
+  std::optional<FileNumber> number_;  // as the first Info() found it
+  WineFile wine_;                     // Wine alone: for the checks around the delete
 };
 
 }  // namespace

@@ -112,8 +112,9 @@ class FakeEnv : public Env {
     // `growths` times (-1: after every flush).
     std::string grows = {};
     int growths = 0;
-    uint64_t number = 0;      // its file number, given as it is made: listed, and shown when open
-    uint64_t write_time = 0;  // its last-write time: each of our writes moves it
+    uint64_t number = 0;  // its file number, given as it is made: listed, and shown when open
+    // Its last-write time: set as it is made, as a real file's is; each of our writes moves it.
+    uint64_t write_time = 1;
   };
 
   explicit FakeEnv(EventLog* log) : log_(log) {}
