@@ -7,7 +7,9 @@
 #    overwrite made durable, then the delete: the limit for a shredder); `shred -n 1 -u`;
 #  - many small files of 4 KiB, 100 to a folder: morvenit on the top folder; `find -type f -exec
 #    shred -n 1 -u {} +`; `srm -r -l -l -z` on the folders (secure-delete's cheapest single pass
-#    that still syncs); and `rm -rf`, which overwrites nothing, for scale;
+#    that still syncs); `rm -rf`, which overwrites nothing, for scale; and the least any Windows
+#    program needs on them under Wine, even leaving out the flush (`wintool tree`: open each file
+#    relative to its folder, write 4 KiB, delete it; net of its run on an empty folder);
 #  - many small files of 4 KiB in one folder (100,000 unless ONE_FOLDER_FILES says otherwise; 0
 #    leaves them out): morvenit alone, for its files per second beside those of the folders of
 #    100, which must not fall as a folder grows;
@@ -226,6 +228,16 @@ for round in $(seq "$rounds"); do
     net "$p"
   done
   run_exe=
+  # The least any program needs on them under Wine, even without a flush (wintool tree).
+  make_tree
+  timed small-least wine "$wintool" tree "$win_disk\\tree"
+  check_gone "wintool tree" "$tree"
+  mkdir -p "$empty-folder/one"
+  sync
+  timed small-least-startup wine "$wintool" tree "$win_disk\\empty-folder"
+  rm -rf "$empty-folder"
+  times[small-least-net]="${times[small-least-net]:-} $(awk -v a="${times[small-least]##* }" \
+    -v b="${times[small-least-startup]##* }" 'BEGIN { printf "%.3f", a - b }')"
   make_tree
   timed small-shred find "$tree" -type f -exec shred -n 1 -u {} +
   check_gone shred "$tree"
@@ -281,6 +293,7 @@ printf '  %-52s %8s\n' \
   "$((folders * 100)) x 4 KiB: morvenit.exe under Wine, raw" "${m[small-morvenit]}" \
   "  Wine start-up + closing pause (an empty folder)" "${m[small-startup]}" \
   "  morvenit.exe, net" "${m[small-net]}" \
+  "  the least any program needs, no flush (wintool, net)" "${m[small-least-net]}" \
   "  find -type f -exec shred -n 1 -u {} +" "${m[small-shred]}" \
   "  srm -r -l -l -z" "${m[small-srm]}" \
   "  rm -rf (no overwrite)" "${m[small-rm]}"
@@ -329,6 +342,10 @@ echo "against the targets:"
 ratio "large file: morvenit net / (dd + rm)" "$(q "${m[big-net]}" "$limit")" 1.00
 ratio "small files: morvenit net / shred" "$(q "${m[small-net]}" "${m[small-shred]}")" 0.06
 ratio "small files: morvenit net / srm" "$(q "${m[small-net]}" "${m[small-srm]}")" 0.20
+ratio "  least any program, no flush / shred" \
+  "$(q "${m[small-least-net]}" "${m[small-shred]}")" 0.06
+ratio "  least any program, no flush / srm" \
+  "$(q "${m[small-least-net]}" "${m[small-srm]}")" 0.20
 for load in quiet busy; do
   if [ -n "${worst[$load]}" ]; then
     ratio "window silence, $load, worst of $rounds (ms)" "${worst[$load]}" 50
