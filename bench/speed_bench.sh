@@ -293,7 +293,7 @@ printf '  %-52s %8s\n' \
   "$((folders * 100)) x 4 KiB: morvenit.exe under Wine, raw" "${m[small-morvenit]}" \
   "  Wine start-up + closing pause (an empty folder)" "${m[small-startup]}" \
   "  morvenit.exe, net" "${m[small-net]}" \
-  "  the least any program needs, no flush (wintool, net)" "${m[small-least-net]}" \
+  "  least any program needs, no flush (wintool, net)" "${m[small-least-net]}" \
   "  find -type f -exec shred -n 1 -u {} +" "${m[small-shred]}" \
   "  srm -r -l -l -z" "${m[small-srm]}" \
   "  rm -rf (no overwrite)" "${m[small-rm]}"

@@ -481,49 +481,61 @@ HANDLE OpenRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access,
   return status < 0 ? nullptr : handle;
 }
 
+constexpr ULONG kDirectoryFile = 0x1, kNonDirectoryFile = 0x40;  // FILE_(NON_)DIRECTORY_FILE
+
+// What any shredder does to one file at least: opens `name` relative to `folder`, writes 4 KiB
+// over it, flushes it where asked, and deletes it.
+bool WriteAndDelete(HANDLE folder, const wchar_t* name, bool flush) {
+  static const std::vector<char> block(4096, 'x');
+  const HANDLE file = OpenRelative(folder, name, GENERIC_WRITE | DELETE, kNonDirectoryFile);
+  DWORD written = 0;
+  FILE_DISPOSITION_INFO gone{TRUE};
+  const bool done = file && WriteFile(file, block.data(), 4096, &written, nullptr) &&
+                    written == 4096 && (!flush || FlushFileBuffers(file)) &&
+                    SetFileInformationByHandle(file, FileDispositionInfo, &gone, sizeof gone);
+  if (!done) std::fprintf(stderr, "%ls: error %lu\n", name, GetLastError());
+  if (file) CloseHandle(file);
+  return done;
+}
+
+double SecondsSince(const LARGE_INTEGER& start) {
+  LARGE_INTEGER end, frequency;
+  QueryPerformanceCounter(&end);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
+}
+
+HANDLE OpenFolder(const std::wstring& path) {
+  return CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
 // Down the chain under `top`, one level at a time, holding only the folder of the level: the floor
 // under any shredder's time per level, with nothing checked, listed or shown.
 int Chain(const std::wstring& top, const std::wstring& folder_name, const std::wstring& file_name) {
-  constexpr ULONG kDirectory = 0x1, kNonDirectory = 0x40;  // FILE_(NON_)DIRECTORY_FILE
-  LARGE_INTEGER start, end, frequency;
+  LARGE_INTEGER start;
   QueryPerformanceCounter(&start);
-  HANDLE folder = CreateFileW(top.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE folder = OpenFolder(top);
   if (folder == INVALID_HANDLE_VALUE) return 1;
-  const std::vector<char> block(4096, 'x');
   size_t levels = 0;
   for (HANDLE inner; (inner = OpenRelative(folder, folder_name, FILE_LIST_DIRECTORY | FILE_TRAVERSE,
-                                           kDirectory)) != nullptr;) {
+                                           kDirectoryFile)) != nullptr;) {
     CloseHandle(folder);
     folder = inner;
-    const HANDLE file = OpenRelative(folder, file_name, GENERIC_WRITE | DELETE, kNonDirectory);
-    DWORD written = 0;
-    FILE_DISPOSITION_INFO gone{TRUE};
-    if (!file || !WriteFile(file, block.data(), 4096, &written, nullptr) || written != 4096 ||
-        !FlushFileBuffers(file) ||
-        !SetFileInformationByHandle(file, FileDispositionInfo, &gone, sizeof gone)) {
-      std::fprintf(stderr, "level %zu: error %lu\n", levels + 1, GetLastError());
-      return 1;
-    }
-    CloseHandle(file);
+    if (!WriteAndDelete(folder, file_name.c_str(), /*flush=*/true)) return 1;
     ++levels;
   }
   CloseHandle(folder);
-  QueryPerformanceCounter(&end);
-  QueryPerformanceFrequency(&frequency);
-  std::printf("chain levels=%zu seconds=%.3f\n", levels,
-              static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart);
+  std::printf("chain levels=%zu seconds=%.3f\n", levels, SecondsSince(start));
   return 0;
 }
 
 // Every file of every folder under `top`, one folder deep, in the listing's order: the floor under
 // any shredder's time per file under Wine, durability left out (no flush), nothing checked.
 int Tree(const std::wstring& top) {
-  constexpr ULONG kNonDirectory = 0x40;  // FILE_NON_DIRECTORY_FILE
-  LARGE_INTEGER start, end, frequency;
+  LARGE_INTEGER start;
   QueryPerformanceCounter(&start);
-  const std::vector<char> block(4096, 'x');
   size_t files = 0;
   WIN32_FIND_DATAW found;
   std::vector<std::wstring> folders;
@@ -537,32 +549,18 @@ int Tree(const std::wstring& top) {
     FindClose(find);
   }
   for (const std::wstring& path : folders) {
-    HANDLE folder = CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &found);
+    const HANDLE folder = OpenFolder(path);
+    const HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &found);
     if (folder == INVALID_HANDLE_VALUE || find == INVALID_HANDLE_VALUE) return 1;
     do {
       if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-      const HANDLE file =
-          OpenRelative(folder, found.cFileName, GENERIC_WRITE | DELETE, kNonDirectory);
-      DWORD written = 0;
-      FILE_DISPOSITION_INFO gone{TRUE};
-      if (!file || !WriteFile(file, block.data(), 4096, &written, nullptr) || written != 4096 ||
-          !SetFileInformationByHandle(file, FileDispositionInfo, &gone, sizeof gone)) {
-        std::fprintf(stderr, "file %zu: error %lu\n", files + 1, GetLastError());
-        return 1;
-      }
-      CloseHandle(file);
+      if (!WriteAndDelete(folder, found.cFileName, /*flush=*/false)) return 1;
       ++files;
     } while (FindNextFileW(find, &found));
     FindClose(find);
     CloseHandle(folder);
   }
-  QueryPerformanceCounter(&end);
-  QueryPerformanceFrequency(&frequency);
-  std::printf("tree files=%zu seconds=%.3f\n", files,
-              static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart);
+  std::printf("tree files=%zu seconds=%.3f\n", files, SecondsSince(start));
   return 0;
 }
 
