@@ -144,10 +144,25 @@ timed() {
   times[$name]="${times[$name]:-} $seconds"
   echo "round $round: $name ${seconds}s"
 }
-# net NAME: the last morvenit run less the empty run after it, into times[NAME-net].
+# net NAME [RAW]: the last RAW run (default NAME-morvenit) less the last NAME-startup run (the same
+# on an empty file or folder), into times[NAME-net].
 net() {
-  local raw=${times[$1-morvenit]##* } empty=${times[$1-startup]##* }
+  local raw=${times[${2:-$1-morvenit}]##* } empty=${times[$1-startup]##* }
   times[$1-net]="${times[$1-net]:-} $(awk -v a="$raw" -v b="$empty" 'BEGIN { printf "%.3f", a - b }')"
+}
+# least NAME MAKE PATH VERB [ARGS...]: the least any program needs on PATH, made afresh by MAKE
+# (`wintool VERB FOLDER ARGS...`), and on an empty folder; net into times[NAME-least-net].
+least() {
+  local name=$1 make=$2 path=$3 verb=$4
+  shift 4
+  "$make"
+  timed "$name-least" wine "$wintool" "$verb" "$win_disk\\${path#"$disk"/}" "$@"
+  check_gone "wintool $verb" "$path"
+  mkdir -p "$empty-folder/one"
+  sync
+  timed "$name-least-startup" wine "$wintool" "$verb" "$win_disk\\empty-folder" "$@"
+  rm -rf "$empty-folder"
+  net "$name-least" "$name-least"
 }
 # probed NAME: morvenit on the probed tree with wintool timing its window's replies; the longest
 # and the 99th percentile go into times[NAME] and times[NAME-p99], in ms. With `busy`, a dd writes
@@ -228,16 +243,8 @@ for round in $(seq "$rounds"); do
     net "$p"
   done
   run_exe=
-  # The least any program needs on them under Wine, even without a flush (wintool tree).
-  make_tree
-  timed small-least wine "$wintool" tree "$win_disk\\tree"
-  check_gone "wintool tree" "$tree"
-  mkdir -p "$empty-folder/one"
-  sync
-  timed small-least-startup wine "$wintool" tree "$win_disk\\empty-folder"
-  rm -rf "$empty-folder"
-  times[small-least-net]="${times[small-least-net]:-} $(awk -v a="${times[small-least]##* }" \
-    -v b="${times[small-least-startup]##* }" 'BEGIN { printf "%.3f", a - b }')"
+  # The least any program needs on them under Wine, even without a flush.
+  least small make_tree "$tree" tree
   make_tree
   timed small-shred find "$tree" -type f -exec shred -n 1 -u {} +
   check_gone shred "$tree"
@@ -262,15 +269,7 @@ for round in $(seq "$rounds"); do
     echo "round $round: chain-floor ${floor}s (Wine's server resolving the paths it opens)"
     timed chain-morvenit morvenit chain
     check_gone morvenit "$disk/chain"
-    make_chain
-    timed chain-least wine "$wintool" chain "$win_disk\\chain" a f
-    check_gone "wintool chain" "$disk/chain"
-    mkdir "$empty-folder"
-    sync
-    timed chain-least-startup wine "$wintool" chain "$win_disk\\empty-folder" a f
-    rm -rf "$empty-folder"
-    times[chain-least-net]="${times[chain-least-net]:-} $(awk -v a="${times[chain-least]##* }" \
-      -v b="${times[chain-least-startup]##* }" 'BEGIN { printf "%.3f", a - b }')"
+    least chain make_chain "$disk/chain" chain a f
   fi
 done
 
