@@ -131,30 +131,44 @@ struct Overlap {
   int inside = 0, most = 0;
 };
 
-// The pool under the files in flight: at most its threads; a ForEach whose workers are all busy
-// runs on the caller alone, each item once; and the end runs every task, a task's own included.
-TEST(WorkerPool, ForEachNeverWaitsForBusyWorkersAndTheEndRunsEveryTask) {
+// The pool under the files in flight: a spare thread takes a task scheduled while the others are
+// busy, up to the most threads; a ForEach whose workers are all busy runs on the caller alone,
+// each item once; and the end runs every task, a task's own included. Tasks wait for `go`.
+TEST(WorkerPool, ASpareTakesANewTaskForEachNeverWaitsForBusyWorkersAndTheEndRunsEveryTask) {
   std::mutex mutex;
+  std::condition_variable changed;
+  bool go = false;
+  int busy = 0, ran = 0;
   std::set<std::thread::id> workers;
-  std::atomic<bool> go{false};
-  std::atomic<int> busy{0}, ran{0};
+  const auto busy_reaches = [&](int count) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, 30s, [&] { return busy == count; });
+  };
   std::vector<std::thread::id> items(5);
   {
     WorkerPool pool(2);
     const auto task = [&] {
+      std::unique_lock lock(mutex);
       ++busy;
-      for (int ms = 0; !go && ms < 2000; ++ms) std::this_thread::sleep_for(1ms);
-      std::lock_guard lock(mutex);
+      changed.notify_all();
+      changed.wait_for(lock, 30s, [&] { return go; });
       workers.insert(std::this_thread::get_id());
       ++ran;
     };
-    for (int i = 0; i < 3; ++i) pool.Schedule(task);
-    while (busy < 2) std::this_thread::sleep_for(1ms);
+    pool.Schedule(task);
+    EXPECT_TRUE(busy_reaches(1));
+    pool.Schedule(task);
+    EXPECT_TRUE(busy_reaches(2)) << "no spare thread took the second task";
+    pool.Schedule(task);
     pool.ForEach(items.size(), 3, [&](size_t i) {
       EXPECT_EQ(items[i], std::thread::id()) << "item " << i << " ran twice";
       items[i] = std::this_thread::get_id();
     });
-    go = true;
+    {
+      std::lock_guard lock(mutex);
+      go = true;
+    }
+    changed.notify_all();
     pool.Schedule([&] { pool.Schedule(task); });
   }
   EXPECT_EQ(items, std::vector<std::thread::id>(5, std::this_thread::get_id()));
