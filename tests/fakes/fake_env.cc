@@ -95,7 +95,12 @@ class FakeFile : public OpenFile {
     env_->Log("flush " + Narrow(path_));
     if (node.growths == 0) return;
     if (node.growths > 0) --node.growths;
-    node.data += node.grows;
+    if (node.grows_in_place) {
+      node.data.replace(0, node.grows.size(), node.grows);
+      ++node.write_time;
+    } else {
+      node.data += node.grows;
+    }
     env_->Log("grow " + Narrow(path_) + " " + std::to_string(node.grows.size()));
   }
   void Rewind() override { position_ = 0; }

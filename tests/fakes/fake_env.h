@@ -109,9 +109,10 @@ class FakeEnv : public Env {
     bool renames_in_place = true;         // what its open file's RenamesInPlace() answers
     bool flushes_while_written = false;   // and FlushesWhileWritten()
     // Another program adding to the file: `grows` goes onto its end as each flush returns,
-    // `growths` times (-1: after every flush).
+    // `growths` times (-1: after every flush); or over its first bytes, in place.
     std::string grows = {};
     int growths = 0;
+    bool grows_in_place = false;
     uint64_t number = 0;  // its file number, given as it is made: listed, and shown when open
     // Its last-write time: set as it is made, as a real file's is; each of our writes moves it.
     uint64_t write_time = 1;

@@ -291,8 +291,9 @@ TEST(InFlight, AFailedFlushLeavesItsFileAsItWasAndIsReportedInItsTurn) {
 }
 
 // What another program adds to a file as its flush returns (a Linux program under Wine ignores
-// share modes) has the whole file overwritten again and flushed, up to three times; a file longer
-// again after that is left under its name and reported, with the attributes it had.
+// share modes), or writes over it, has the whole file overwritten again and flushed, up to three
+// times; a file longer again after that is left under its name and reported, with the attributes
+// it had.
 TEST(InFlight, WhatAnotherProgramAddsAfterAFlushIsCoveredOrTheFileIsLeft) {
   const std::string record(100, 'R');
   struct Case {
@@ -300,18 +301,18 @@ TEST(InFlight, WhatAnotherProgramAddsAfterAFlushIsCoveredOrTheFileIsLeft) {
     int covers;    // how often what was added is overwritten and flushed
     uint64_t end;  // where the pattern ends: "secret 1" and each record covered, rounded up
     bool left;
-  } cases[] = {{0, 0, 68, false},
-               {1, 1, 204, false},
-               {3, 3, 476, false},
-               {4, 3, 476, true},
-               {-1, 3, 476, true}};
+    bool in_place = false;  // written over its first bytes instead: only its times move
+  } cases[] = {{0, 0, 68, false},  {1, 1, 204, false}, {1, 1, 68, false, true},
+               {3, 3, 476, false}, {4, 3, 476, true},  {-1, 3, 476, true}};
   for (const Case& c : cases) {
-    const std::string what = "growths " + std::to_string(c.growths);
+    const std::string what =
+        "growths " + std::to_string(c.growths) + (c.in_place ? " in place" : "");
     Folder10 f(3);
     const Text grown = f.files[1];
     f.env.At(grown).attributes = kAttrReadOnly;
-    f.env.At(grown).grows = record;
+    f.env.At(grown).grows = c.in_place ? "late" : record;
     f.env.At(grown).growths = c.growths;
+    f.env.At(grown).grows_in_place = c.in_place;
     Events removed;  // each file's bytes as it goes, by then under a neutral name
     f.env.before = [&](const std::string& op, const Text& path) {
       if (op == "remove") removed.push_back(f.env.At(path).data);
