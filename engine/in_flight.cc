@@ -211,16 +211,17 @@ void InFlight::RunBatch(const std::vector<File*>& batch) {
 }
 
 void InFlight::FlushFolders(const std::vector<File*>& settling) {
-  std::map<Text, File*> folders;  // each folder a file was deleted from, with the first such file
+  std::map<Text, std::vector<File*>> folders;  // the files deleted, by the folder they went from
   for (File* file : settling) {
     const Text& path = file->path;
-    if (!file->failure) folders.emplace(path.substr(0, path.find_last_of(L"\\/") + 1), file);
+    if (!file->failure) folders[path.substr(0, path.find_last_of(L"\\/") + 1)].push_back(file);
   }
-  for (const auto& [folder, file] : folders) {
+  for (const auto& [folder, files] : folders) {
     try {
-      if (kFlushToDevice) file->file->FlushFolder();
+      if (kFlushToDevice) files.front()->file->FlushFolder();
     } catch (const Failure& failure) {
-      file->folder_failure = failure;
+      for (File* file : files) file->folder_failure = failure;
+      files.front()->reports_folder = true;
     }
   }
   EndWork([&] {

@@ -26,7 +26,10 @@ struct FlightFile {
   FileInfo original;                               // the attributes to give back if the file stays
   bool cleared = false;                            // whether they were changed
   std::optional<Failure> failure;                  // why it stays, once done
-  std::optional<Failure> folder_failure;           // why its folder's deletes may not last
+  // Why its delete may not last: the flush of the folder it went from failed. The first file of
+  // that folder in its batch reports the folder as well.
+  std::optional<Failure> folder_failure;
+  bool reports_folder = false;
 };
 
 // One file of a batch that goes (its flush returned without failure), and how far its name went.

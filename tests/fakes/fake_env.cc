@@ -104,8 +104,13 @@ class FakeFile : public OpenFile {
     env_->Log("grow " + Narrow(path_) + " " + std::to_string(node.grows.size()));
   }
   void Rewind() override { position_ = 0; }
-  // Logged as "flush" and the folder's path, which ends in a backslash.
-  void FlushFolder() override { env_->Log("flush " + Narrow(Parent(path_)) + "\\"); }
+  // Logged as "flush" and the folder's path, which ends in a backslash; "flush-folder" to `before`.
+  void FlushFolder() override {
+    Guard guard(FakeLock());
+    const Text folder = Parent(path_) + L"\\";
+    if (env_->before) env_->before("flush-folder", folder);
+    env_->Log("flush " + Narrow(folder));
+  }
   void Close() override {
     Guard guard(FakeLock());
     if (!open_) return;

@@ -131,8 +131,8 @@ class FakeEnv : public Env {
 
   // Called before every file-system operation with its name ("attributes", "open", "info",
   // "set-attributes", "reopen", "write", "flush", "close", "rename", "prepare", "remove", "list",
-  // "enter", "stream-open" with "file:stream", "stream-write", "stream-flush") and path; throw a
-  // Failure from it to inject one.
+  // "enter", "stream-open" with "file:stream", "stream-write", "stream-flush", "flush-folder" with
+  // the folder's path) and path; throw a Failure from it to inject one.
   std::function<void(const std::string& op, const Text& path)> before;
   // Called by every flush, on the worker thread that flushes, outside the fakes' lock: where a
   // test makes a flush take time, wait for others, or fail.

@@ -290,6 +290,22 @@ TEST(InFlight, AFailedFlushLeavesItsFileAsItWasAndIsReportedInItsTurn) {
   EXPECT_EQ(*status, "label2 Unexpected file error");
 }
 
+// A folder whose flush fails after its batch (a device that fails) may bring its files back: the
+// folder is reported, and each file by its path.
+TEST(InFlight, AFailedFolderFlushReportsTheFolderAndEachFileWhoseDeleteMayNotLast) {
+  Folder10 f(3);
+  f.env.before = [](const std::string& op, const Text&) {
+    if (op == "flush-folder") throw Failure{-2147024875, L"The device is not ready."};
+  };
+  f.run.FolderStack.emplace_back(L"C:\\F");
+  WalkFolders(f.run);
+  FinishInFlight(f.run);
+
+  EXPECT_TRUE(f.env.Entries(L"C:\\F").empty());
+  EXPECT_EQ(f.run.left[-2147024875].paths, std::vector<Text>{L"C:\\F\\"});
+  EXPECT_EQ(f.run.left[kFailDeleteMayNotLast].paths, f.files);
+}
+
 // What another program adds to a file as its flush returns (a Linux program under Wine ignores
 // share modes), or writes over it, has the whole file overwritten again and flushed, up to three
 // times; a file longer again after that is left under its name and reported, with the attributes
