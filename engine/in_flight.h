@@ -29,10 +29,10 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <vector>
 
+#include "engine/scrub.h"
 #include "engine/worker_pool.h"
 #include "platform/env.h"
 #include "platform/threads.h"
@@ -40,42 +40,40 @@
 namespace morvenit {
 
 // Where the files in flight stand, by the numbers they were given as they were handed over (0,
-// 1, ...): what may start now follows from this alone.
+// 1, ...), and the file being written aside, which comes after all of them: what may start now
+// follows from this alone.
 struct FlightState {
   uint64_t handed_over = 0;  // every file numbered below it was handed over
   uint64_t next_flush = 0;   // the first file whose flush has not started
-  uint64_t next_delete = 0;  // every file numbered below it is done
+  uint64_t next_delete = 0;  // every file numbered below it is deleted, or stays
   uint64_t release = 0;      // files numbered below it may be renamed and deleted
-  uint64_t flushing = 0;     // flushes under way, the last batch's folders' among them
+  uint64_t flushing = 0;     // flushes of files under way
   bool scrubbing = false;    // a batch's renames and deletes are under way
+  uint64_t settling = 0;     // the last batch's files, below `next_delete`, until their folders
+                             // are flushed: only then are they done
+  bool folders_flushing = false;  // the flush of those folders is under way
+  bool writing_aside = false;     // a file is being written aside, and may be flushed meanwhile
+  bool aside_flushing = false;    // a flush of it is under way
 };
 
 // What may start now: flushes of the files from `next_flush` on, or a batch of the files from
-// `next_delete` on; never both.
+// `next_delete` on, never both; the flush of the settling files' folders; the next flush of the
+// file being written aside.
 struct FlightWork {
   uint64_t flushes = 0;
   uint64_t batch = 0;
+  bool flush_folders = false;
+  bool flush_aside = false;
+  bool operator==(const FlightWork&) const = default;
 };
 
 // Decides what may start now, with at most `most_flushing` flushes at once.
 FlightWork NextWork(const FlightState& state, uint64_t most_flushing);
-// Whether the file being written, which comes after every file handed over, may be flushed now.
-bool MayFlushWritten(const FlightState& state);
 
 class InFlight {
  public:
   // A file handed over, and what became of it.
-  struct File {
-    Text path;                       // as the file display shows it
-    std::unique_ptr<OpenFile> file;  // written, not yet flushed
-    uint64_t pattern_end = 0;        // the length our writes left it
-    FileInfo written;  // what it showed after our last write: another program's write moves it
-    std::vector<std::unique_ptr<Writable>> streams;  // its named data streams, written too
-    FileInfo original;                      // the attributes to give back if the file stays
-    bool cleared = false;                   // whether they were changed
-    std::optional<Failure> failure;         // why it stays, once done
-    std::optional<Failure> folder_failure;  // why its folder's deletes may not last
-  };
+  using File = FlightFile;
 
   InFlight() = default;
   InFlight(const InFlight&) = delete;
@@ -107,32 +105,40 @@ class InFlight {
  private:
   // Starts on the workers what NextWork() allows now. REQUIRES: `mutex_` held.
   void StartWork();
-  // On a worker: flushes the file, then decides again.
+  // The units of work, each on a worker. Each ends in EndWork(): no worker waits for work of its
+  // own. A file's flush, with what another program changed in it meanwhile covered:
   void FlushOne(File& file);
-  // On a worker: renames and deletes the batch, then decides again.
-  void ScrubBatch(const std::vector<File*>& batch);
-  // Takes the names of the batch's files off the disk as far as renames can, then deletes them.
-  void Scrub(const std::vector<File*>& batch);
-  // On a worker: flushes the file being written, again and again while MayFlushWritten(), until
-  // `written`. REQUIRES: `mutex_` not held.
-  void FlushWhileWritten(OpenFile& file, const bool& written);
-  File& Numbered(uint64_t number) {
-    return files_[number - state_.next_delete + done_files_ + settling_files_];
+  // The renames and deletes of a batch:
+  void RunBatch(const std::vector<File*>& batch);
+  // Each folder the settling files went from, once, so that their deletes last:
+  void FlushFolders(const std::vector<File*>& settling);
+  // One flush of the file being written aside:
+  void FlushAsideOnce(OpenFile& file);
+  // Records, under the lock, what a unit of work did (`record`), then starts what that allows
+  // and wakes the waiters. REQUIRES: `mutex_` not held.
+  template <typename Record>
+  void EndWork(Record record) {
+    std::lock_guard lock(mutex_);
+    record();
+    StartWork();
+    changed_.notify_all();
   }
-  bool OldestDone() const { return done_files_ > 0; }
+  // The `count` files from the one numbered `first` on. REQUIRES: `mutex_` held.
+  std::vector<File*> Numbered(uint64_t first, uint64_t count);
+  bool OldestDone() const { return taken_ < state_.next_delete - state_.settling; }
 
   // Enough flushes at once for the file system to commit them together; more only add threads. A
   // batch, which never runs beside a flush, takes fewer.
   static constexpr uint64_t kMostFlushing = 32;
 
   Mutex mutex_;                // guards every member below but the pool
-  ConditionVariable changed_;  // the oldest file may be done, a batch ended, or a write aside
-  // The files not yet taken back, in the order handed over: the first `done_files_` are done,
-  // the next `settling_files_` deleted, their folders being flushed. A worker holds a file only
-  // from the work given to it, and the window's thread moves it out only once it is done.
+  ConditionVariable changed_;  // the oldest file may be done, or the writes aside are over
+  // The files not yet taken back, in the order handed over, from the one numbered `taken_` on. A
+  // worker holds a file only from the work given to it, and the window's thread moves it out
+  // only once it is done.
   std::deque<File> files_;
-  size_t done_files_ = 0;
-  size_t settling_files_ = 0;
+  uint64_t taken_ = 0;
+  OpenFile* aside_ = nullptr;  // the file being written aside, while `state_.writing_aside`
   FlightState state_;
   WorkerPool pool_{kMostFlushing};  // last: its threads are joined before the rest goes
 };

@@ -89,6 +89,8 @@ Text Reason(int32_t number, const Text& description) {
       return L"could not be renamed before its delete";
     case kFailWrittenAfter:
       return L"written to by another program after they were overwritten";
+    case kFailDeleteMayNotLast:
+      return L"deleted, but their folder could not be flushed, so the delete may not last";
     default:
       return description;
   }

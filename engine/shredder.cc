@@ -152,11 +152,15 @@ void ReportShown(Engine& run, const Text& path, const Failure& failure, Item ite
 void Settle(Engine& run, size_t keep) {
   for (;;) {
     if (std::optional<InFlight::File> done = run.in_flight.TakeDone()) {
-      // Its files are gone, but may come back (a device that fails).
+      // Gone, but it may come back (a device that fails): its folder is reported with the first
+      // of its files, and each file by its path.
       if (done->folder_failure) {
         const Text& path = done->path;
-        ReportFailure(run, path.substr(0, path.find_last_of(L"\\/") + 1), *done->folder_failure,
-                      Item::kFolder);
+        if (done->reports_folder) {
+          ReportFailure(run, path.substr(0, path.find_last_of(L"\\/") + 1), *done->folder_failure,
+                        Item::kFolder);
+        }
+        ReportFailure(run, path, DeleteMayNotLast());
       }
       if (done->failure) {
         Leave(*done->file, done->original, done->cleared);

@@ -27,6 +27,7 @@ void WorkerPool::Schedule(std::function<void()> task) {
 
 void WorkerPool::StartThread(std::unique_lock<Mutex>& lock) {
   ++starting_;
+  ++arriving_;
   lock.unlock();
   std::thread thread(&WorkerPool::WorkLoop, this);
   lock.lock();
@@ -36,6 +37,7 @@ void WorkerPool::StartThread(std::unique_lock<Mutex>& lock) {
 
 void WorkerPool::WorkLoop() {
   std::unique_lock lock(mutex_);
+  --arriving_;
   for (;;) {
     ++idle_;
     task_ready_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
@@ -45,7 +47,7 @@ void WorkerPool::WorkLoop() {
     tasks_.pop_front();
     // One thread more while the cap allows, so that a thread is free for each task waiting and
     // for the next one scheduled: a task never waits for another to end.
-    if (idle_ + starting_ < tasks_.size() + 1 && threads_.size() + starting_ < most_threads_ &&
+    if (idle_ + arriving_ < tasks_.size() + 1 && threads_.size() + starting_ < most_threads_ &&
         !stopping_) {
       StartThread(lock);
     }

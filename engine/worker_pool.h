@@ -44,6 +44,9 @@ class WorkerPool {
   std::deque<std::function<void()>> tasks_;
   size_t idle_ = 0;      // threads waiting for a task
   size_t starting_ = 0;  // threads being started, not yet among `threads_`
+  // Threads started that have not yet looked for a task. Not `starting_`: a thread may take its
+  // first task before the one that started it is done, and is no spare then.
+  size_t arriving_ = 0;
   bool stopping_ = false;
   std::vector<std::thread> threads_;
 };

@@ -68,6 +68,7 @@ inline constexpr int32_t kFailDevice = 1010;
 inline constexpr int32_t kFailVanished = 1015;
 inline constexpr int32_t kFailNotRenamed = 1020;
 inline constexpr int32_t kFailWrittenAfter = 1021;
+inline constexpr int32_t kFailDeleteMayNotLast = 1022;
 
 inline bool IsRefusal(const Failure& failure) {
   return failure.number > 1000 && failure.number < 1100;
@@ -135,6 +136,12 @@ inline Failure WrittenAfter() {
           L"Another program wrote to this file after it was overwritten (a Linux program takes no "
           L"part in Windows' sharing rules), and again after each time it was overwritten again. "
           L"It was left under its name; what that program wrote may not be overwritten."};
+}
+inline Failure DeleteMayNotLast() {
+  return {kFailDeleteMayNotLast,
+          L"This file was deleted, but its folder could not be written to the storage device "
+          L"after the delete (a device that fails), so the file may come back: overwritten, under "
+          L"its own name or a neutral one."};
 }
 inline Failure NotRenamed() {
   return {kFailNotRenamed,

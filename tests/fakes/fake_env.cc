@@ -95,12 +95,22 @@ class FakeFile : public OpenFile {
     env_->Log("flush " + Narrow(path_));
     if (node.growths == 0) return;
     if (node.growths > 0) --node.growths;
-    node.data += node.grows;
+    if (node.grows_in_place) {
+      node.data.replace(0, node.grows.size(), node.grows);
+      ++node.write_time;
+    } else {
+      node.data += node.grows;
+    }
     env_->Log("grow " + Narrow(path_) + " " + std::to_string(node.grows.size()));
   }
   void Rewind() override { position_ = 0; }
-  // Logged as "flush" and the folder's path, which ends in a backslash.
-  void FlushFolder() override { env_->Log("flush " + Narrow(Parent(path_)) + "\\"); }
+  // Logged as "flush" and the folder's path, which ends in a backslash; "flush-folder" to `before`.
+  void FlushFolder() override {
+    Guard guard(FakeLock());
+    const Text folder = Parent(path_) + L"\\";
+    if (env_->before) env_->before("flush-folder", folder);
+    env_->Log("flush " + Narrow(folder));
+  }
   void Close() override {
     Guard guard(FakeLock());
     if (!open_) return;

@@ -109,9 +109,10 @@ class FakeEnv : public Env {
     bool renames_in_place = true;         // what its open file's RenamesInPlace() answers
     bool flushes_while_written = false;   // and FlushesWhileWritten()
     // Another program adding to the file: `grows` goes onto its end as each flush returns,
-    // `growths` times (-1: after every flush).
+    // `growths` times (-1: after every flush); or over its first bytes, in place.
     std::string grows = {};
     int growths = 0;
+    bool grows_in_place = false;
     uint64_t number = 0;  // its file number, given as it is made: listed, and shown when open
     // Its last-write time: set as it is made, as a real file's is; each of our writes moves it.
     uint64_t write_time = 1;
@@ -130,8 +131,8 @@ class FakeEnv : public Env {
 
   // Called before every file-system operation with its name ("attributes", "open", "info",
   // "set-attributes", "reopen", "write", "flush", "close", "rename", "prepare", "remove", "list",
-  // "enter", "stream-open" with "file:stream", "stream-write", "stream-flush") and path; throw a
-  // Failure from it to inject one.
+  // "enter", "stream-open" with "file:stream", "stream-write", "stream-flush", "flush-folder" with
+  // the folder's path) and path; throw a Failure from it to inject one.
   std::function<void(const std::string& op, const Text& path)> before;
   // Called by every flush, on the worker thread that flushes, outside the fakes' lock: where a
   // test makes a flush take time, wait for others, or fail.

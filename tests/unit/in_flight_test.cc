@@ -14,10 +14,81 @@
 #include "tests/fakes/fake_env.h"
 
 namespace morvenit {
+
+void PrintTo(const FlightWork& work, std::ostream* out) {
+  *out << "{flushes " << work.flushes << ", batch " << work.batch
+       << (work.flush_folders ? ", folders" : "") << (work.flush_aside ? ", aside" : "") << "}";
+}
+
 namespace {
 
 using Events = std::vector<std::string>;
 using namespace std::chrono_literals;
+
+// What may start, from where the files in flight stand: one rule a TEST, a few rows each, as
+// state -> work. Files are numbered as handed over; 32 flushes at most.
+struct Files : FlightState {
+  Files(uint64_t handed, uint64_t next_flush, uint64_t next_delete, uint64_t released,
+        uint64_t flushes_running = 0)
+      : FlightState{handed, next_flush, next_delete, released, flushes_running} {}
+  Files& Scrubbing() {
+    scrubbing = true;
+    return *this;
+  }
+  // The last batch's `files`, deleted, their folders' flush under way or not.
+  Files& Settling(uint64_t files, bool flushing) {
+    settling = files;
+    folders_flushing = flushing;
+    return *this;
+  }
+  // A file written aside, a flush of it under way or not.
+  Files& Aside(bool flushing) {
+    writing_aside = true;
+    aside_flushing = flushing;
+    return *this;
+  }
+};
+FlightWork Next(const FlightState& state) { return NextWork(state, 32); }
+
+TEST(NextWork, FlushesStartAsFilesComeUpToTheMostAtOnce) {
+  EXPECT_EQ(Next(Files(3, 0, 0, 0)), (FlightWork{.flushes = 3}));
+  EXPECT_EQ(Next(Files(40, 30, 0, 0, 30)), (FlightWork{.flushes = 2}));
+  // The folders' flush and the file written aside's count among them.
+  EXPECT_EQ(Next(Files(40, 30, 4, 4, 29).Settling(4, true).Aside(true)), FlightWork{.flushes = 1});
+}
+
+TEST(NextWork, WhileABatchRunsNothingStarts) {
+  EXPECT_EQ(Next(Files(9, 5, 0, 5).Scrubbing()), FlightWork{});
+  EXPECT_EQ(Next(Files(9, 9, 5, 9).Scrubbing().Aside(false)), FlightWork{});
+}
+
+TEST(NextWork, WhileABatchWaitsOnlyItsOwnFilesAreFlushed) {
+  EXPECT_EQ(Next(Files(9, 2, 0, 5, 2)), (FlightWork{.flushes = 3}));
+  EXPECT_EQ(Next(Files(9, 5, 0, 5, 1)), FlightWork{});
+  // The file written aside comes after every file handed over.
+  EXPECT_EQ(Next(Files(5, 5, 0, 5, 1).Aside(false)), FlightWork{});
+}
+
+TEST(NextWork, ABatchStartsOnceItsFilesAreFlushedAndNoFlushRuns) {
+  EXPECT_EQ(Next(Files(9, 5, 2, 5)), (FlightWork{.batch = 3}));
+  EXPECT_EQ(Next(Files(9, 5, 2, 5).Aside(false)), (FlightWork{.batch = 3}));
+  // Not beside the last batch's folders' flush, nor beside a flush of the file written aside.
+  EXPECT_EQ(Next(Files(9, 5, 2, 5).Settling(2, true)), FlightWork{});
+  EXPECT_EQ(Next(Files(9, 5, 2, 5).Aside(true)), FlightWork{});
+}
+
+TEST(NextWork, ABatchDoneHasItsFoldersFlushedOnceBesideTheNextFlushes) {
+  EXPECT_EQ(Next(Files(9, 5, 5, 5).Settling(5, false)),
+            (FlightWork{.flushes = 4, .flush_folders = true}));
+  EXPECT_EQ(Next(Files(5, 5, 5, 5).Settling(5, true)), FlightWork{});
+}
+
+TEST(NextWork, TheFileWrittenAsideIsFlushedOneFlushAtATimeWhileNoBatchWaits) {
+  EXPECT_EQ(Next(Files(0, 0, 0, 0).Aside(false)), FlightWork{.flush_aside = true});
+  EXPECT_EQ(Next(Files(0, 0, 0, 0).Aside(true)), FlightWork{});
+  EXPECT_EQ(Next(Files(5, 5, 5, 5).Settling(5, true).Aside(false)),
+            FlightWork{.flush_aside = true});
+}
 
 // A folder of `count` small files, f0 ... f{count-1}, in that listing order.
 struct Folder10 : FakeRun {
@@ -60,56 +131,49 @@ struct Overlap {
   int inside = 0, most = 0;
 };
 
-// The pool under the files in flight: at most its threads; a ForEach whose workers are all busy
-// runs on the caller alone, each item once; and the end runs every task, a task's own included.
-TEST(WorkerPool, ForEachNeverWaitsForBusyWorkersAndTheEndRunsEveryTask) {
+// The pool under the files in flight: a spare thread takes a task scheduled while the others are
+// busy, up to the most threads; a ForEach whose workers are all busy runs on the caller alone,
+// each item once; and the end runs every task, a task's own included. Tasks wait for `go`.
+TEST(WorkerPool, ASpareTakesANewTaskForEachNeverWaitsForBusyWorkersAndTheEndRunsEveryTask) {
   std::mutex mutex;
+  std::condition_variable changed;
+  bool go = false;
+  int busy = 0, ran = 0;
   std::set<std::thread::id> workers;
-  std::atomic<bool> go{false};
-  std::atomic<int> busy{0}, ran{0};
+  const auto busy_reaches = [&](int count) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, 30s, [&] { return busy == count; });
+  };
   std::vector<std::thread::id> items(5);
   {
     WorkerPool pool(2);
     const auto task = [&] {
+      std::unique_lock lock(mutex);
       ++busy;
-      for (int ms = 0; !go && ms < 2000; ++ms) std::this_thread::sleep_for(1ms);
-      std::lock_guard lock(mutex);
+      changed.notify_all();
+      changed.wait_for(lock, 30s, [&] { return go; });
       workers.insert(std::this_thread::get_id());
       ++ran;
     };
-    for (int i = 0; i < 3; ++i) pool.Schedule(task);
-    while (busy < 2) std::this_thread::sleep_for(1ms);
+    pool.Schedule(task);
+    EXPECT_TRUE(busy_reaches(1));
+    pool.Schedule(task);
+    EXPECT_TRUE(busy_reaches(2)) << "no spare thread took the second task";
+    pool.Schedule(task);
     pool.ForEach(items.size(), 3, [&](size_t i) {
       EXPECT_EQ(items[i], std::thread::id()) << "item " << i << " ran twice";
       items[i] = std::this_thread::get_id();
     });
-    go = true;
+    {
+      std::lock_guard lock(mutex);
+      go = true;
+    }
+    changed.notify_all();
     pool.Schedule([&] { pool.Schedule(task); });
   }
   EXPECT_EQ(items, std::vector<std::thread::id>(5, std::this_thread::get_id()));
   EXPECT_EQ(ran, 4);
   EXPECT_EQ(workers.size(), 2u);
-}
-
-TEST(InFlight, FlushesOverlapAndDeletesFollowTheWritingOrder) {
-  Folder10 f;
-  // Four flushes at once, and the later files' flushes return first.
-  Overlap flushes(4);
-  f.env.during_flush = [&](const Text& path) {
-    flushes.Enter();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20 - 2 * (path.back() - L'0')));
-    flushes.Leave();
-  };
-  f.run.FolderStack.emplace_back(L"C:\\F");
-  WalkFolders(f.run);
-  FinishInFlight(f.run);
-
-  EXPECT_GE(flushes.most, 4) << "flushes ran one at a time";
-  EXPECT_EQ(EventsNamed(f.log, "remove"), f.Written());
-  for (const std::string& file : f.Written()) {
-    EXPECT_LT(f.Index("flush " + file), f.Index("remove " + file)) << file;
-  }
-  EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "label2 shown"), 0);
 }
 
 TEST(InFlight, RenamesAndDeletesAreSharedOutYetFilesGoInTheWritingOrder) {
@@ -142,69 +206,31 @@ TEST(InFlight, RenamesAndDeletesAreSharedOutYetFilesGoInTheWritingOrder) {
   EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "label2 shown"), 0);
 }
 
-// While a folder's names go, no journal commit may copy the ones still waiting: no flush runs
-// between a batch's first rename and its last delete, though the next folder's files are written
-// meanwhile (each write pumps, and the pump waits for the first batch to begin). That folder's
-// large file is written on a worker and flushed meanwhile, but not before that batch is over. The
-// folder's own flush comes after.
-TEST(InFlight, NoFlushRunsBetweenABatchsFirstRenameAndItsLastDelete) {
+// A large file is written on a worker while the window's thread pumps, and flushed meanwhile
+// where the file allows it: its first write waits for such a flush.
+TEST(InFlight, ALargeFileIsWrittenOnAWorkerAndFlushedMeanwhile) {
   FakeRun f;
-  f.env.AddFolder(L"C:\\F");
-  const Text big = L"C:\\F\\A\\big";
-  for (const Text folder : {L"C:\\F\\A", L"C:\\F\\B"}) {
-    f.env.AddFolder(folder);
-    if (folder == L"C:\\F\\A") f.env.AddFile(big, std::string(32 << 20, 'x'));
-    for (int i = 0; i < 6; ++i) f.env.AddFile(folder + L"\\f" + std::to_wstring(i), "secret");
-  }
+  const Text big = L"C:\\big";
+  f.env.AddFile(big, std::string(32 << 20, 'x'));
   f.env.At(big).flushes_while_written = true;
-  std::atomic<bool> begun{false};  // the first batch's renames
-  std::atomic<int> b_removed{0};
-  f.env.during_scrub = [&](const std::string&, const Text&) {
-    begun = true;
-    std::this_thread::sleep_for(3ms);
-  };
-  // A's small files pump as they are written (the clock jumps), and a pump waits for B's batch
-  // to begin. Halfway, the large file's writes wait for B's batch to end.
-  f.env.before = [&](const std::string& op, const Text& path) {
-    if (op == "write" && path.find(L"\\A\\f") != Text::npos) f.env.micros += 10'000;
-    if (op == "remove" && path.find(L"\\B\\") != Text::npos) ++b_removed;
-  };
-  std::thread::id big_writer;
-  int big_writes = 0;
-  f.env.during_write = [&](const Text& path) {
-    if (path != big) return;
-    big_writer = std::this_thread::get_id();
-    if (++big_writes == 16) {
-      for (int ms = 0; b_removed < 6 && ms < 2000; ++ms) std::this_thread::sleep_for(1ms);
+  std::atomic<bool> flushed{false};
+  std::thread::id writer;
+  int writes_after_a_flush = 0;
+  f.env.during_flush = [&](const Text&) { flushed = true; };
+  f.env.during_write = [&](const Text&) {
+    if (writer == std::thread::id()) {
+      writer = std::this_thread::get_id();
+      for (int ms = 0; !flushed && ms < 10'000; ++ms) std::this_thread::sleep_for(1ms);
     }
-    std::this_thread::sleep_for(1ms);
+    writes_after_a_flush += flushed;
   };
-  f.env.on_pump = [&] {
-    for (int ms = 0; !begun && ms < 1000; ++ms) std::this_thread::sleep_for(1ms);
-    std::this_thread::sleep_for(3ms);
-  };
-  f.run.FolderStack.emplace_back(L"C:\\F");
-  WalkFolders(f.run);
+  f.env.on_pump = [] { std::this_thread::sleep_for(1ms); };  // as the window's thread waits
+  ShredFile(f.run, big);
   FinishInFlight(f.run);
 
-  EXPECT_EQ(EventsNamed(f.log, "remove").size(), 13u);
-  EXPECT_NE(big_writer, std::this_thread::get_id())
-      << "the large file written on the window's thread";
-  const auto last_write = std::find(f.log.rbegin(), f.log.rend(), "write C:\\F\\A\\big 1114112");
-  EXPECT_NE(std::find(last_write, f.log.rend(), "flush C:\\F\\A\\big"), f.log.rend())
-      << "no flush while the large file was written";
-  for (const std::string folder : {"C:\\F\\A\\", "C:\\F\\B\\"}) {
-    const auto starts = [&](const std::string& op) {
-      return [&, op](const std::string& e) { return e.rfind(op + " " + folder, 0) == 0; };
-    };
-    const auto first = std::find_if(f.log.begin(), f.log.end(), starts("rename"));
-    const auto last = std::find_if(f.log.rbegin(), f.log.rend(), starts("remove")).base();
-    ASSERT_LT(first, last) << folder;
-    const auto flush = std::find_if(first, last, [](auto& e) { return e.rfind("flush", 0) == 0; });
-    EXPECT_TRUE(flush == last) << *flush << " amid the renames and deletes in " << folder;
-    // Then the folder itself, once, so that the deletes last.
-    EXPECT_EQ(std::count(last, f.log.end(), "flush " + folder), 1) << folder;
-  }
+  EXPECT_NE(writer, std::this_thread::get_id()) << "written on the window's thread";
+  EXPECT_GT(writes_after_a_flush, 0) << "no flush while the file was written";
+  EXPECT_FALSE(f.env.Exists(big));
 }
 
 TEST(InFlight, AFileRenamedOnlyByPathKeepsItsNameAndIsStillDeletedInItsTurn) {
@@ -264,9 +290,26 @@ TEST(InFlight, AFailedFlushLeavesItsFileAsItWasAndIsReportedInItsTurn) {
   EXPECT_EQ(*status, "label2 Unexpected file error");
 }
 
+// A folder whose flush fails after its batch (a device that fails) may bring its files back: the
+// folder is reported, and each file by its path.
+TEST(InFlight, AFailedFolderFlushReportsTheFolderAndEachFileWhoseDeleteMayNotLast) {
+  Folder10 f(3);
+  f.env.before = [](const std::string& op, const Text&) {
+    if (op == "flush-folder") throw Failure{-2147024875, L"The device is not ready."};
+  };
+  f.run.FolderStack.emplace_back(L"C:\\F");
+  WalkFolders(f.run);
+  FinishInFlight(f.run);
+
+  EXPECT_TRUE(f.env.Entries(L"C:\\F").empty());
+  EXPECT_EQ(f.run.left[-2147024875].paths, std::vector<Text>{L"C:\\F\\"});
+  EXPECT_EQ(f.run.left[kFailDeleteMayNotLast].paths, f.files);
+}
+
 // What another program adds to a file as its flush returns (a Linux program under Wine ignores
-// share modes) has the whole file overwritten again and flushed, up to three times; a file longer
-// again after that is left under its name and reported, with the attributes it had.
+// share modes), or writes over it, has the whole file overwritten again and flushed, up to three
+// times; a file longer again after that is left under its name and reported, with the attributes
+// it had.
 TEST(InFlight, WhatAnotherProgramAddsAfterAFlushIsCoveredOrTheFileIsLeft) {
   const std::string record(100, 'R');
   struct Case {
@@ -274,18 +317,18 @@ TEST(InFlight, WhatAnotherProgramAddsAfterAFlushIsCoveredOrTheFileIsLeft) {
     int covers;    // how often what was added is overwritten and flushed
     uint64_t end;  // where the pattern ends: "secret 1" and each record covered, rounded up
     bool left;
-  } cases[] = {{0, 0, 68, false},
-               {1, 1, 204, false},
-               {3, 3, 476, false},
-               {4, 3, 476, true},
-               {-1, 3, 476, true}};
+    bool in_place = false;  // written over its first bytes instead: only its times move
+  } cases[] = {{0, 0, 68, false},  {1, 1, 204, false}, {1, 1, 68, false, true},
+               {3, 3, 476, false}, {4, 3, 476, true},  {-1, 3, 476, true}};
   for (const Case& c : cases) {
-    const std::string what = "growths " + std::to_string(c.growths);
+    const std::string what =
+        "growths " + std::to_string(c.growths) + (c.in_place ? " in place" : "");
     Folder10 f(3);
     const Text grown = f.files[1];
     f.env.At(grown).attributes = kAttrReadOnly;
-    f.env.At(grown).grows = record;
+    f.env.At(grown).grows = c.in_place ? "late" : record;
     f.env.At(grown).growths = c.growths;
+    f.env.At(grown).grows_in_place = c.in_place;
     Events removed;  // each file's bytes as it goes, by then under a neutral name
     f.env.before = [&](const std::string& op, const Text& path) {
       if (op == "remove") removed.push_back(f.env.At(path).data);
