@@ -142,6 +142,15 @@ uint64_t InFlight::WriteAside(OpenFile& file, uint64_t length, const std::functi
   return end;
 }
 
+void InFlight::EndAside(const std::function<void()>& wait) {
+  std::unique_lock lock(mutex_);
+  while (state_.aside_flushing) {
+    lock.unlock();
+    wait();
+    lock.lock();
+  }
+}
+
 void InFlight::StartWork() {
   const FlightWork work = NextWork(state_, kMostFlushing);
   for (uint64_t i = 0; i < work.flushes; ++i) {

@@ -101,6 +101,9 @@ class InFlight {
   // the next file's would, while a batch waits or runs. Returns where the pattern ends; raises what
   // a write raised.
   uint64_t WriteAside(OpenFile& file, uint64_t length, const std::function<void()>& wait);
+  // Calls `wait` as WriteAside does until no flush of the file last written aside runs: a file
+  // that stays after its writes aside is closed only then. Returns at once when none runs.
+  void EndAside(const std::function<void()>& wait);
 
  private:
   // Starts on the workers what NextWork() allows now. REQUIRES: `mutex_` held.

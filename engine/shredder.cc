@@ -195,6 +195,10 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
   uint64_t pattern_end = 0;
   FileInfo written;
   bool cleared = false;
+  const auto pump_and_wait = [&run] {
+    Pump(run);
+    run.env.WaitForMessages(10);
+  };
   try {
     run.frmMain.SetText1(FileDisplay(path));
     if (std::exchange(run.status_lingers, false)) run.frmMain.ShowLabel2(false);
@@ -235,10 +239,6 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
     // before a byte is written: a stream that another program holds leaves the file whole.
     const std::vector<StreamInfo> stream_infos = file->Streams();
     for (const StreamInfo& stream : stream_infos) streams.push_back(file->OpenStream(stream.name));
-    const auto pump_and_wait = [&run] {
-      Pump(run);
-      run.env.WaitForMessages(10);
-    };
     pattern_end = info.length >= kWriteAsideBytes
                       ? run.in_flight.WriteAside(*file, info.length, pump_and_wait)
                       : Overwrite(run, *file, info.length);
@@ -251,6 +251,8 @@ void Shred(Engine& run, const Text& path, bool walked, Opener open) {
   } catch (const Failure& failure) {
     // The file stays: not deleted, nothing undone, whatever was written stays written.
     streams.clear();
+    // A flush of it may still run from its writes aside: it is closed only once that is over.
+    if (info.length >= kWriteAsideBytes) run.in_flight.EndAside(pump_and_wait);
     if (file) Leave(*file, info, cleared);
     file.reset();
     ReportShown(run, path, failure);

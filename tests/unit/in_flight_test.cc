@@ -233,6 +233,35 @@ TEST(InFlight, ALargeFileIsWrittenOnAWorkerAndFlushedMeanwhile) {
   EXPECT_FALSE(f.env.Exists(big));
 }
 
+// A large file whose flush meanwhile outlasts its writes, and that then stays (its stream cannot
+// be written): it is closed only once that flush is over, never under it.
+TEST(InFlight, ALargeFileLeftAfterItsWritesIsClosedOnlyOnceItsFlushMeanwhileEnds) {
+  FakeRun f;
+  const Text big = L"C:\\big";
+  f.env.AddFile(big, std::string(32 << 20, 'x'));
+  f.env.At(big).flushes_while_written = true;
+  f.env.At(big).streams[L"s"] = "stream";
+  std::atomic<bool> left{false};
+  f.env.during_flush = [&](const Text&) {
+    while (!left) std::this_thread::sleep_for(1ms);
+    std::this_thread::sleep_for(20ms);
+  };
+  f.env.before = [&](const std::string& op, const Text&) {
+    if (op == "stream-write") {
+      left = true;
+      throw AccessRefused();
+    }
+  };
+  ShredFile(f.run, big);
+  FinishInFlight(f.run);
+
+  EXPECT_TRUE(f.env.Exists(big));
+  const auto close = std::find(f.log.begin(), f.log.end(), "close " + Narrow(big));
+  ASSERT_NE(close, f.log.end());
+  EXPECT_EQ(std::find(close, f.log.end(), "flush " + Narrow(big)), f.log.end())
+      << "flushed after it was closed";
+}
+
 TEST(InFlight, AFileRenamedOnlyByPathKeepsItsNameAndIsStillDeletedInItsTurn) {
   Folder10 f(4);
   f.env.At(L"C:\\F\\f1").renames_in_place = false;
