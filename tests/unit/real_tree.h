@@ -117,19 +117,24 @@ inline bool OnWine() {
 }
 
 // Makes `link`, in the folder `in`, a symbolic link to `target` (relative to that folder), as
-// another program would; false where none can be made. Wine makes no Linux link (it reports one
-// made and makes nothing): there Linux's ln makes it, started as it is.
+// another program would; false where none was made. Wine makes no Linux link (it reports one
+// made and makes nothing): there Linux's ln makes it, started as it is, and Wine's wait for it
+// may return before it is done, so the link is waited for (up to 10 s).
 inline bool MakeLink(const fs::path& in, const std::string& target, const std::string& link) {
 #ifdef _WIN32
   std::wstring line = L"ln -s " + fs::path(target).wstring() + L" " + fs::path(link).wstring();
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (::CreateProcessW(L"/bin/ln", line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                       in.wstring().c_str(), &startup, &process)) {
-    ::WaitForSingleObject(process.hProcess, INFINITE);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
+  if (!::CreateProcessW(L"/bin/ln", line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        in.wstring().c_str(), &startup, &process)) {
+    return false;
+  }
+  ::WaitForSingleObject(process.hProcess, INFINITE);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  for (int wait = 0; wait < 1000 && !fs::exists(fs::symlink_status(in / link)); ++wait) {
+    ::Sleep(10);
   }
 #else
   std::error_code error;
