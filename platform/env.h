@@ -65,6 +65,7 @@ inline constexpr int32_t kFailTooDeep = 1007;
 inline constexpr int32_t kFailKeepsGrowing = 1008;
 inline constexpr int32_t kFailCompressed = 1009;
 inline constexpr int32_t kFailDevice = 1010;
+inline constexpr int32_t kFailNamedLink = 1011;
 inline constexpr int32_t kFailVanished = 1015;
 inline constexpr int32_t kFailNotRenamed = 1020;
 inline constexpr int32_t kFailWrittenAfter = 1021;
@@ -154,6 +155,15 @@ inline Failure NamesDevice() {
   return {kFailDevice,
           L"This names a device (a disk or a volume as a whole, a port, or a name Windows keeps "
           L"for a device, such as CON or NUL), not a file or a folder. Nothing was written to it."};
+}
+
+// A link the user named, which the system cannot remove as itself: under Wine every call on a link
+// to a file acts on its target, and no call removes a link to a folder.
+inline Failure NamedLink() {
+  return {kFailNamedLink,
+          L"This is a link (a symbolic link or a junction): the link itself was named, and the "
+          L"system cannot remove it here without acting on what it points to. The link and what "
+          L"it points to were left as they were; to shred what it points to, name that."};
 }
 
 // Raised to end the program at once (a cancel seen during a wait). It is not a Failure, so no
@@ -335,24 +345,26 @@ class Env {
   // kAttrReparsePoint (plus kAttrDirectory when it points at a folder), never as its target.
   // A look by path, for tools and tests: a run opens what was named once, with OpenNamed.
   virtual uint32_t GetAttributes(const Text& path) = 0;
-  // Opens what `path` names, once, following a link as the system does for a path the user
-  // named: a folder to walk it, anything else as a file for its attributes (exactly one of the
-  // two is set). What is open is what was named from then on: a later change of the path leads
-  // nowhere. Raises 53 for an empty or missing path, NamesDevice() for anything but a file or a
-  // folder on a file system (never opened for writing), 75 when access is refused, another
-  // Failure otherwise.
+  // Opens what `path` names, once: a folder to walk it, anything else as a file for its
+  // attributes (exactly one of the two is set). Links along the way are followed as the system
+  // follows them, but a last name that is a link (a symbolic link, a junction) is never: the link
+  // itself is removed, as rm removes one, what it points to is never touched, and neither is set.
+  // What is open is what was named from then on: a later change of the path leads nowhere. Raises
+  // 53 for an empty or missing path, NamesDevice() for anything but a file or a folder on a file
+  // system (never opened for writing), NamedLink() for a link the system cannot remove as itself,
+  // 75 when access is refused, another Failure otherwise.
   struct Named {
     std::unique_ptr<OpenFile> file;
     std::unique_ptr<Folder> folder;
   };
   virtual Named OpenNamed(const Text& path) = 0;
-  // OpenNamed for a file; raises 75 for a folder.
+  // OpenNamed for a file; raises 75 for a folder; null for a link, removed.
   virtual std::unique_ptr<OpenFile> OpenNamedFile(const Text& path) {
     Named named = OpenNamed(path);
-    if (!named.file) throw AccessRefused();
+    if (named.folder) throw AccessRefused();
     return std::move(named.file);
   }
-  // OpenNamed for a folder; raises 53 for a file (no folder by that name).
+  // OpenNamed for a folder; raises 53 for a file or a link, removed (no folder by that name).
   virtual std::unique_ptr<Folder> OpenNamedFolder(const Text& path) {
     Named named = OpenNamed(path);
     if (!named.folder) throw FileNotFound();

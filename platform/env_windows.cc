@@ -9,6 +9,7 @@
 #include "platform/folder_windows.h"
 #include "platform/long_path.h"
 #include "platform/open_in_folder_windows.h"
+#include "platform/wine_only.h"
 
 namespace morvenit {
 
@@ -80,6 +81,41 @@ std::pair<Text, Text> SplitLast(const Text& path) {
   return {folder, path.substr(cut + 1)};
 }
 
+// Opens the folder `folder_path` (links along it followed), to be held; returns the status. Wine
+// alone asks for the right to flush it too, where that is granted.
+NTSTATUS OpenFolder(const Text& folder_path, SharedHandle& folder) {
+  if (folder_path.size() <= 4) return kStatusObjectNameInvalid;
+  ScopedHandle handle;
+  NTSTATUS status = -1;
+  if (Nt().under_wine) {
+    status = OpenIn(nullptr, NtPath(folder_path), kFolderFlushAccess | FILE_TRAVERSE | SYNCHRONIZE,
+                    FILE_DIRECTORY_FILE, handle, kShareAll, /*follow=*/true);
+  }
+  if (status < 0) {
+    status = OpenIn(nullptr, NtPath(folder_path), FILE_TRAVERSE | SYNCHRONIZE, FILE_DIRECTORY_FILE,
+                    handle, kShareAll, /*follow=*/true);
+  }
+  if (status >= 0) folder = std::make_shared<ScopedHandle>(std::move(handle));
+  return status;
+}
+
+// Removes the link the user named, open as `named` as itself, never what it points to: through
+// that very link, reopened to be deleted. Wine alone can only leave it: there every call on a
+// link to a file acts on its target, and no call removes a link to a folder.
+void RemoveLink(HANDLE named) {
+  if (Nt().under_wine) throw NamedLink();
+  ScopedHandle link;
+  const NTSTATUS status =
+      OpenIn(named, Text(), DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, 0, link, kShareAll);
+  if (status < 0) throw FromStatus(status);
+  if (NumberOf(link.get()) != NumberOf(named)) throw Changed();
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  if (!::SetFileInformationByHandle(link.get(), FileDispositionInfo, &disposition,
+                                    sizeof disposition)) {
+    throw LastFailure();
+  }
+}
+
 class WindowsEnv : public Env {
  public:
   void PrepareProcess() override {
@@ -123,38 +159,32 @@ class WindowsEnv : public Env {
     if (InDeviceNamespace(resolved) && resolved.find(L'\\', 4) == Text::npos) throw NamesDevice();
     const Text full = SystemPath(path);
     const auto [folder_path, name] = SplitLast(full);
-    // The folder that holds it, held open for the renames; a folder that can be passed through
-    // but not opened only costs the renames. (A device or volume has no such folder.)
+    // The folder that holds it, held open: the renames go through it, and under Wine the proof
+    // that the name is no link. (A device or volume has no such folder.)
     SharedHandle folder;
-    if (!Nt().under_wine && folder_path.size() > 4) {
-      ScopedHandle handle;
-      if (OpenIn(nullptr, NtPath(folder_path), FILE_TRAVERSE | SYNCHRONIZE, FILE_DIRECTORY_FILE,
-                 handle, kShareAll, /*follow=*/true) >= 0) {
-        folder = std::make_shared<ScopedHandle>(std::move(handle));
-      }
-    }
+    const NTSTATUS folder_status = OpenFolder(folder_path, folder);
     // The one open of what was named, for its attributes alone: whatever is written or listed
-    // later goes through this handle, never through the path again.
+    // later goes through this handle, never through the path again. A link is opened as itself.
     ScopedHandle named;
-    NTSTATUS status = folder ? OpenIn(folder->get(), name, kAttributeAccess, 0, named)
-                             : OpenIn(nullptr, NtPath(full), kAttributeAccess, 0, named);
+    const NTSTATUS status = folder ? OpenIn(folder->get(), name, kAttributeAccess, 0, named)
+                                   : OpenIn(nullptr, NtPath(full), kAttributeAccess, 0, named);
     if (status == kStatusNoSuchDevice && Nt().under_wine) throw NamesDevice();
     if (status < 0) throw FromStatus(status);
     EnsureNamedOnFileSystem(named.get());
-    Look look = LookAt(named.get());
-    if ((look.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsNameSurrogate(look.tag)) {
-      // A link the user named leads to what was meant: follow it, as the system would. The
-      // folder that holds a file it leads to is not known, so such a file is not renamed.
-      folder.reset();
-      status = OpenIn(nullptr, NtPath(full), kAttributeAccess, 0, named, kShareAll, true);
-      if (status < 0) throw FromStatus(status);
-      EnsureNamedOnFileSystem(named.get());
-      look = LookAt(named.get());
+    // Wine alone: without its folder nothing tells a link from what it points to.
+    if (Nt().under_wine && !folder) throw FromStatus(folder_status);
+    const Look look = LookAt(named.get());
+    if (((look.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsNameSurrogate(look.tag)) ||
+        (Nt().under_wine && !name.empty() &&
+         !IsNamedEntry(folder->get(), folder_path, named.get(), name, full))) {
+      RemoveLink(named.get());
+      return {};
     }
     if (look.attributes & FILE_ATTRIBUTE_DIRECTORY) {
       ScopedHandle listing = ReopenSame(named.get(), kFolderAccess, FILE_DIRECTORY_FILE, kShareAll);
       return {nullptr, NewWindowsFolder(std::move(listing), full)};
     }
+    if (Nt().under_wine) folder.reset();
     return {NewWindowsFile(std::move(named), ScopedHandle(), std::move(folder), name, full),
             nullptr};
   }

@@ -107,6 +107,19 @@ bool IsEntryOf(Text folder, HANDLE handle, const Text& name, Text* object_path) 
   return kept != Text::npos && mine == folder + name.substr(0, kept + 1);
 }
 
+bool IsNamedEntry(HANDLE folder, const Text& folder_path, HANDLE handle, const Text& name,
+                  const Text& path) {
+  const Text folder_object = ObjectPath(folder);
+  if (IsEntryOf(folder_object, handle, name)) return true;
+  // Named in another spelling (other capitals, a short name): the entry Wine found by it, which
+  // is the link itself where it is one.
+  const Text unix_path = UnixNtPath(path);
+  const Text found = unix_path.substr(unix_path.rfind(L'\\') + 1);
+  if (found != name && IsEntryOf(folder_object, handle, found)) return true;
+  if (FolderMovedFrom(NtPath(folder_path), folder)) throw Changed();
+  return false;
+}
+
 bool NamedByItsObjectPath(HANDLE handle) {
   const Text path = ObjectPath(handle);
   UNICODE_STRING unicode = Counted(path);

@@ -45,6 +45,14 @@ Text ObjectPath(HANDLE handle);
 // object path goes to `object_path`, where given.
 bool IsEntryOf(Text folder, HANDLE handle, const Text& name, Text* object_path = nullptr);
 
+// Whether the file or folder open as `handle`, opened as `name` in the folder held open as `folder`
+// (whose path, as named, is `folder_path`; `path`: the whole path), is that entry itself and not
+// what a link of that name leads to: a link opens as its target, and neither the handle nor the
+// listing shows it; only the name Wine knows the handle by tells. Raises Changed() when
+// `folder_path` leads elsewhere by now.
+bool IsNamedEntry(HANDLE folder, const Text& folder_path, HANDLE handle, const Text& name,
+                  const Text& path);
+
 // Whether `object_path` leads somewhere else than to the folder open as `folder` (other times,
 // seen along the path and through the handle), or nowhere. Wine opens whatever is inside a folder
 // along the path it opened the folder by, so a folder swapped for a link since would have it all

@@ -267,7 +267,9 @@ class RecordingFolder : public Folder {
 
 inline std::unique_ptr<OpenFile> RecordingEnv::OpenNamedFile(const Text& path) {
   Record("open", path);
-  return std::make_unique<RecordingFile>(this, path, EnvWrapper::OpenNamedFile(path));
+  std::unique_ptr<OpenFile> real = EnvWrapper::OpenNamedFile(path);
+  if (!real) return nullptr;
+  return std::make_unique<RecordingFile>(this, path, std::move(real));
 }
 
 inline std::unique_ptr<Folder> RecordingEnv::OpenNamedFolder(const Text& path) {
@@ -278,7 +280,7 @@ inline std::unique_ptr<Folder> RecordingEnv::OpenNamedFolder(const Text& path) {
 inline Env::Named RecordingEnv::OpenNamed(const Text& path) {
   if (before_named) before_named(path);
   Named named = EnvWrapper::OpenNamed(path);
-  Record(named.file ? "open" : "enter", path);
+  Record(named.file ? "open" : named.folder ? "enter" : "unlink", path);
   if (named.file) named.file = std::make_unique<RecordingFile>(this, path, std::move(named.file));
   if (named.folder) {
     named.folder = std::make_unique<RecordingFolder>(this, path, std::move(named.folder));

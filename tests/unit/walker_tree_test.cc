@@ -180,9 +180,10 @@ TEST(WalkRealTree, TreeDeeperThanTheClassicLimitIsEmptied) {
 
 // What was named is what is reached, from the moment it is met. Another program swaps a named item
 // for a link to an outside file of the same name at the worst moment (after the named folder was
-// met, between a named file's two opens); names lead nowhere, to a device, or to a file already in
-// hand. Nothing outside changes, and every refusal is told: under Wine, which opens by path, the
-// swapped folder is reported; elsewhere it is walked through the handle held.
+// met, between a named file's two opens, before it is opened: a link named); names lead nowhere,
+// to a device, or to a file already in hand. Nothing outside changes, and every refusal is told:
+// under Wine, which opens by path, the swapped folder is reported; elsewhere it is walked through
+// the handle held.
 TEST(WalkRealTree, NamedItemsArePinnedWhenTheyAreMet) {
   // Names apart by spaces, boxes by "|" (each box's beginning, "title: text"). `swapped` is made
   // a link at `hook` ("named x": before the item x is opened; "writing x": before x is opened
@@ -194,6 +195,12 @@ TEST(WalkRealTree, NamedItemsArePinnedWhenTheyAreMet) {
        OnWine() ? "1004|Morvenit: 1 folder" : "", OnWine() ? "D.moved/a" : ""},
       {"a named file swapped between its two opens", "f", "f", "writing f", "f",
        "1004|Morvenit: 1 file", "f.moved"},
+      // A link named is removed itself where the system can, else left and reported; what it
+      // points to is never touched.
+      {"a link to a file named", "f", "f", "named f", "f", OnWine() ? "1011|Morvenit: 1 file" : "",
+       "f.moved"},
+      {"a link to a folder named", "D/a", "D", "named D", "D",
+       OnWine() ? "1011|Morvenit: 1 file" : "", "D.moved/a"},
       {"a missing item between two others", "f g", "f missing g", "", "",
        "53: File not found|Morvenit: 1 file was not removed", ""},
       {"a file named and inside a named folder", "D/a", "D/a D", "", "", "", ""},

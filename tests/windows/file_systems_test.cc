@@ -386,6 +386,25 @@ TEST(OnWindows, RenamesGoThroughTheFolderHeldOpen) {
   EXPECT_EQ(Take(tree.root()).files, (std::set<fs::path>{"f/theirs.txt"}));
 }
 
+// A symbolic link or a junction dropped is removed itself, through a handle on the reparse point:
+// nothing is opened for writing through it, nothing it points to is walked.
+TEST(OnWindows, ALinkOrAJunctionNamedIsRemovedItself) {
+  RealRun r;
+  AsWindows w;
+  const fs::path link = r.tree.File("link.txt", "the link itself");
+  const fs::path junction = r.tree.Folder("junction");
+  w.reparse[L"link.txt"] = {0, kReparseTagSymlink};
+  w.reparse[L"junction"] = {kAttrDirectory, 0xA0000003};  // IO_REPARSE_TAG_MOUNT_POINT
+
+  ProcessItems(r.run, {ToText(link), ToText(junction)});
+
+  EXPECT_FALSE(fs::exists(link));
+  EXPECT_FALSE(fs::exists(junction));
+  EXPECT_TRUE(w.reparse_write_opens.empty());
+  EXPECT_TRUE(r.env.Paths("list").empty());
+  EXPECT_FALSE(r.AnyFileFailed());
+}
+
 // A drive root has no "." and "..": an empty one lists nothing, with no report. A path too long
 // for the system's counted strings is reported as such, never cut.
 TEST(OnWindows, EmptyRootsAndOverlongPaths) {
