@@ -118,11 +118,19 @@ inline bool OnWine() {
 
 // Makes `link`, in the folder `in`, a symbolic link to `target` (relative to that folder), as
 // another program would; false where none was made. Wine makes no Linux link (it reports one
-// made and makes nothing): there Linux's ln makes it, started as it is, and Wine's wait for it
-// may return before it is done, so the link is waited for (up to 10 s).
+// made and makes nothing): there Linux's ln makes it, started as it is, given the link's Linux
+// path (Wine does not always start it in the folder asked), and Wine's wait for it may return
+// before it is done, so the link is waited for (up to 10 s).
 inline bool MakeLink(const fs::path& in, const std::string& target, const std::string& link) {
 #ifdef _WIN32
-  std::wstring line = L"ln -s " + fs::path(target).wstring() + L" " + fs::path(link).wstring();
+  using UnixName = char*(CDECL*)(LPCWSTR);
+  const auto unix_name = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char* where = unix_name ? unix_name((in / link).wstring().c_str()) : nullptr;
+  if (!where) return false;
+  std::wstring line =
+      L"ln -s " + fs::path(target).wstring() + L" \"" + fs::path(where).wstring() + L"\"";
+  ::HeapFree(::GetProcessHeap(), 0, where);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
