@@ -184,7 +184,6 @@ class WindowsEnv : public Env {
       ScopedHandle listing = ReopenSame(named.get(), kFolderAccess, FILE_DIRECTORY_FILE, kShareAll);
       return {nullptr, NewWindowsFolder(std::move(listing), full)};
     }
-    if (Nt().under_wine) folder.reset();
     return {NewWindowsFile(std::move(named), ScopedHandle(), std::move(folder), name, full),
             nullptr};
   }

@@ -226,13 +226,8 @@ class WindowsFile : public OpenFile {
     if (folder_) {
       status = OpenIn(folder_->get(), Text(), kFolderFlushAccess | SYNCHRONIZE, FILE_DIRECTORY_FILE,
                       folder);
-    } else if (Nt().under_wine) {
-      // Wine alone: a named file's folder is not held. Flushing the one its path leads to now
-      // changes nothing in it either way.
-      status = OpenIn(nullptr, wine_.unix_path.substr(0, wine_.unix_path.rfind(L'\\')),
-                      FILE_ADD_FILE | SYNCHRONIZE, FILE_DIRECTORY_FILE, folder, kShareAll, true);
     } else {
-      return;  // the file of a link the user named: its folder is not known
+      return;  // its folder is not known
     }
     if (status < 0) return;
     if (!::FlushFileBuffers(folder.get())) ThrowUnlessUnsupported(::GetLastError());

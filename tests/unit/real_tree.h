@@ -188,6 +188,8 @@ class RecordingEnv : public EnvWrapper {
   // again for writing.
   std::function<void(const Text& path)> before_named;
   std::function<void(const Text& path)> before_writing;
+  // The same just before a file is deleted, after the checks before its delete (on a worker).
+  std::function<void(const Text& path)> before_delete;
 
   // The paths given to `op`, in order.
   std::vector<Text> Paths(const std::string& op) const {
@@ -232,6 +234,7 @@ class RecordingFile : public OpenFileWrapper {
   }
   void Delete() override {
     env_->Record("remove", path_);
+    if (env_->before_delete) env_->before_delete(path_);
     OpenFileWrapper::Delete();
   }
 

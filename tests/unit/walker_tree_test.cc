@@ -187,7 +187,8 @@ TEST(WalkRealTree, TreeDeeperThanTheClassicLimitIsEmptied) {
 TEST(WalkRealTree, NamedItemsArePinnedWhenTheyAreMet) {
   // Names apart by spaces, boxes by "|" (each box's beginning, "title: text"). `swapped` is made
   // a link at `hook` ("named x": before the item x is opened; "writing x": before x is opened
-  // again to be written); what is left is what the tree holds, but that link.
+  // again to be written; "deleting x": before x is deleted); what is left is what the tree
+  // holds, but that link.
   struct Case {
     const char *what, *files, *items, *hook, *swapped, *boxes, *left;
   } cases[] = {
@@ -201,6 +202,8 @@ TEST(WalkRealTree, NamedItemsArePinnedWhenTheyAreMet) {
        "f.moved"},
       {"a link to a folder named", "D/a", "D", "named D", "D",
        OnWine() ? "1011|Morvenit: 1 file" : "", "D.moved/a"},
+      {"a named file's folder swapped after the checks before its delete", "D/f", "D/f",
+       "deleting f", "D", OnWine() ? "1005|Morvenit: 1 file" : "", OnWine() ? "D.moved/f" : ""},
       {"a missing item between two others", "f g", "f missing g", "", "",
        "53: File not found|Morvenit: 1 file was not removed", ""},
       {"a file named and inside a named folder", "D/a", "D/a D", "", "", "", ""},
@@ -242,6 +245,7 @@ TEST(WalkRealTree, NamedItemsArePinnedWhenTheyAreMet) {
     };
     r.env.before_named = [&](const Text& path) { hook("named", path); };
     r.env.before_writing = [&](const Text& path) { hook("writing", path); };
+    r.env.before_delete = [&](const Text& path) { hook("deleting", path); };
 
     ProcessItems(r.run, items);
 
