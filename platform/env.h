@@ -99,6 +99,14 @@ inline Failure UnreachableName() {
           L"Windows cannot open a file by this name, and it has no short name to be reached by, "
           L"so it was left as it was."};
 }
+// A name Windows forbids is reached by its short name; another file or folder beside it may have
+// that very name, and then the short name leads there.
+inline Failure ShortNameTaken() {
+  return {kFailUnreachableName,
+          L"Windows cannot open a file by this name, and its short name (8.3) leads to another "
+          L"file or folder beside it that has that very name, so it was left as it was. Rename it "
+          L"to reach it."};
+}
 // Linux keeps a name as bytes; Wine shows each byte that is not UTF-8 as U+FFFD, and a name so
 // shown leads to whatever file it spells, or to none.
 inline Failure UnreachableLinuxName() {

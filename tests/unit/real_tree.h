@@ -116,31 +116,48 @@ inline bool OnWine() {
 #endif
 }
 
-// Makes `link`, in the folder `in`, a symbolic link to `target` (relative to that folder), as
-// another program would; false where none was made. Wine makes no Linux link (it reports one
-// made and makes nothing): there Linux's ln makes it, started as it is, given the link's Linux
-// path (Wine does not always start it in the folder asked), and Wine's wait for it may return
-// before it is done, so the link is waited for (up to 10 s).
-inline bool MakeLink(const fs::path& in, const std::string& target, const std::string& link) {
 #ifdef _WIN32
+// Wine alone: Linux's path for `path`, empty where it has none.
+inline std::wstring LinuxPath(const fs::path& path) {
   using UnixName = char*(CDECL*)(LPCWSTR);
   const auto unix_name = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
       ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  char* where = unix_name ? unix_name((in / link).wstring().c_str()) : nullptr;
-  if (!where) return false;
-  std::wstring line =
-      L"ln -s " + fs::path(target).wstring() + L" \"" + fs::path(where).wstring() + L"\"";
-  ::HeapFree(::GetProcessHeap(), 0, where);
+  char* name = unix_name ? unix_name(path.wstring().c_str()) : nullptr;
+  if (!name) return std::wstring();
+  const std::wstring wide = fs::path(name).wstring();
+  ::HeapFree(::GetProcessHeap(), 0, name);
+  return wide;
+}
+
+// Wine alone: runs the Linux program `program` (a whole path) with `arguments`, as another
+// program would, and returns once Wine says it ended, which may come before it is done. Paths go
+// as Linux's own: Wine does not always start it in the folder asked.
+inline bool RunLinux(const std::wstring& program, const std::vector<std::wstring>& arguments) {
+  std::wstring line = program;
+  for (const std::wstring& argument : arguments) line += L" \"" + argument + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(L"/bin/ln", line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        in.wstring().c_str(), &startup, &process)) {
+  if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
     return false;
   }
   ::WaitForSingleObject(process.hProcess, INFINITE);
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
+  return true;
+}
+#endif
+
+// Makes `link`, in the folder `in`, a symbolic link to `target` (relative to that folder), as
+// another program would; false where none was made. Wine makes no Linux link (it reports one
+// made and makes nothing): there Linux's ln makes it, and the link is waited for (up to 10 s).
+inline bool MakeLink(const fs::path& in, const std::string& target, const std::string& link) {
+#ifdef _WIN32
+  const std::wstring where = LinuxPath(in / link);
+  if (where.empty() || !RunLinux(L"/bin/ln", {L"-s", fs::path(target).wstring(), where})) {
+    return false;
+  }
   for (int wait = 0; wait < 1000 && !fs::exists(fs::symlink_status(in / link)); ++wait) {
     ::Sleep(10);
   }
