@@ -258,7 +258,8 @@ class OpenFile : public Writable {
   // left. False where the system holds a file's writes while it flushes it.
   virtual bool FlushesWhileWritten() { return false; }
   // Whether Rename() goes through the folder that holds the file, held open, so that it can
-  // never move another file; false where it would go by a path that others can change.
+  // never move another file (and fails where that folder is not known); false where it would go
+  // by a path that others can change.
   virtual bool RenamesInPlace() { return true; }
   // Renames the file, open for writing, to `name` within its folder; never replaces anything.
   // Raises Failure when the name is taken or the system refuses; the file keeps its name then.

@@ -2,6 +2,7 @@
 // the message box. The wide-character API throughout, so that every name arrives and is opened
 // exactly as the user has it.
 #include <algorithm>
+#include <cwchar>
 #include <memory>
 #include <utility>
 
@@ -74,10 +75,17 @@ Text SystemPath(const Text& path) {
 }
 
 // Splits a whole path into the folder that holds its last name, and that name.
+// A root keeps its backslash: "\\?\C:", "\\?\Volume{...}" or "\\?\UNC\srv\share" alone names
+// the volume or the share, no folder.
 std::pair<Text, Text> SplitLast(const Text& path) {
   const size_t cut = path.rfind(L'\\');
   Text folder = path.substr(0, cut);
-  if (folder.size() == 6 && folder.back() == L':') folder += L'\\';  // "\\?\C:" is no folder
+  const auto starts = [&](const wchar_t* prefix) {
+    return ::CompareStringOrdinal(folder.c_str() + 4, static_cast<int>(std::wcslen(prefix)), prefix,
+                                  -1, TRUE) == CSTR_EQUAL;
+  };
+  const size_t names = std::count(folder.begin() + 4, folder.end(), L'\\') + 1;
+  if (names <= ((starts(L"UNC\\") || starts(L"GLOBALROOT\\")) ? 3u : 1u)) folder += L'\\';
   return {folder, path.substr(cut + 1)};
 }
 
@@ -97,6 +105,36 @@ NTSTATUS OpenFolder(const Text& folder_path, SharedHandle& folder) {
   }
   if (status >= 0) folder = std::make_shared<ScopedHandle>(std::move(handle));
   return status;
+}
+
+// The folder that holds the file or folder open as `named`, held open, found from the open file
+// where the path given leads through a folder that cannot be opened: by the file's own final
+// path, and proved by the file's number there; its name in that folder goes to `name`. Null
+// where none is found.
+SharedHandle FolderOfFile(HANDLE named, Text& name) {
+  for (const DWORD volume : {VOLUME_NAME_DOS, VOLUME_NAME_GUID}) {
+    Text final(MAX_PATH, L'\0');
+    DWORD n = ::GetFinalPathNameByHandleW(named, final.data(), static_cast<DWORD>(final.size()),
+                                          FILE_NAME_NORMALIZED | volume);
+    if (n >= final.size()) {
+      final.resize(n);
+      n = ::GetFinalPathNameByHandleW(named, final.data(), static_cast<DWORD>(final.size()),
+                                      FILE_NAME_NORMALIZED | volume);
+    }
+    if (n == 0 || n >= final.size()) continue;
+    final.resize(n);
+    const auto [folder_path, last] = SplitLast(final);
+    SharedHandle folder;
+    ScopedHandle again;
+    if (OpenFolder(folder_path, folder) < 0 ||
+        OpenIn(folder->get(), last, FILE_READ_ATTRIBUTES | SYNCHRONIZE, 0, again) < 0 ||
+        NumberOf(again.get()) != NumberOf(named)) {
+      continue;
+    }
+    name = last;
+    return folder;
+  }
+  return nullptr;
 }
 
 // Removes the link the user named, open as `named` as itself, never what it points to: through
@@ -160,7 +198,8 @@ class WindowsEnv : public Env {
     const Text full = SystemPath(path);
     const auto [folder_path, name] = SplitLast(full);
     // The folder that holds it, held open: the renames go through it, and under Wine the proof
-    // that the name is no link. (A device or volume has no such folder.)
+    // that the name is no link. (A device or volume has no such folder; a folder that cannot be
+    // opened by this path is looked for from the file.)
     SharedHandle folder;
     const NTSTATUS folder_status = OpenFolder(folder_path, folder);
     // The one open of what was named, for its attributes alone: whatever is written or listed
@@ -173,6 +212,8 @@ class WindowsEnv : public Env {
     EnsureNamedOnFileSystem(named.get());
     // Wine alone: without its folder nothing tells a link from what it points to.
     if (Nt().under_wine && !folder) throw FromStatus(folder_status);
+    Text name_there = name;
+    if (!folder) folder = FolderOfFile(named.get(), name_there);
     const Look look = LookAt(named.get());
     if (((look.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsNameSurrogate(look.tag)) ||
         (Nt().under_wine && !name.empty() &&
@@ -184,7 +225,7 @@ class WindowsEnv : public Env {
       ScopedHandle listing = ReopenSame(named.get(), kFolderAccess, FILE_DIRECTORY_FILE, kShareAll);
       return {nullptr, NewWindowsFolder(std::move(listing), full)};
     }
-    return {NewWindowsFile(std::move(named), ScopedHandle(), std::move(folder), name, full),
+    return {NewWindowsFile(std::move(named), ScopedHandle(), std::move(folder), name_there, full),
             nullptr};
   }
 

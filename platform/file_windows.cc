@@ -169,11 +169,12 @@ class WindowsFile : public OpenFile {
   }
 
   // Wine renames a file from the path it was opened by, checking nothing: a folder on that path
-  // swapped for a link would have the rename move a file that was never named.
-  bool RenamesInPlace() override { return folder_ && !Nt().under_wine; }
+  // swapped for a link would have the rename move a file that was never named. On Windows a file
+  // whose folder is not known cannot be renamed, and so is left and reported.
+  bool RenamesInPlace() override { return !Nt().under_wine; }
 
   void Rename(const Text& name) override {
-    if (!RenamesInPlace()) throw FailureFromWin32(ERROR_NOT_SUPPORTED);
+    if (!RenamesInPlace() || !folder_) throw FailureFromWin32(ERROR_NOT_SUPPORTED);
     // A bare name relative to the folder held open: the file cannot be moved anywhere else.
     UNICODE_STRING counted = Counted(name);
     std::vector<LONGLONG> buffer(

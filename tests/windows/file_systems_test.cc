@@ -35,6 +35,7 @@ struct AsWindows {
   std::map<Text, Text> listed_as;                         // a name made on another system
   std::set<Text> roots;                                   // an empty drive root
   bool winfsp = false;                                    // no numbers, no 128-bit listing
+  std::set<Text> refused_folders;                         // open only as part of a longer path
   // What the test saw: opens that may delete a file and share no delete, by name; the options
   // of every open for writing of a reparse point; the classes FAT refused; each rename's folder
   // (the one its RootDirectory names) and new name.
@@ -98,6 +99,10 @@ struct AsWindows {
       InitializeObjectAttributes(&there, &path, 0, nullptr, nullptr);
       return w.real_.CreateFile(handle, access, &there, io, allocation, attributes, share,
                                 disposition, options, ea, ea_length);
+    }
+    if ((options & FILE_DIRECTORY_FILE) && !object->RootDirectory &&
+        w.refused_folders.count(name.substr(name.find_last_of(L'\\') + 1))) {
+      return static_cast<NTSTATUS>(0xC0000022);  // access denied
     }
     // Windows reads "a:b" as the stream "b" of the file "a".
     if (name.find(L':') != Text::npos && object->RootDirectory) return kNameNotFound;
@@ -384,6 +389,26 @@ TEST(OnWindows, RenamesGoThroughTheFolderHeldOpen) {
   EXPECT_EQ(w.renames, (std::vector<std::pair<Text, Text>>{{L"f", L"theirs.txt"}, {L"f", L"0"}}));
   file->Delete();
   EXPECT_EQ(Take(tree.root()).files, (std::set<fs::path>{"f/theirs.txt"}));
+}
+
+// A named file is renamed through its folder, found from the file itself where the path given
+// leads through a folder that cannot be opened; where none can be, the file is left, overwritten,
+// and reported as one that could not be renamed, never deleted under its own name.
+TEST(OnWindows, ANamedFileIsRenamedThroughItsRealFolderOrReported) {
+  RealRun r;
+  AsWindows w;
+  const fs::path found = r.tree.File("real/found.txt", "found");
+  ASSERT_TRUE(MakeLink(r.tree.root(), "real", "via"));
+  const fs::path locked = r.tree.File("locked/locked.txt", "locked");
+  w.refused_folders = {L"via", L"locked"};
+
+  ProcessItems(r.run, {ToText(r.tree.root() / "via/found.txt"), ToText(locked)});
+
+  EXPECT_FALSE(fs::exists(found));
+  EXPECT_EQ(ReadAll(locked).substr(0, 68), kPattern);
+  EXPECT_EQ(Boxes(r), std::vector<std::string>{"1020"});
+  ASSERT_FALSE(w.renames.empty());
+  for (const auto& [folder, name] : w.renames) EXPECT_EQ(folder, L"real") << Narrow(name);
 }
 
 // A symbolic link or a junction dropped is removed itself, through a handle on the reparse point:
