@@ -17,6 +17,7 @@ namespace morvenit {
 namespace {
 
 constexpr NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
+constexpr NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022);
 constexpr NTSTATUS kStatusInvalidDeviceRequest = static_cast<NTSTATUS>(0xC0000010);
 constexpr NTSTATUS kStatusBufferOverflow = static_cast<NTSTATUS>(0x80000005);
 constexpr NTSTATUS kStatusDeletePending = static_cast<NTSTATUS>(0xC0000056);
@@ -200,6 +201,12 @@ NTSTATUS OpenIn(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG optio
                           (follow ? 0 : FILE_OPEN_REPARSE_POINT),
                       nullptr, 0);
   if (status >= 0) out = ScopedHandle(handle);
+  // Wine alone: it opens a file for writing to let its attributes be set, which a read-only file
+  // refuses to anyone but root; a handle that only reads them sets them too (Wine changes the
+  // file's mode through it), which is how its owner makes it writable, as on Windows.
+  if (status == kStatusAccessDenied && access == kAttributeAccess && Nt().under_wine) {
+    return OpenIn(folder, name, FILE_READ_ATTRIBUTES | SYNCHRONIZE, options, out, share, follow);
+  }
   return status;
 }
 
