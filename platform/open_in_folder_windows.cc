@@ -267,7 +267,7 @@ ScopedHandle OpenEntry(HANDLE folder, Text& folder_path, const FolderEntry& entr
       if (!IsEntryOf(folder_path, handle.get(), entry.name, object_path)) {
         // Wine takes the name of what it opened along the path at that moment: a link's
         // target's, or, while a folder on the path was swapped, another file's.
-        if (FolderMovedFrom(folder_path, folder)) throw Changed();
+        if (FolderMovedFrom(NtPath(path.substr(0, path.rfind(L'\\'))), folder)) throw Changed();
         if (!by_short_name && NamedByItsObjectPath(handle.get())) return ScopedHandle();
         throw changed();
       }

@@ -12,6 +12,22 @@ namespace morvenit {
 
 namespace {
 
+// `path` as Wine may name what it leads to: every name in it without its trailing dots and spaces
+// (Wine drops them from some names of a path and not from others).
+Text WineSpelling(const Text& path) {
+  Text spelled;
+  for (size_t start = 0; start <= path.size();) {
+    size_t end = path.find(L'\\', start);
+    if (end == Text::npos) end = path.size();
+    const Text name = path.substr(start, end - start);
+    const size_t kept = name.find_last_not_of(L". ");
+    spelled += kept == Text::npos ? name : name.substr(0, kept + 1);
+    if (end < path.size()) spelled += L'\\';
+    start = end + 1;
+  }
+  return spelled;
+}
+
 // Whether what a path showed is the same file as that of these times and length. The change time
 // above all pins a file down: no program can set it.
 bool SameFile(const NetworkOpenInfo& there, LARGE_INTEGER change, LARGE_INTEGER write,
@@ -101,10 +117,7 @@ bool IsEntryOf(Text folder, HANDLE handle, const Text& name, Text* object_path) 
   if (folder.back() != L'\\') folder += L'\\';
   const Text mine = ObjectPath(handle);
   if (object_path) *object_path = mine;
-  if (mine == folder + name) return true;
-  // Wine's names drop a name's trailing dots and spaces.
-  const size_t kept = name.find_last_not_of(L". ");
-  return kept != Text::npos && mine == folder + name.substr(0, kept + 1);
+  return WineSpelling(mine) == WineSpelling(folder + name);
 }
 
 bool IsNamedEntry(HANDLE folder, const Text& folder_path, HANDLE handle, const Text& name,

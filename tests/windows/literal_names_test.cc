@@ -39,6 +39,28 @@ TEST(LiteralNames, TrailingDotsSpacesAndDeviceNamesAreShreddedAsTheyAre) {
   EXPECT_TRUE(ExistsLiteral(folder, L""));
 }
 
+// A folder whose name ends in a dot or a space (made on Linux, or through "\\?\" on NTFS) is
+// walked by its exact name, named or met, down to its subfolders' files.
+TEST(LiteralNames, FoldersEndingInADotOrASpaceAreWalkedAsTheyAre) {
+  RealRun r;
+  const Text top = ToText(r.tree.Folder("top"));
+  const Text folders[] = {L"dir.", L"dir ", L"plain", L"plain\\met.", L"plain\\met.\\sub"};
+  for (const Text& folder : folders) {
+    ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + top + L"\\" + folder).c_str(), nullptr));
+  }
+  for (const Text& folder : {L"dir.", L"dir ", L"plain\\met.", L"plain\\met.\\sub"}) {
+    CreateLiteral(top + L"\\" + folder, L"f", "secret");
+  }
+
+  ProcessItems(r.run, {top + L"\\dir.", top + L"\\dir ", top + L"\\plain"});
+
+  for (const Text& folder : {L"dir.", L"dir ", L"plain\\met.", L"plain\\met.\\sub"}) {
+    EXPECT_FALSE(ExistsLiteral(top + L"\\" + folder, L"f")) << Narrow(folder);
+    EXPECT_TRUE(ExistsLiteral(top, folder)) << Narrow(folder);
+  }
+  EXPECT_FALSE(r.AnyFileFailed());
+}
+
 // Waits up to 10 s until `folder` lists `count` entries; returns them by name.
 std::map<Text, FolderEntry> ListWhenThere(const fs::path& folder, size_t count) {
   std::map<Text, FolderEntry> entries;
