@@ -48,13 +48,12 @@ TEST(LiteralNames, FoldersEndingInADotOrASpaceAreWalkedAsTheyAre) {
   for (const Text& folder : folders) {
     ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + top + L"\\" + folder).c_str(), nullptr));
   }
-  for (const Text& folder : {L"dir.", L"dir ", L"plain\\met.", L"plain\\met.\\sub"}) {
-    CreateLiteral(top + L"\\" + folder, L"f", "secret");
-  }
+  const Text with_files[] = {L"dir.", L"dir ", L"plain\\met.", L"plain\\met.\\sub"};
+  for (const Text& folder : with_files) CreateLiteral(top + L"\\" + folder, L"f", "secret");
 
   ProcessItems(r.run, {top + L"\\dir.", top + L"\\dir ", top + L"\\plain"});
 
-  for (const Text& folder : {L"dir.", L"dir ", L"plain\\met.", L"plain\\met.\\sub"}) {
+  for (const Text& folder : with_files) {
     EXPECT_FALSE(ExistsLiteral(top + L"\\" + folder, L"f")) << Narrow(folder);
     EXPECT_TRUE(ExistsLiteral(top, folder)) << Narrow(folder);
   }
