@@ -85,6 +85,8 @@ Text Reason(int32_t number, const Text& description) {
       return L"moved or removed during the run; its files were not reached";
     case kFailDevice:
       return L"devices, not files or folders";
+    case kFailDeviceName:
+      return L"names Windows keeps for devices; name the folder that holds such a file to shred it";
     case kFailNamedLink:
       return L"links the system cannot remove here; what they point to was not touched";
     case kFailNotRenamed:

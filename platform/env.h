@@ -66,6 +66,7 @@ inline constexpr int32_t kFailKeepsGrowing = 1008;
 inline constexpr int32_t kFailCompressed = 1009;
 inline constexpr int32_t kFailDevice = 1010;
 inline constexpr int32_t kFailNamedLink = 1011;
+inline constexpr int32_t kFailDeviceName = 1012;
 inline constexpr int32_t kFailVanished = 1015;
 inline constexpr int32_t kFailNotRenamed = 1020;
 inline constexpr int32_t kFailWrittenAfter = 1021;
@@ -172,6 +173,15 @@ inline Failure NamedLink() {
           L"This is a link (a symbolic link or a junction): the link itself was named, and the "
           L"system cannot remove it here without acting on what it points to. The link and what "
           L"it points to were left as they were; to shred what it points to, name that."};
+}
+
+// A file whose name Windows keeps for a device ("CON", "aux.c", made on Linux or through "\\?\"),
+// named on its own: Windows reads the name as the device. In a folder's listing it is a file.
+inline Failure DeviceName() {
+  return {kFailDeviceName,
+          L"Windows keeps this name for a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to "
+          L"LPT9, with or without an extension): named on its own it means the device, not the "
+          L"file, so nothing was written. To shred the file, name the folder that holds it."};
 }
 
 // Raised to end the program at once (a cancel seen during a wait). It is not a Failure, so no

@@ -192,8 +192,12 @@ class WindowsEnv : public Env {
   Named OpenNamed(const Text& path) override {
     // A device's own name ("\\.\COM1", "\\.\C:", what Windows reads "nul.txt" as) is never
     // opened at all: opening a port or a disk already acts on it. A file or folder has a path
-    // within its device.
+    // within its device. A file named so ("CON", "aux.c": made on Linux, or through "\\?\") is
+    // told apart from a device named.
     const Text resolved = Resolved(path);
+    Text given = path;
+    std::replace(given.begin(), given.end(), L'/', L'\\');
+    if (InDeviceNamespace(resolved) && !InDeviceNamespace(given)) throw DeviceName();
     if (InDeviceNamespace(resolved) && resolved.find(L'\\', 4) == Text::npos) throw NamesDevice();
     const Text full = SystemPath(path);
     const auto [folder_path, name] = SplitLast(full);

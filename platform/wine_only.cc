@@ -3,6 +3,7 @@
 #include "platform/wine_only.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -144,6 +145,57 @@ bool NamedByItsObjectPath(HANDLE handle) {
   const auto standard = MustQuery<FILE_STANDARD_INFO>(handle, kFileStandardInformation);
   return SameFile(there, basic.ChangeTime, basic.LastWriteTime, basic.CreationTime,
                   standard.EndOfFile);
+}
+
+DWORD WritesRefusedFor(const Text& unix_path) {
+  const Text prefix = L"\\??\\unix";
+  if (unix_path.rfind(prefix, 0) != 0) return 0;
+  Text wide = unix_path.substr(prefix.size());
+  std::replace(wide.begin(), wide.end(), L'\\', L'/');
+  std::string path(wide.size() * 3, '\0');
+  path.resize(::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                    path.data(), static_cast<int>(path.size()), nullptr, nullptr));
+  // Linux's own list of what is mounted where, and how.
+  const ScopedHandle mounts(::CreateFileW(L"\\\\?\\unix\\proc\\self\\mounts", GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+  if (!mounts.valid()) return 0;
+  std::string text;
+  char buffer[16384];
+  DWORD n = 0;
+  while (::ReadFile(mounts.get(), buffer, sizeof buffer, &n, nullptr) && n > 0) {
+    text.append(buffer, n);
+  }
+  // Each line: device, mount point (a space written "\040"), type, options. The mount nearest the
+  // file, the last of equals, is the one that holds it.
+  size_t nearest = 0;
+  DWORD refused = 0;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    start = end + 1;
+    const size_t a = line.find(' '), b = line.find(' ', a + 1), c = line.find(' ', b + 1);
+    if (c == std::string::npos) continue;
+    std::string point;
+    for (size_t i = a + 1; i < b; ++i) {
+      if (line[i] == '\\' && i + 3 < b) {
+        point += static_cast<char>(std::stoi(line.substr(i + 1, 3), nullptr, 8));
+        i += 3;
+      } else {
+        point += line[i];
+      }
+    }
+    const bool holds = point == "/" || path == point || path.rfind(point + "/", 0) == 0;
+    if (!holds || point.size() < nearest) continue;
+    nearest = point.size();
+    std::string options(1, ',');
+    options.append(line, c + 1, line.find(' ', c + 1) - c - 1).push_back(',');
+    refused = options.find(",emergency_ro,") != std::string::npos ? ERROR_NOT_READY
+              : options.find(",ro,") != std::string::npos         ? ERROR_WRITE_PROTECT
+                                                                  : 0;
+  }
+  return refused;
 }
 
 // Wine deletes by the path a file was opened by, and quietly keeps the file when that path leads

@@ -63,6 +63,12 @@ bool FolderMovedFrom(const Text& object_path, HANDLE folder);
 // along the path and through the handle.
 bool NamedByItsObjectPath(HANDLE handle);
 
+// Why Linux refuses every write on the file system that holds `unix_path` (UnixNtPath's), as
+// Windows would say it: ERROR_NOT_READY where Linux turned it read-only as its device failed (a
+// stick pulled out), ERROR_WRITE_PROTECT where it is mounted read-only; 0 where it takes writes
+// or nobody can tell. Wine tells such a refusal as access refused.
+DWORD WritesRefusedFor(const Text& unix_path);
+
 // Before the delete of the file open as `data`: raises Changed() unless `file.unix_path` still
 // leads to this very file, and notes what it showed in `file`.
 void EnsurePathLeadsHere(WineFile& file, HANDLE data);

@@ -18,6 +18,12 @@
 #include "tests/fakes/fake_env.h"
 #ifdef _WIN32
 #include "platform/win32.h"
+#else
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
 #endif
 
 namespace morvenit {
@@ -166,6 +172,36 @@ inline bool MakeLink(const fs::path& in, const std::string& target, const std::s
   fs::create_symlink(target, in / link, error);
 #endif
   return fs::exists(fs::symlink_status(in / link));
+}
+
+// Makes a Linux socket at `path`, as another program would; false where none was made. Wine
+// makes none: there Linux's Python makes it, and it is waited for (up to 10 s).
+inline bool MakeSocket(const fs::path& path) {
+#ifdef _WIN32
+  const std::wstring where = LinuxPath(path);
+  if (where.empty() ||
+      !RunLinux(
+          L"/usr/bin/python3",
+          {L"-c", L"import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])", where})) {
+    return false;
+  }
+  // Wine lists a socket, but no look at it by its path finds it.
+  const auto listed = [&] {
+    WIN32_FIND_DATAW found;
+    const ScopedFind find(::FindFirstFileW(path.wstring().c_str(), &found));
+    return find.valid();
+  };
+  for (int wait = 0; wait < 1000 && !listed(); ++wait) ::Sleep(10);
+  return listed();
+#else
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::close(socket);
+  return fs::exists(fs::symlink_status(path));
+#endif
 }
 
 inline std::string ReadAll(const fs::path& path) {

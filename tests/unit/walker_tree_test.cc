@@ -185,6 +185,15 @@ TEST(WalkRealTree, TreeDeeperThanTheClassicLimitIsEmptied) {
 // under Wine, which opens by path, the swapped folder is reported; elsewhere it is walked through
 // the handle held.
 TEST(WalkRealTree, NamedItemsArePinnedWhenTheyAreMet) {
+  // Devices named, and a Linux socket named: none is ever opened for writing.
+#ifdef _WIN32
+  const ArgumentList devices = {L"NUL", L"NUL.txt", L"\\\\.\\NUL",
+                                L"\\\\?\\GLOBALROOT\\Device\\Null"};
+  const char* kDeviceBoxes = "1012|1010|Morvenit";
+#else
+  const ArgumentList devices = {L"/dev/null"};
+  const char* kDeviceBoxes = "1010|Morvenit";
+#endif
   // Names apart by spaces, boxes by "|" (each box's beginning, "title: text"). `swapped` is made
   // a link at `hook` ("named x": before the item x is opened; "writing x": before x is opened
   // again to be written; "deleting x": before x is deleted); what is left is what the tree
@@ -207,14 +216,8 @@ TEST(WalkRealTree, NamedItemsArePinnedWhenTheyAreMet) {
       {"a missing item between two others", "f g", "f missing g", "", "",
        "53: File not found|Morvenit: 1 file was not removed", ""},
       {"a file named and inside a named folder", "D/a", "D/a D", "", "", "", ""},
-      {"devices", "f", "dev f", "", "", "1010|Morvenit", ""},
+      {"devices, and names Windows keeps for them", "f", "dev f", "", "", kDeviceBoxes, "socket"},
   };
-#ifdef _WIN32
-  const ArgumentList devices = {L"NUL", L"NUL.txt", L"\\\\.\\NUL",
-                                L"\\\\?\\GLOBALROOT\\Device\\Null"};
-#else
-  const ArgumentList devices = {L"/dev/null"};
-#endif
   const auto split = [](const std::string& text, char by) {
     std::vector<std::string> parts;
     std::istringstream in(text);
@@ -231,7 +234,11 @@ TEST(WalkRealTree, NamedItemsArePinnedWhenTheyAreMet) {
     }
     ArgumentList items;
     for (const std::string& item : split(c.items, ' ')) {
-      if (item == "dev") items.insert(items.end(), devices.begin(), devices.end());
+      if (item == "dev") {
+        items.insert(items.end(), devices.begin(), devices.end());
+        ASSERT_TRUE(MakeSocket(r.tree.root() / "socket"));
+        items.push_back(ToText(r.tree.root() / "socket"));
+      }
       if (item != "dev") items.push_back(ToText(r.tree.root() / item));
     }
     enum { kWaiting, kSwapped } swap = *c.swapped ? kWaiting : kSwapped;
