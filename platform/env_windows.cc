@@ -3,6 +3,7 @@
 // exactly as the user has it.
 #include <algorithm>
 #include <cwchar>
+#include <cwctype>
 #include <memory>
 #include <utility>
 
@@ -66,6 +67,18 @@ Text Resolved(const Text& path) {
 
 // Whether a path made absolute lies in Windows' namespace of devices ("\\.\").
 bool InDeviceNamespace(const Text& resolved) { return resolved.rfind(L"\\\\.\\", 0) == 0; }
+
+// Whether a path made absolute in the namespace of devices names a file or folder on a drive or a
+// volume ("\\.\C:\...", "\\.\Volume{...}\..."); any other path there leads into a device (a
+// pipe, a port), which opening already acts on.
+bool OnAVolume(const Text& resolved) {
+  const size_t end = resolved.find(L'\\', 4);
+  if (end == Text::npos) return false;
+  const Text first = resolved.substr(4, end - 4);
+  const bool drive = first.size() == 2 && first[1] == L':' && std::iswalpha(first[0]);
+  return drive || (first.size() > 8 && ::_wcsnicmp(first.c_str(), L"Volume{", 7) == 0 &&
+                   first.back() == L'}');
+}
 
 // Every path reaches the system absolute and extended-length, so that it is taken literally.
 Text SystemPath(const Text& path) {
@@ -190,15 +203,16 @@ class WindowsEnv : public Env {
   }
 
   Named OpenNamed(const Text& path) override {
-    // A device's own name ("\\.\COM1", "\\.\C:", what Windows reads "nul.txt" as) is never
-    // opened at all: opening a port or a disk already acts on it. A file or folder has a path
-    // within its device. A file named so ("CON", "aux.c": made on Linux, or through "\\?\") is
-    // told apart from a device named.
+    // A device's own name ("\\.\COM1", "\\.\C:", what Windows reads "nul.txt" as), or a path
+    // inside one ("\\.\pipe\x"), is never opened at all: opening a port, a pipe or a disk already
+    // acts on it. A file or folder has a path within a drive or a volume. A file whose name
+    // Windows reads as a device's ("CON", "aux.c": made on Linux, or through "\\?\") is told
+    // apart from a device named.
     const Text resolved = Resolved(path);
     Text given = path;
     std::replace(given.begin(), given.end(), L'/', L'\\');
     if (InDeviceNamespace(resolved) && !InDeviceNamespace(given)) throw DeviceName();
-    if (InDeviceNamespace(resolved) && resolved.find(L'\\', 4) == Text::npos) throw NamesDevice();
+    if (InDeviceNamespace(resolved) && !OnAVolume(resolved)) throw NamesDevice();
     const Text full = SystemPath(path);
     const auto [folder_path, name] = SplitLast(full);
     // The folder that holds it, held open: the renames go through it, and under Wine the proof

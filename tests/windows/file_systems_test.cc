@@ -36,6 +36,7 @@ struct AsWindows {
   std::set<Text> roots;                                   // an empty drive root
   bool winfsp = false;                                    // no numbers, no 128-bit listing
   std::set<Text> refused_folders;                         // open only as part of a longer path
+  std::set<Text> unnamed;  // answer no name within a volume, as a volume opened whole
   // What the test saw: opens that may delete a file and share no delete, by name; the options
   // of every open for writing of a reparse point; the classes FAT refused; each rename's folder
   // (the one its RootDirectory names) and new name.
@@ -43,6 +44,7 @@ struct AsWindows {
   std::vector<ULONG> reparse_write_opens;
   std::set<ULONG> refused;
   std::vector<std::pair<Text, Text>> renames;
+  std::vector<Text> opened;    // every name asked to be opened, relative or whole
   CHAR placeholder_mode = -1;  // as the process set it
 
   AsWindows() : real_(NtForTests()) {
@@ -84,6 +86,10 @@ struct AsWindows {
                                    ULONG ea_length) {
     AsWindows& w = *current;
     const Text name(object->ObjectName->Buffer, object->ObjectName->Length / sizeof(wchar_t));
+    {
+      std::lock_guard lock(w.mutex_);
+      w.opened.push_back(name);
+    }
     if (!name.empty() && name[0] == L':') {
       // A named stream, reached through its file.
       const Text file = LastName(object->RootDirectory);
@@ -135,6 +141,7 @@ struct AsWindows {
       return kInvalidParameter;
     }
     const Text file = LastName(handle);
+    if (info_class == kFileNameInformation && w.unnamed.count(file)) return kInvalidParameter;
     if (info_class == kFileStreamInformation && w.streams.count(file)) {
       const Text names[] = {L"::$DATA", L":Zone.Identifier:$DATA"};
       const uint64_t sizes[] = {0, fs::file_size(w.streams.at(file))};
@@ -428,6 +435,41 @@ TEST(OnWindows, ALinkOrAJunctionNamedIsRemovedItself) {
   EXPECT_TRUE(w.reparse_write_opens.empty());
   EXPECT_TRUE(r.env.Paths("list").empty());
   EXPECT_FALSE(r.AnyFileFailed());
+}
+
+// A device is never written. Its own name, or a path inside one, is refused before anything is
+// opened; a name Windows keeps for one is refused as such; anything else opened by its path is
+// refused by what the system says it is: not a disk's file (a FIFO), or a disk or volume opened as
+// a whole, which has no name within its volume.
+TEST(OnWindows, DevicesAreRefusedUnopenedOrByWhatTheyAre) {
+  RealRun r;
+  AsWindows w;
+  const fs::path fifo = r.tree.root() / "fifo";
+  ASSERT_TRUE(RunLinux(L"/usr/bin/mkfifo", {LinuxPath(fifo)}));
+  const fs::path volume = r.tree.File("volume", "a volume");
+  const fs::path plain = r.tree.File("plain.txt", "plain");
+  w.unnamed.insert(L"volume");
+  WIN32_FIND_DATAW made;
+  for (int wait = 0;
+       wait < 1000 && !ScopedFind(::FindFirstFileW(fifo.wstring().c_str(), &made)).valid();
+       ++wait) {
+    ::Sleep(10);
+  }
+
+  ProcessItems(r.run, {L"\\\\.\\NUL", L"\\\\.\\pipe\\x", L"\\\\.\\COM1\\x", L"\\\\.\\C:", L"COM1",
+                       ToText(fifo), ToText(volume), ToText(plain)});
+
+  for (const Text& name : w.opened) {
+    EXPECT_TRUE(name.find(L"NUL") == Text::npos && name.find(L"pipe") == Text::npos &&
+                name.find(L"COM1") == Text::npos && name != L"\\??\\C:")
+        << Narrow(name);
+  }
+  WIN32_FIND_DATAW found;  // (Wine lists a FIFO, but no look by its path finds it.)
+  EXPECT_TRUE(ScopedFind(::FindFirstFileW(fifo.wstring().c_str(), &found)).valid());
+  EXPECT_EQ(ReadAll(volume), "a volume");
+  EXPECT_FALSE(fs::exists(plain));
+  EXPECT_EQ(Boxes(r), (std::vector<std::string>{"1010", "1012"}));
+  EXPECT_EQ(r.run.left[kFailDevice].files, 6u);
 }
 
 // A drive root has no "." and "..": an empty one lists nothing, with no report. A path too long
