@@ -135,10 +135,18 @@ inline std::wstring LinuxPath(const fs::path& path) {
   return wide;
 }
 
+// Whether `path` is listed in its folder: Wine lists a FIFO or a socket that no look finds.
+inline bool Listed(const fs::path& path) {
+  WIN32_FIND_DATAW found;
+  return ScopedFind(::FindFirstFileW(path.wstring().c_str(), &found)).valid();
+}
+
 // Wine alone: runs the Linux program `program` (a whole path) with `arguments`, as another
-// program would, and returns once Wine says it ended, which may come before it is done. Paths go
-// as Linux's own: Wine does not always start it in the folder asked.
-inline bool RunLinux(const std::wstring& program, const std::vector<std::wstring>& arguments) {
+// program would, and waits up to 10 s for `made` to be listed, where given: Wine's wait for the
+// program may end before its work. Whether `made` is. Paths go as Linux's own: Wine does not
+// always start it in the folder asked.
+inline bool RunLinux(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                     const fs::path& made = fs::path()) {
   std::wstring line = program;
   for (const std::wstring& argument : arguments) line += L" \"" + argument + L"\"";
   STARTUPINFOW startup{};
@@ -151,56 +159,40 @@ inline bool RunLinux(const std::wstring& program, const std::vector<std::wstring
   ::WaitForSingleObject(process.hProcess, INFINITE);
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
-  return true;
+  for (int wait = 0; wait < 1000 && !made.empty() && !Listed(made); ++wait) ::Sleep(10);
+  return made.empty() || Listed(made);
 }
 #endif
 
 // Makes `link`, in the folder `in`, a symbolic link to `target` (relative to that folder), as
 // another program would; false where none was made. Wine makes no Linux link (it reports one
-// made and makes nothing): there Linux's ln makes it, and the link is waited for (up to 10 s).
+// made and makes nothing): there Linux's ln makes it.
 inline bool MakeLink(const fs::path& in, const std::string& target, const std::string& link) {
 #ifdef _WIN32
-  const std::wstring where = LinuxPath(in / link);
-  if (where.empty() || !RunLinux(L"/bin/ln", {L"-s", fs::path(target).wstring(), where})) {
-    return false;
-  }
-  for (int wait = 0; wait < 1000 && !fs::exists(fs::symlink_status(in / link)); ++wait) {
-    ::Sleep(10);
-  }
+  return RunLinux(L"/bin/ln", {L"-s", fs::path(target).wstring(), LinuxPath(in / link)}, in / link);
 #else
   std::error_code error;
   fs::create_symlink(target, in / link, error);
-#endif
   return fs::exists(fs::symlink_status(in / link));
+#endif
 }
 
 // Makes a Linux socket at `path`, as another program would; false where none was made. Wine
-// makes none: there Linux's Python makes it, and it is waited for (up to 10 s).
+// makes none: there Linux's Python makes it.
 inline bool MakeSocket(const fs::path& path) {
 #ifdef _WIN32
-  const std::wstring where = LinuxPath(path);
-  if (where.empty() ||
-      !RunLinux(
-          L"/usr/bin/python3",
-          {L"-c", L"import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])", where})) {
-    return false;
-  }
-  // Wine lists a socket, but no look at it by its path finds it.
-  const auto listed = [&] {
-    WIN32_FIND_DATAW found;
-    const ScopedFind find(::FindFirstFileW(path.wstring().c_str(), &found));
-    return find.valid();
-  };
-  for (int wait = 0; wait < 1000 && !listed(); ++wait) ::Sleep(10);
-  return listed();
+  return RunLinux(L"/usr/bin/python3",
+                  {L"-c", L"import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])",
+                   LinuxPath(path)},
+                  path);
 #else
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
   const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  ::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  const bool bound = ::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   ::close(socket);
-  return fs::exists(fs::symlink_status(path));
+  return bound;
 #endif
 }
 
