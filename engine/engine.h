@@ -101,7 +101,8 @@ struct Engine {
 void ProcessItems(Engine& run, const ArgumentList& items);
 
 // Opens the item the user named, once, as it is met: a file is shredded at once through the very
-// handle opened; a folder is pushed onto FolderStack, held open, to be walked through that handle.
+// handle opened; a folder is pushed onto FolderStack, held open, to be walked through that handle;
+// a link is removed itself (OpenNamed), never followed.
 // An item that cannot be opened (not found, a device) is reported by its path, in a box when it
 // was not found, and counted; the run goes on. Raises only EndProgram.
 void DispatchItem(Engine& run, Text item);

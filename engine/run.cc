@@ -85,6 +85,10 @@ Text Reason(int32_t number, const Text& description) {
       return L"moved or removed during the run; its files were not reached";
     case kFailDevice:
       return L"devices, not files or folders";
+    case kFailDeviceName:
+      return L"names Windows keeps for devices; name the folder that holds such a file to shred it";
+    case kFailNamedLink:
+      return L"links the system cannot remove here; what they point to was not touched";
     case kFailNotRenamed:
       return L"could not be renamed before its delete";
     case kFailWrittenAfter:
@@ -146,7 +150,8 @@ void DispatchItem(Engine& run, Text item) {
     ShredFile(run, shown, std::move(named.file));
     return;
   }
-  run.FolderStack.emplace_back(Where(run, item), std::move(named.folder));
+  // Neither: a link, removed itself.
+  if (named.folder) run.FolderStack.emplace_back(Where(run, item), std::move(named.folder));
 }
 
 void ProcessItems(Engine& run, const ArgumentList& items) {

@@ -65,6 +65,8 @@ inline constexpr int32_t kFailTooDeep = 1007;
 inline constexpr int32_t kFailKeepsGrowing = 1008;
 inline constexpr int32_t kFailCompressed = 1009;
 inline constexpr int32_t kFailDevice = 1010;
+inline constexpr int32_t kFailNamedLink = 1011;
+inline constexpr int32_t kFailDeviceName = 1012;
 inline constexpr int32_t kFailVanished = 1015;
 inline constexpr int32_t kFailNotRenamed = 1020;
 inline constexpr int32_t kFailWrittenAfter = 1021;
@@ -98,6 +100,14 @@ inline Failure UnreachableName() {
   return {kFailUnreachableName,
           L"Windows cannot open a file by this name, and it has no short name to be reached by, "
           L"so it was left as it was."};
+}
+// A name Windows forbids is reached by its short name; another file or folder beside it may have
+// that very name, and then the short name leads there.
+inline Failure ShortNameTaken() {
+  return {kFailUnreachableName,
+          L"Windows cannot open a file by this name, and its short name (8.3) leads to another "
+          L"file or folder beside it that has that very name, so it was left as it was. Rename it "
+          L"to reach it."};
 }
 // Linux keeps a name as bytes; Wine shows each byte that is not UTF-8 as U+FFFD, and a name so
 // shown leads to whatever file it spells, or to none.
@@ -161,6 +171,24 @@ inline Failure NamesDevice() {
   return {kFailDevice,
           L"This names a device (a disk or a volume as a whole, a port, or a name Windows keeps "
           L"for a device, such as CON or NUL), not a file or a folder. Nothing was written to it."};
+}
+
+// A link the user named, which the system cannot remove as itself: under Wine every call on a link
+// to a file acts on its target, and no call removes a link to a folder.
+inline Failure NamedLink() {
+  return {kFailNamedLink,
+          L"This is a link (a symbolic link or a junction): the link itself was named, and the "
+          L"system cannot remove it here without acting on what it points to. The link and what "
+          L"it points to were left as they were; to shred what it points to, name that."};
+}
+
+// A file whose name Windows keeps for a device ("CON", "aux.c", made on Linux or through "\\?\"),
+// named on its own: Windows reads the name as the device. In a folder's listing it is a file.
+inline Failure DeviceName() {
+  return {kFailDeviceName,
+          L"Windows keeps this name for a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to "
+          L"LPT9, with or without an extension): named on its own it means the device, not the "
+          L"file, so nothing was written. To shred the file, name the folder that holds it."};
 }
 
 // Raised to end the program at once (a cancel seen during a wait). It is not a Failure, so no
@@ -247,7 +275,8 @@ class OpenFile : public Writable {
   // left. False where the system holds a file's writes while it flushes it.
   virtual bool FlushesWhileWritten() { return false; }
   // Whether Rename() goes through the folder that holds the file, held open, so that it can
-  // never move another file; false where it would go by a path that others can change.
+  // never move another file (and fails where that folder is not known); false where it would go
+  // by a path that others can change.
   virtual bool RenamesInPlace() { return true; }
   // Renames the file, open for writing, to `name` within its folder; never replaces anything.
   // Raises Failure when the name is taken or the system refuses; the file keeps its name then.
@@ -342,24 +371,26 @@ class Env {
   // kAttrReparsePoint (plus kAttrDirectory when it points at a folder), never as its target.
   // A look by path, for tools and tests: a run opens what was named once, with OpenNamed.
   virtual uint32_t GetAttributes(const Text& path) = 0;
-  // Opens what `path` names, once, following a link as the system does for a path the user
-  // named: a folder to walk it, anything else as a file for its attributes (exactly one of the
-  // two is set). What is open is what was named from then on: a later change of the path leads
-  // nowhere. Raises 53 for an empty or missing path, NamesDevice() for anything but a file or a
-  // folder on a file system (never opened for writing), 75 when access is refused, another
-  // Failure otherwise.
+  // Opens what `path` names, once: a folder to walk it, anything else as a file for its
+  // attributes (exactly one of the two is set). Links along the way are followed as the system
+  // follows them, but a last name that is a link (a symbolic link, a junction) is never: the link
+  // itself is removed, as rm removes one, what it points to is never touched, and neither is set.
+  // What is open is what was named from then on: a later change of the path leads nowhere. Raises
+  // 53 for an empty or missing path, NamesDevice() for anything but a file or a folder on a file
+  // system (never opened for writing), NamedLink() for a link the system cannot remove as itself,
+  // 75 when access is refused, another Failure otherwise.
   struct Named {
     std::unique_ptr<OpenFile> file;
     std::unique_ptr<Folder> folder;
   };
   virtual Named OpenNamed(const Text& path) = 0;
-  // OpenNamed for a file; raises 75 for a folder.
+  // OpenNamed for a file; raises 75 for a folder; null for a link, removed.
   virtual std::unique_ptr<OpenFile> OpenNamedFile(const Text& path) {
     Named named = OpenNamed(path);
-    if (!named.file) throw AccessRefused();
+    if (named.folder) throw AccessRefused();
     return std::move(named.file);
   }
-  // OpenNamed for a folder; raises 53 for a file (no folder by that name).
+  // OpenNamed for a folder; raises 53 for a file or a link, removed (no folder by that name).
   virtual std::unique_ptr<Folder> OpenNamedFolder(const Text& path) {
     Named named = OpenNamed(path);
     if (!named.folder) throw FileNotFound();

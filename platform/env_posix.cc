@@ -328,6 +328,21 @@ class PosixFolder : public Folder {
   std::shared_ptr<Descriptor> fd_;
 };
 
+// Removes the link `path`, as `st` showed it, from its folder: only that very link, never what
+// stands under its name by now.
+void RemoveLink(const std::string& path, const struct stat& st) {
+  const size_t slash = path.rfind('/');
+  const std::string folder_path = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  const int fd = ::open(folder_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) throw FromErrno(errno);
+  const Descriptor folder(fd);
+  struct stat there;
+  if (::fstatat(fd, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) throw FromErrno(errno);
+  if (there.st_dev != st.st_dev || there.st_ino != st.st_ino) throw Changed();
+  if (::unlinkat(fd, name.c_str(), 0) != 0) throw FromErrno(errno);
+}
+
 class PosixEnv : public Env {
  public:
   Text ProgramFolder() override {
@@ -362,13 +377,18 @@ class PosixEnv : public Env {
 
   Named OpenNamed(const Text& path) override {
     if (path.empty()) throw FileNotFound();
-    // The one look at the path, following a link as the system does for a path the user named;
-    // a path-only descriptor, so that not even a device's driver is asked to open.
-    const int fd = ::open(ToBytes(path).c_str(), O_PATH | O_CLOEXEC);
+    // The one look at the path, following the links along it but not a last name that is one; a
+    // path-only descriptor, so that not even a device's driver is asked to open.
+    const std::string bytes = ToBytes(path);
+    const int fd = ::open(bytes.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) throw FromErrno(errno);
     const Descriptor named(fd);
     struct stat st;
     if (::fstat(fd, &st) != 0) throw FromErrno(errno);
+    if (S_ISLNK(st.st_mode)) {
+      RemoveLink(bytes, st);
+      return {};
+    }
     if (S_ISDIR(st.st_mode)) {
       return {nullptr, std::make_unique<PosixFolder>(Reopen(fd, O_RDONLY | O_DIRECTORY).release())};
     }

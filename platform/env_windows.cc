@@ -2,6 +2,8 @@
 // the message box. The wide-character API throughout, so that every name arrives and is opened
 // exactly as the user has it.
 #include <algorithm>
+#include <cwchar>
+#include <cwctype>
 #include <memory>
 #include <utility>
 
@@ -9,6 +11,7 @@
 #include "platform/folder_windows.h"
 #include "platform/long_path.h"
 #include "platform/open_in_folder_windows.h"
+#include "platform/wine_only.h"
 
 namespace morvenit {
 
@@ -65,6 +68,18 @@ Text Resolved(const Text& path) {
 // Whether a path made absolute lies in Windows' namespace of devices ("\\.\").
 bool InDeviceNamespace(const Text& resolved) { return resolved.rfind(L"\\\\.\\", 0) == 0; }
 
+// Whether a path made absolute in the namespace of devices names a file or folder on a drive or a
+// volume ("\\.\C:\...", "\\.\Volume{...}\..."); any other path there leads into a device (a
+// pipe, a port), which opening already acts on.
+bool OnAVolume(const Text& resolved) {
+  const size_t end = resolved.find(L'\\', 4);
+  if (end == Text::npos) return false;
+  const Text first = resolved.substr(4, end - 4);
+  const bool drive = first.size() == 2 && first[1] == L':' && std::iswalpha(first[0]);
+  return drive || (first.size() > 8 && ::_wcsnicmp(first.c_str(), L"Volume{", 7) == 0 &&
+                   first.back() == L'}');
+}
+
 // Every path reaches the system absolute and extended-length, so that it is taken literally.
 Text SystemPath(const Text& path) {
   const Text resolved = Resolved(path);
@@ -73,11 +88,83 @@ Text SystemPath(const Text& path) {
 }
 
 // Splits a whole path into the folder that holds its last name, and that name.
+// A root keeps its backslash: "\\?\C:", "\\?\Volume{...}" or "\\?\UNC\srv\share" alone names
+// the volume or the share, no folder.
 std::pair<Text, Text> SplitLast(const Text& path) {
   const size_t cut = path.rfind(L'\\');
   Text folder = path.substr(0, cut);
-  if (folder.size() == 6 && folder.back() == L':') folder += L'\\';  // "\\?\C:" is no folder
+  const auto starts = [&](const wchar_t* prefix) {
+    return ::CompareStringOrdinal(folder.c_str() + 4, static_cast<int>(std::wcslen(prefix)), prefix,
+                                  -1, TRUE) == CSTR_EQUAL;
+  };
+  const size_t names = std::count(folder.begin() + 4, folder.end(), L'\\') + 1;
+  if (names <= ((starts(L"UNC\\") || starts(L"GLOBALROOT\\")) ? 3u : 1u)) folder += L'\\';
   return {folder, path.substr(cut + 1)};
+}
+
+// Opens the folder `folder_path` (links along it followed), to be held; returns the status. Wine
+// alone asks for the right to flush it too, where that is granted.
+NTSTATUS OpenFolder(const Text& folder_path, SharedHandle& folder) {
+  if (folder_path.size() <= 4) return kStatusObjectNameInvalid;
+  ScopedHandle handle;
+  NTSTATUS status = -1;
+  if (Nt().under_wine) {
+    status = OpenIn(nullptr, NtPath(folder_path), kFolderFlushAccess | FILE_TRAVERSE | SYNCHRONIZE,
+                    FILE_DIRECTORY_FILE, handle, kShareAll, /*follow=*/true);
+  }
+  if (status < 0) {
+    status = OpenIn(nullptr, NtPath(folder_path), FILE_TRAVERSE | SYNCHRONIZE, FILE_DIRECTORY_FILE,
+                    handle, kShareAll, /*follow=*/true);
+  }
+  if (status >= 0) folder = std::make_shared<ScopedHandle>(std::move(handle));
+  return status;
+}
+
+// The folder that holds the file or folder open as `named`, held open, found from the open file
+// where the path given leads through a folder that cannot be opened: by the file's own final
+// path, and proved by the file's number there; its name in that folder goes to `name`. Null
+// where none is found.
+SharedHandle FolderOfFile(HANDLE named, Text& name) {
+  for (const DWORD volume : {VOLUME_NAME_DOS, VOLUME_NAME_GUID}) {
+    Text final(MAX_PATH, L'\0');
+    DWORD n = ::GetFinalPathNameByHandleW(named, final.data(), static_cast<DWORD>(final.size()),
+                                          FILE_NAME_NORMALIZED | volume);
+    if (n >= final.size()) {
+      final.resize(n);
+      n = ::GetFinalPathNameByHandleW(named, final.data(), static_cast<DWORD>(final.size()),
+                                      FILE_NAME_NORMALIZED | volume);
+    }
+    if (n == 0 || n >= final.size()) continue;
+    final.resize(n);
+    const auto [folder_path, last] = SplitLast(final);
+    SharedHandle folder;
+    ScopedHandle again;
+    if (OpenFolder(folder_path, folder) < 0 ||
+        OpenIn(folder->get(), last, FILE_READ_ATTRIBUTES | SYNCHRONIZE, 0, again) < 0 ||
+        NumberOf(again.get()) != NumberOf(named)) {
+      continue;
+    }
+    name = last;
+    return folder;
+  }
+  return nullptr;
+}
+
+// Removes the link the user named, open as `named` as itself, never what it points to: through
+// that very link, reopened to be deleted. Wine alone can only leave it: there every call on a
+// link to a file acts on its target, and no call removes a link to a folder.
+void RemoveLink(HANDLE named) {
+  if (Nt().under_wine) throw NamedLink();
+  ScopedHandle link;
+  const NTSTATUS status =
+      OpenIn(named, Text(), DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, 0, link, kShareAll);
+  if (status < 0) throw FromStatus(status);
+  if (NumberOf(link.get()) != NumberOf(named)) throw Changed();
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  if (!::SetFileInformationByHandle(link.get(), FileDispositionInfo, &disposition,
+                                    sizeof disposition)) {
+    throw LastFailure();
+  }
 }
 
 class WindowsEnv : public Env {
@@ -116,46 +203,47 @@ class WindowsEnv : public Env {
   }
 
   Named OpenNamed(const Text& path) override {
-    // A device's own name ("\\.\COM1", "\\.\C:", what Windows reads "nul.txt" as) is never
-    // opened at all: opening a port or a disk already acts on it. A file or folder has a path
-    // within its device.
+    // A device's own name ("\\.\COM1", "\\.\C:", what Windows reads "nul.txt" as), or a path
+    // inside one ("\\.\pipe\x"), is never opened at all: opening a port, a pipe or a disk already
+    // acts on it. A file or folder has a path within a drive or a volume. A file whose name
+    // Windows reads as a device's ("CON", "aux.c": made on Linux, or through "\\?\") is told
+    // apart from a device named.
     const Text resolved = Resolved(path);
-    if (InDeviceNamespace(resolved) && resolved.find(L'\\', 4) == Text::npos) throw NamesDevice();
+    Text given = path;
+    std::replace(given.begin(), given.end(), L'/', L'\\');
+    if (InDeviceNamespace(resolved) && !InDeviceNamespace(given)) throw DeviceName();
+    if (InDeviceNamespace(resolved) && !OnAVolume(resolved)) throw NamesDevice();
     const Text full = SystemPath(path);
     const auto [folder_path, name] = SplitLast(full);
-    // The folder that holds it, held open for the renames; a folder that can be passed through
-    // but not opened only costs the renames. (A device or volume has no such folder.)
+    // The folder that holds it, held open: the renames go through it, and under Wine the proof
+    // that the name is no link. (A device or volume has no such folder; a folder that cannot be
+    // opened by this path is looked for from the file.)
     SharedHandle folder;
-    if (!Nt().under_wine && folder_path.size() > 4) {
-      ScopedHandle handle;
-      if (OpenIn(nullptr, NtPath(folder_path), FILE_TRAVERSE | SYNCHRONIZE, FILE_DIRECTORY_FILE,
-                 handle, kShareAll, /*follow=*/true) >= 0) {
-        folder = std::make_shared<ScopedHandle>(std::move(handle));
-      }
-    }
+    const NTSTATUS folder_status = OpenFolder(folder_path, folder);
     // The one open of what was named, for its attributes alone: whatever is written or listed
-    // later goes through this handle, never through the path again.
+    // later goes through this handle, never through the path again. A link is opened as itself.
     ScopedHandle named;
-    NTSTATUS status = folder ? OpenIn(folder->get(), name, kAttributeAccess, 0, named)
-                             : OpenIn(nullptr, NtPath(full), kAttributeAccess, 0, named);
+    const NTSTATUS status = folder ? OpenIn(folder->get(), name, kAttributeAccess, 0, named)
+                                   : OpenIn(nullptr, NtPath(full), kAttributeAccess, 0, named);
     if (status == kStatusNoSuchDevice && Nt().under_wine) throw NamesDevice();
     if (status < 0) throw FromStatus(status);
     EnsureNamedOnFileSystem(named.get());
-    Look look = LookAt(named.get());
-    if ((look.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsNameSurrogate(look.tag)) {
-      // A link the user named leads to what was meant: follow it, as the system would. The
-      // folder that holds a file it leads to is not known, so such a file is not renamed.
-      folder.reset();
-      status = OpenIn(nullptr, NtPath(full), kAttributeAccess, 0, named, kShareAll, true);
-      if (status < 0) throw FromStatus(status);
-      EnsureNamedOnFileSystem(named.get());
-      look = LookAt(named.get());
+    // Wine alone: without its folder nothing tells a link from what it points to.
+    if (Nt().under_wine && !folder) throw FromStatus(folder_status);
+    Text name_there = name;
+    if (!folder) folder = FolderOfFile(named.get(), name_there);
+    const Look look = LookAt(named.get());
+    if (((look.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsNameSurrogate(look.tag)) ||
+        (Nt().under_wine && !name.empty() &&
+         !IsNamedEntry(folder->get(), folder_path, named.get(), name, full))) {
+      RemoveLink(named.get());
+      return {};
     }
     if (look.attributes & FILE_ATTRIBUTE_DIRECTORY) {
       ScopedHandle listing = ReopenSame(named.get(), kFolderAccess, FILE_DIRECTORY_FILE, kShareAll);
       return {nullptr, NewWindowsFolder(std::move(listing), full)};
     }
-    return {NewWindowsFile(std::move(named), ScopedHandle(), std::move(folder), name, full),
+    return {NewWindowsFile(std::move(named), ScopedHandle(), std::move(folder), name_there, full),
             nullptr};
   }
 

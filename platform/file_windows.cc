@@ -87,7 +87,7 @@ class WindowsFile : public OpenFile {
     FILE_BASIC_INFO basic{};  // times of zero are left as they are
     basic.FileAttributes = attributes;
     if (!::SetFileInformationByHandle(Handle(), FileBasicInfo, &basic, sizeof basic)) {
-      throw LastFailure();
+      throw AsRefused(LastFailure());
     }
   }
 
@@ -96,10 +96,20 @@ class WindowsFile : public OpenFile {
     // The same file again, never what its name leads to by now, and through whatever filter
     // keeps its data (a cloud file's sees the writes); shared with nobody, so no one reads a
     // half-overwritten file and nobody else's handle keeps it alive after the delete.
-    data_ = ReopenSame(attributes_.get(), kDataAccess | SYNCHRONIZE, FILE_NON_DIRECTORY_FILE, 0);
+    try {
+      data_ = ReopenSame(attributes_.get(), kDataAccess | SYNCHRONIZE, FILE_NON_DIRECTORY_FILE, 0);
+    } catch (const Failure& failure) {
+      throw AsRefused(failure);
+    }
   }
 
-  void Write(const char* data, size_t size) override { WriteAll(data_.get(), data, size); }
+  void Write(const char* data, size_t size) override {
+    try {
+      WriteAll(data_.get(), data, size);
+    } catch (const Failure& failure) {
+      throw AsRefused(failure);
+    }
+  }
 
   std::vector<StreamInfo> Streams() override {
     std::vector<LONGLONG> buffer(8 * 1024);
@@ -150,7 +160,7 @@ class WindowsFile : public OpenFile {
   }
 
   void Flush() override {
-    if (!::FlushFileBuffers(data_.get())) throw LastFailure();
+    if (!::FlushFileBuffers(data_.get())) throw AsRefused(LastFailure());
   }
 
   void Rewind() override {
@@ -169,11 +179,12 @@ class WindowsFile : public OpenFile {
   }
 
   // Wine renames a file from the path it was opened by, checking nothing: a folder on that path
-  // swapped for a link would have the rename move a file that was never named.
-  bool RenamesInPlace() override { return folder_ && !Nt().under_wine; }
+  // swapped for a link would have the rename move a file that was never named. On Windows a file
+  // whose folder is not known cannot be renamed, and so is left and reported.
+  bool RenamesInPlace() override { return !Nt().under_wine; }
 
   void Rename(const Text& name) override {
-    if (!RenamesInPlace()) throw FailureFromWin32(ERROR_NOT_SUPPORTED);
+    if (!RenamesInPlace() || !folder_) throw FailureFromWin32(ERROR_NOT_SUPPORTED);
     // A bare name relative to the folder held open: the file cannot be moved anywhere else.
     UNICODE_STRING counted = Counted(name);
     std::vector<LONGLONG> buffer(
@@ -226,13 +237,8 @@ class WindowsFile : public OpenFile {
     if (folder_) {
       status = OpenIn(folder_->get(), Text(), kFolderFlushAccess | SYNCHRONIZE, FILE_DIRECTORY_FILE,
                       folder);
-    } else if (Nt().under_wine) {
-      // Wine alone: a named file's folder is not held. Flushing the one its path leads to now
-      // changes nothing in it either way.
-      status = OpenIn(nullptr, wine_.unix_path.substr(0, wine_.unix_path.rfind(L'\\')),
-                      FILE_ADD_FILE | SYNCHRONIZE, FILE_DIRECTORY_FILE, folder, kShareAll, true);
     } else {
-      return;  // the file of a link the user named: its folder is not known
+      return;  // its folder is not known
     }
     if (status < 0) return;
     // A flush refused on a folder that granted the open (as a share refuses one) leaves the deletes
@@ -244,6 +250,15 @@ class WindowsFile : public OpenFile {
 
  private:
   HANDLE Handle() const { return attributes_.valid() ? attributes_.get() : data_.get(); }
+
+  // Wine alone: Linux refuses every write on a file system it keeps read-only (one mounted so, or
+  // one whose device failed, as a stick pulled out does), and Wine tells that as access refused;
+  // Windows tells why.
+  Failure AsRefused(const Failure& failure) const {
+    if (failure.number != kFailAccess || failure.busy || !Nt().under_wine) return failure;
+    const DWORD why = WritesRefusedFor(wine_.unix_path);
+    return why ? FailureFromWin32(why) : failure;
+  }
 
   ScopedHandle attributes_;
   ScopedHandle data_;

@@ -12,9 +12,10 @@
 namespace morvenit {
 
 // The file open as `attributes` (for its attributes), or as `data` (for writing already).
-// `folder`: the folder that holds it under `name`, held open, or null where it is not known (a
-// link the user named). `path`: its whole path as it was reached; `wine`, under Wine, its path in
-// Linux's terms and the name Wine knows it by, where they are known already.
+// `folder`: the folder that holds it under `name`, held open, or null where it is not known (one
+// that could not be opened; never under Wine). `path`: its whole path as it was reached; `wine`,
+// under Wine, its path in Linux's terms and the name Wine knows it by, where they are known
+// already.
 std::unique_ptr<OpenFile> NewWindowsFile(ScopedHandle attributes, ScopedHandle data,
                                          SharedHandle folder, Text name, Text path,
                                          WineFile wine = {});

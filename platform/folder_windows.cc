@@ -46,10 +46,10 @@ class WindowsFolder : public Folder {
     // Wine alone: Wine opens every entry along the path it opened the folder by. A folder swapped
     // for a link since (say, a named one while the named files went first) would have them all
     // opened elsewhere.
-    // The path taken from the parent's is tried first: asking Wine costs a look along every name
-    // of the path.
-    if (Nt().under_wine &&
-        (object_path_.empty() || FolderMovedFrom(object_path_, handle_->get()))) {
+    // The path it was reached by is tried first, every name as it is (Wine's own names of things
+    // drop trailing dots and spaces, and lead elsewhere then); asking Wine where it is now (moved
+    // with a folder above it) costs a look along every name of the path.
+    if (Nt().under_wine && FolderMovedFrom(NtPath(path_), handle_->get())) {
       object_path_ = ObjectPath(handle_->get());
       if (FolderMovedFrom(object_path_, handle_->get())) throw Changed();
     }
@@ -186,7 +186,8 @@ class WindowsFolder : public Folder {
 
   SharedHandle handle_;
   Text path_;
-  // Wine alone: as last looked up or taken from the parent's; empty until the folder is listed.
+  // Wine alone: the name Wine knows it by, as last looked up or taken from the parent's; empty
+  // until first needed.
   Text object_path_;
 };
 

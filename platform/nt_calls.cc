@@ -9,14 +9,6 @@ void Find(HMODULE ntdll, const char* name, Function& function) {
   function = reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(ntdll, name)));
 }
 
-// Whether the registry holds `name` under `root`.
-bool HasKey(const NtCalls& calls, HKEY root, const wchar_t* name) {
-  HKEY key;
-  if (calls.OpenKey(root, name, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  ::RegCloseKey(key);
-  return true;
-}
-
 // Whether Wine's namespace of Linux paths opens: its root is Linux's "/".
 bool OpensUnixRoot(const NtCalls& calls) {
   wchar_t root[] = L"\\??\\unix\\";
@@ -38,9 +30,7 @@ bool OpensUnixRoot(const NtCalls& calls) {
 }  // namespace
 
 bool SeesWine(const NtCalls& calls) {
-  return (calls.WineGetVersion && calls.WineGetVersion()) ||
-         HasKey(calls, HKEY_LOCAL_MACHINE, L"Software\\Wine") ||
-         HasKey(calls, HKEY_CURRENT_USER, L"Software\\Wine") || OpensUnixRoot(calls);
+  return (calls.WineGetVersion && calls.WineGetVersion()) || OpensUnixRoot(calls);
 }
 
 namespace {
@@ -59,7 +49,6 @@ NtCalls& Calls() {
     Find(ntdll, "RtlNtStatusToDosError", found.StatusToDosError);
     Find(ntdll, "RtlSetProcessPlaceholderCompatibilityMode", found.SetPlaceholderMode);
     Find(ntdll, "wine_get_version", found.WineGetVersion);
-    found.OpenKey = ::RegOpenKeyExW;
 #ifdef MORVENIT_TEST_AS_WINDOWS
     // A build for the tests only, which takes Wine for Windows.
     found.under_wine = false;

@@ -50,16 +50,15 @@ struct NtCalls {
   CHAR(NTAPI* SetPlaceholderMode)(CHAR mode);
   // Wine's own export of ntdll, null on Windows: the first sign of Wine.
   const char*(CDECL* WineGetVersion)();
-  // RegOpenKeyExW, for the second sign: Wine's keys in the registry.
-  LSTATUS(WINAPI* OpenKey)(HKEY key, LPCWSTR name, DWORD options, REGSAM access, HKEY* opened);
   // The program runs under Wine: what Windows does by the handle, Wine does by the path the
   // handle was opened by.
   bool under_wine;
 };
 
-// Whether `calls` show any sign of Wine: ntdll's own export (some Wine builds can hide it), Wine's
-// keys in the registry, Wine's namespace of Linux paths ("\??\unix") opening. Where the signs
-// disagree it is taken for Wine: its way is the safe one (no renames, every look along the path).
+// Whether `calls` show a sign of Wine that only Wine gives, and that Wine's own checks need:
+// ntdll's own export (some Wine builds can hide it), or Wine's namespace of Linux paths
+// ("\??\unix") opening. Wine's keys in the registry are no such sign: any program may leave one on
+// Windows, and there Wine's way would go on without the calls its checks need.
 bool SeesWine(const NtCalls& calls);
 
 // The calls, looked up once. Never fails on a system that runs the program.

@@ -17,9 +17,12 @@ namespace morvenit {
 namespace {
 
 constexpr NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
+constexpr NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022);
 constexpr NTSTATUS kStatusInvalidDeviceRequest = static_cast<NTSTATUS>(0xC0000010);
 constexpr NTSTATUS kStatusBufferOverflow = static_cast<NTSTATUS>(0x80000005);
 constexpr NTSTATUS kStatusDeletePending = static_cast<NTSTATUS>(0xC0000056);
+constexpr NTSTATUS kStatusNotADirectory = static_cast<NTSTATUS>(0xC0000103);
+constexpr NTSTATUS kStatusFileIsADirectory = static_cast<NTSTATUS>(0xC00000BA);
 // The longest name the system's counted strings hold, in characters.
 constexpr size_t kLongestSystemPath = 32767;
 
@@ -198,6 +201,12 @@ NTSTATUS OpenIn(HANDLE folder, const Text& name, ACCESS_MASK access, ULONG optio
                           (follow ? 0 : FILE_OPEN_REPARSE_POINT),
                       nullptr, 0);
   if (status >= 0) out = ScopedHandle(handle);
+  // Wine alone: it opens a file for writing to let its attributes be set, which a read-only file
+  // refuses to anyone but root; a handle that only reads them sets them too (Wine changes the
+  // file's mode through it), which is how its owner makes it writable, as on Windows.
+  if (status == kStatusAccessDenied && access == kAttributeAccess && Nt().under_wine) {
+    return OpenIn(folder, name, FILE_READ_ATTRIBUTES | SYNCHRONIZE, options, out, share, follow);
+  }
   return status;
 }
 
@@ -212,12 +221,17 @@ ScopedHandle OpenEntry(HANDLE folder, Text& folder_path, const FolderEntry& entr
                        Text* object_path) {
   const bool file = options & FILE_NON_DIRECTORY_FILE;
   const Text& name = ReachableName(entry);
+  // Reached by its short name, an entry may meet another that has that very name: nothing then
+  // proves it the entry listed, and it is reported by its own name, never passed over.
+  bool by_short_name = &name != &entry.name;
   ScopedHandle handle;
   NTSTATUS status = OpenIn(folder, name, access, options, handle, share);
-  if (status == kStatusObjectNameInvalid && &name == &entry.name && !entry.short_name.empty() &&
+  if (status == kStatusObjectNameInvalid && !by_short_name && !entry.short_name.empty() &&
       !Forbidden(entry.short_name)) {
     status = OpenIn(folder, entry.short_name, access, options, handle, share);
+    by_short_name = true;
   }
+  const auto changed = [&] { return by_short_name ? ShortNameTaken() : Changed(); };
   // Wine alone: a name shown with U+FFFD stands for bytes that are not UTF-8, and opens whatever
   // file that text spells, or none.
   const bool mangled = Nt().under_wine && entry.name.find(L'\uFFFD') != Text::npos;
@@ -225,6 +239,9 @@ ScopedHandle OpenEntry(HANDLE folder, Text& folder_path, const FolderEntry& entr
   // Being deleted: gone as its last handle closes (this run's own, or another program's).
   if (status == kStatusDeletePending) throw FileNotFound();
   if (status == kStatusNoSuchDevice && Nt().under_wine) throw NotData();
+  if (by_short_name && (status == kStatusNotADirectory || status == kStatusFileIsADirectory)) {
+    throw ShortNameTaken();
+  }
   if (status < 0) throw mangled ? UnreachableLinuxName() : FromStatus(status);
   if (file) EnsureHoldsData(handle.get());
 
@@ -235,7 +252,7 @@ ScopedHandle OpenEntry(HANDLE folder, Text& folder_path, const FolderEntry& entr
       (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsNameSurrogate(entry.reparse_tag);
   if ((look.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsNameSurrogate(look.tag)) {
     if (listed_link) return ScopedHandle();
-    throw Changed();
+    throw changed();
   }
   // Wine alone: a link to a file is listed as a plain file, with its target's number, and opens
   // as its target; only the path of what was opened tells. (A folder swapped for a link after
@@ -250,13 +267,13 @@ ScopedHandle OpenEntry(HANDLE folder, Text& folder_path, const FolderEntry& entr
       if (!IsEntryOf(folder_path, handle.get(), entry.name, object_path)) {
         // Wine takes the name of what it opened along the path at that moment: a link's
         // target's, or, while a folder on the path was swapped, another file's.
-        if (FolderMovedFrom(folder_path, folder)) throw Changed();
-        if (NamedByItsObjectPath(handle.get())) return ScopedHandle();
-        throw Changed();
+        if (FolderMovedFrom(NtPath(path.substr(0, path.rfind(L'\\'))), folder)) throw Changed();
+        if (!by_short_name && NamedByItsObjectPath(handle.get())) return ScopedHandle();
+        throw changed();
       }
     }
   }
-  if (!IsListedEntry(handle.get(), entry)) throw mangled ? UnreachableLinuxName() : Changed();
+  if (!IsListedEntry(handle.get(), entry)) throw mangled ? UnreachableLinuxName() : changed();
   return handle;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/wine_only.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -11,6 +12,22 @@
 namespace morvenit {
 
 namespace {
+
+// `path` as Wine may name what it leads to: every name in it without its trailing dots and spaces
+// (Wine drops them from some names of a path and not from others).
+Text WineSpelling(const Text& path) {
+  Text spelled;
+  for (size_t start = 0; start <= path.size();) {
+    size_t end = path.find(L'\\', start);
+    if (end == Text::npos) end = path.size();
+    const Text name = path.substr(start, end - start);
+    const size_t kept = name.find_last_not_of(L". ");
+    spelled += kept == Text::npos ? name : name.substr(0, kept + 1);
+    if (end < path.size()) spelled += L'\\';
+    start = end + 1;
+  }
+  return spelled;
+}
 
 // Whether what a path showed is the same file as that of these times and length. The change time
 // above all pins a file down: no program can set it.
@@ -101,10 +118,20 @@ bool IsEntryOf(Text folder, HANDLE handle, const Text& name, Text* object_path) 
   if (folder.back() != L'\\') folder += L'\\';
   const Text mine = ObjectPath(handle);
   if (object_path) *object_path = mine;
-  if (mine == folder + name) return true;
-  // Wine's names drop a name's trailing dots and spaces.
-  const size_t kept = name.find_last_not_of(L". ");
-  return kept != Text::npos && mine == folder + name.substr(0, kept + 1);
+  return WineSpelling(mine) == WineSpelling(folder + name);
+}
+
+bool IsNamedEntry(HANDLE folder, const Text& folder_path, HANDLE handle, const Text& name,
+                  const Text& path) {
+  const Text folder_object = ObjectPath(folder);
+  if (IsEntryOf(folder_object, handle, name)) return true;
+  // Named in another spelling (other capitals, a short name): the entry Wine found by it, which
+  // is the link itself where it is one.
+  const Text unix_path = UnixNtPath(path);
+  const Text found = unix_path.substr(unix_path.rfind(L'\\') + 1);
+  if (found != name && IsEntryOf(folder_object, handle, found)) return true;
+  if (FolderMovedFrom(NtPath(folder_path), folder)) throw Changed();
+  return false;
 }
 
 bool NamedByItsObjectPath(HANDLE handle) {
@@ -118,6 +145,57 @@ bool NamedByItsObjectPath(HANDLE handle) {
   const auto standard = MustQuery<FILE_STANDARD_INFO>(handle, kFileStandardInformation);
   return SameFile(there, basic.ChangeTime, basic.LastWriteTime, basic.CreationTime,
                   standard.EndOfFile);
+}
+
+DWORD WritesRefusedFor(const Text& unix_path) {
+  const Text prefix = L"\\??\\unix";
+  if (unix_path.rfind(prefix, 0) != 0) return 0;
+  Text wide = unix_path.substr(prefix.size());
+  std::replace(wide.begin(), wide.end(), L'\\', L'/');
+  std::string path(wide.size() * 3, '\0');
+  path.resize(::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                    path.data(), static_cast<int>(path.size()), nullptr, nullptr));
+  // Linux's own list of what is mounted where, and how.
+  const ScopedHandle mounts(::CreateFileW(L"\\\\?\\unix\\proc\\self\\mounts", GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+  if (!mounts.valid()) return 0;
+  std::string text;
+  char buffer[16384];
+  DWORD n = 0;
+  while (::ReadFile(mounts.get(), buffer, sizeof buffer, &n, nullptr) && n > 0) {
+    text.append(buffer, n);
+  }
+  // Each line: device, mount point (a space written "\040"), type, options. The mount nearest the
+  // file, the last of equals, is the one that holds it.
+  size_t nearest = 0;
+  DWORD refused = 0;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    start = end + 1;
+    const size_t a = line.find(' '), b = line.find(' ', a + 1), c = line.find(' ', b + 1);
+    if (c == std::string::npos) continue;
+    std::string point;
+    for (size_t i = a + 1; i < b; ++i) {
+      if (line[i] == '\\' && i + 3 < b) {
+        point += static_cast<char>(std::stoi(line.substr(i + 1, 3), nullptr, 8));
+        i += 3;
+      } else {
+        point += line[i];
+      }
+    }
+    const bool holds = point == "/" || path == point || path.rfind(point + "/", 0) == 0;
+    if (!holds || point.size() < nearest) continue;
+    nearest = point.size();
+    std::string options(1, ',');
+    options.append(line, c + 1, line.find(' ', c + 1) - c - 1).push_back(',');
+    refused = options.find(",emergency_ro,") != std::string::npos ? ERROR_NOT_READY
+              : options.find(",ro,") != std::string::npos         ? ERROR_WRITE_PROTECT
+                                                                  : 0;
+  }
+  return refused;
 }
 
 // Wine deletes by the path a file was opened by, and quietly keeps the file when that path leads

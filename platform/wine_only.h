@@ -45,6 +45,14 @@ Text ObjectPath(HANDLE handle);
 // object path goes to `object_path`, where given.
 bool IsEntryOf(Text folder, HANDLE handle, const Text& name, Text* object_path = nullptr);
 
+// Whether the file or folder open as `handle`, opened as `name` in the folder held open as `folder`
+// (whose path, as named, is `folder_path`; `path`: the whole path), is that entry itself and not
+// what a link of that name leads to: a link opens as its target, and neither the handle nor the
+// listing shows it; only the name Wine knows the handle by tells. Raises Changed() when
+// `folder_path` leads elsewhere by now.
+bool IsNamedEntry(HANDLE folder, const Text& folder_path, HANDLE handle, const Text& name,
+                  const Text& path);
+
 // Whether `object_path` leads somewhere else than to the folder open as `folder` (other times,
 // seen along the path and through the handle), or nowhere. Wine opens whatever is inside a folder
 // along the path it opened the folder by, so a folder swapped for a link since would have it all
@@ -54,6 +62,12 @@ bool FolderMovedFrom(const Text& object_path, HANDLE folder);
 // Whether the file open is the one its object path leads to now, by its times and length, seen
 // along the path and through the handle.
 bool NamedByItsObjectPath(HANDLE handle);
+
+// Why Linux refuses every write on the file system that holds `unix_path` (UnixNtPath's), as
+// Windows would say it: ERROR_NOT_READY where Linux turned it read-only as its device failed (a
+// stick pulled out), ERROR_WRITE_PROTECT where it is mounted read-only; 0 where it takes writes
+// or nobody can tell. Wine tells such a refusal as access refused.
+DWORD WritesRefusedFor(const Text& unix_path);
 
 // Before the delete of the file open as `data`: raises Changed() unless `file.unix_path` still
 // leads to this very file, and notes what it showed in `file`.

@@ -7,7 +7,7 @@ packages=(
   cmake make g++ clang-format googletest
   g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
   xvfb xdotool x11-utils imagemagick python3 libx11-6 libxfixes3
-  e2fsprogs ntfs-3g dosfstools fusefat exfatprogs exfat-fuse sleuthkit coreutils nsis faketime strace
+  passwd util-linux e2fsprogs ntfs-3g dosfstools fusefat exfatprogs exfat-fuse sleuthkit coreutils nsis faketime strace
 )
 
 missing=()

@@ -39,6 +39,20 @@ unwindowsable() {
   esac
 }
 
+# Whether PATH leads into a process's own open files (/dev/stdin, /dev/fd/N, /proc/PID/fd/N):
+# there the program started would find its own descriptors, another file or none.
+process_file() {
+  local path=$1 target hops=0
+  [[ $path == /* ]] || path=$PWD/$path
+  while :; do
+    case $path in /proc/*/fd | /proc/*/fd/* | /dev/fd | /dev/fd/* | /dev/std*) return 0 ;; esac
+    [ -L "$path" ] && [ $((hops += 1)) -le 40 ] || return 1
+    target=$(readlink -- "$path")
+    [[ $target == /* ]] || target=${path%/*}/$target
+    path=$target
+  done
+}
+
 # PATH resolved as Linux resolves it, from the working folder as it is (not as it was reached):
 # each link on the way followed where it stands, so `lnk/..` is the folder above the link's
 # target. The last name stays as given: a link the user named is the program's to follow, as a
@@ -70,12 +84,18 @@ windows_paths() {
       why="an empty path names nothing"
     elif why=$(unwindowsable "$path"); [ -n "$why" ]; then
       why="$why, so it cannot be given to a Windows program exactly. Rename it first"
+    elif process_file "$path"; then
+      why="it is one of a process's own open files (/dev/stdin, /dev/fd/N, /proc/PID/fd/N), which"
+      why="$why the program started would take for its own, another file or none. Name the file"
+      why="$why itself"
     elif ! full=$(physical_path "$path"); then
       # Windows would take another file for it: `REPORT.TXT` for report.txt, a short name.
       why="no such file or folder (Linux tells capitals apart, and knows no short names)"
       [ -L "$path" ] && why="it is a link to nothing"
     elif why=$(unwindowsable "$full"); [ -n "$why" ]; then
       why="as Linux resolves it, it is $(printf %q "$full"), and $why. Rename it first"
+    elif [ ! -f "$full" ] && [ ! -d "$full" ]; then
+      why="it is a $(stat -L -c %F -- "$full"), not a file that holds data"
     else
       WINDOWS_PATHS+=("Z:${full//\//\\}")
       continue

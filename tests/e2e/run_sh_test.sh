@@ -18,7 +18,8 @@ short=$(winepath -s "$PWD/long file name.txt" | sed 's/.*[\\/]//; s/\r//')
 rows=(. lnk/../victim "[$W\\real\\victim]" lnk ../victim "[$W\\real\\victim]" . flink "[$W\\flink]"
   . lnk/ "[$W\\real\\sub]" . /. '[Z:\]' . REPORT.TXT 'no such file' . "$short" 'no such file'
   . 'a" "b' 'holds ", which Windows forbids' . '' 'an empty path names nothing'
-  . dangling 'a link to nothing' . qlnk/x 'as Linux resolves it')
+  . dangling 'a link to nothing' . qlnk/x 'as Linux resolves it' . /dev/stdin "process's own open"
+  . /dev/fd/0 "process's own open" /dev/fd . "process's own open" . /dev/null 'character special')
 for c in "${bad[@]}"; do rows+=(. "f$c" 'so it cannot be given to a Windows program'); done
 for ((i = 0; i < ${#rows[@]}; i += 3)); do
   said=$(cd "${rows[i]}" && windows_paths "${rows[i + 1]}" 2>&1 && echo "[${WINDOWS_PATHS[*]}]")

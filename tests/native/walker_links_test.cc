@@ -49,23 +49,23 @@ TEST(WalkLinks, LinksInsideTheTreeStayAndSoDoTheirTargets) {
   EXPECT_EQ(ReadAll(target), "target");
 }
 
-TEST(WalkLinks, ALinkTheUserNamedIsWalkedButNotTheLinksInside) {
+// A link the user names goes itself, as rm removes one; what it points to is never touched.
+TEST(WalkLinks, LinksTheUserNamedGoThemselvesTheirTargetsStay) {
   RealRun r;
   TempTree outside;
   const fs::path mine = outside.File("mine/mine.txt", "mine");
   const fs::path kept = outside.File("kept.txt", "kept");
-  fs::create_symlink(kept, outside.root() / "mine/to kept");
-  const fs::path named = r.tree.root() / "named link";
-  fs::create_directory_symlink(outside.root() / "mine", named);
+  const fs::path to_folder = r.tree.root() / "to folder", to_file = r.tree.root() / "to file";
+  fs::create_directory_symlink(outside.root() / "mine", to_folder);
+  fs::create_symlink(kept, to_file);
 
-  r.run.FolderStack.push_back(ToText(named));
-  WalkFolders(r.run);
-  FinishInFlight(r.run);
+  ProcessItems(r.run, {ToText(to_folder), ToText(to_file)});
 
-  EXPECT_FALSE(fs::exists(mine));
-  EXPECT_TRUE(fs::is_directory(outside.root() / "mine"));
-  EXPECT_TRUE(fs::is_symlink(outside.root() / "mine/to kept"));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(to_folder)));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(to_file)));
+  EXPECT_EQ(ReadAll(mine), "mine");
   EXPECT_EQ(ReadAll(kept), "kept");
+  EXPECT_FALSE(r.AnyFileFailed());
 }
 
 // A FIFO, a socket and a device hold no data of their own: each is refused before anything would

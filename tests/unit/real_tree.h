@@ -18,6 +18,12 @@
 #include "tests/fakes/fake_env.h"
 #ifdef _WIN32
 #include "platform/win32.h"
+#else
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
 #endif
 
 namespace morvenit {
@@ -116,26 +122,78 @@ inline bool OnWine() {
 #endif
 }
 
-// Makes `link`, in the folder `in`, a symbolic link to `target` (relative to that folder), as
-// another program would; false where none can be made. Wine makes no Linux link (it reports one
-// made and makes nothing): there Linux's ln makes it, started as it is.
-inline bool MakeLink(const fs::path& in, const std::string& target, const std::string& link) {
 #ifdef _WIN32
-  std::wstring line = L"ln -s " + fs::path(target).wstring() + L" " + fs::path(link).wstring();
+// Wine alone: Linux's path for `path`, empty where it has none.
+inline std::wstring LinuxPath(const fs::path& path) {
+  using UnixName = char*(CDECL*)(LPCWSTR);
+  const auto unix_name = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char* name = unix_name ? unix_name(path.wstring().c_str()) : nullptr;
+  if (!name) return std::wstring();
+  const std::wstring wide = fs::path(name).wstring();
+  ::HeapFree(::GetProcessHeap(), 0, name);
+  return wide;
+}
+
+// Whether `path` is listed in its folder: Wine lists a FIFO or a socket that no look finds.
+inline bool Listed(const fs::path& path) {
+  WIN32_FIND_DATAW found;
+  return ScopedFind(::FindFirstFileW(path.wstring().c_str(), &found)).valid();
+}
+
+// Wine alone: runs the Linux program `program` (a whole path) with `arguments`, as another
+// program would, and waits up to 10 s for `made` to be listed, where given: Wine's wait for the
+// program may end before its work. Whether `made` is. Paths go as Linux's own: Wine does not
+// always start it in the folder asked.
+inline bool RunLinux(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                     const fs::path& made = fs::path()) {
+  std::wstring line = program;
+  for (const std::wstring& argument : arguments) line += L" \"" + argument + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (::CreateProcessW(L"/bin/ln", line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                       in.wstring().c_str(), &startup, &process)) {
-    ::WaitForSingleObject(process.hProcess, INFINITE);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
+  if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+    return false;
   }
+  ::WaitForSingleObject(process.hProcess, INFINITE);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  for (int wait = 0; wait < 1000 && !made.empty() && !Listed(made); ++wait) ::Sleep(10);
+  return made.empty() || Listed(made);
+}
+#endif
+
+// Makes `link`, in the folder `in`, a symbolic link to `target` (relative to that folder), as
+// another program would; false where none was made. Wine makes no Linux link (it reports one
+// made and makes nothing): there Linux's ln makes it.
+inline bool MakeLink(const fs::path& in, const std::string& target, const std::string& link) {
+#ifdef _WIN32
+  return RunLinux(L"/bin/ln", {L"-s", fs::path(target).wstring(), LinuxPath(in / link)}, in / link);
 #else
   std::error_code error;
   fs::create_symlink(target, in / link, error);
-#endif
   return fs::exists(fs::symlink_status(in / link));
+#endif
+}
+
+// Makes a Linux socket at `path`, as another program would; false where none was made. Wine
+// makes none: there Linux's Python makes it.
+inline bool MakeSocket(const fs::path& path) {
+#ifdef _WIN32
+  return RunLinux(L"/usr/bin/python3",
+                  {L"-c", L"import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])",
+                   LinuxPath(path)},
+                  path);
+#else
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  const bool bound = ::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(socket);
+  return bound;
+#endif
 }
 
 inline std::string ReadAll(const fs::path& path) {
@@ -175,6 +233,8 @@ class RecordingEnv : public EnvWrapper {
   // again for writing.
   std::function<void(const Text& path)> before_named;
   std::function<void(const Text& path)> before_writing;
+  // The same just before a file is deleted, after the checks before its delete (on a worker).
+  std::function<void(const Text& path)> before_delete;
 
   // The paths given to `op`, in order.
   std::vector<Text> Paths(const std::string& op) const {
@@ -219,6 +279,7 @@ class RecordingFile : public OpenFileWrapper {
   }
   void Delete() override {
     env_->Record("remove", path_);
+    if (env_->before_delete) env_->before_delete(path_);
     OpenFileWrapper::Delete();
   }
 
@@ -262,7 +323,9 @@ class RecordingFolder : public Folder {
 
 inline std::unique_ptr<OpenFile> RecordingEnv::OpenNamedFile(const Text& path) {
   Record("open", path);
-  return std::make_unique<RecordingFile>(this, path, EnvWrapper::OpenNamedFile(path));
+  std::unique_ptr<OpenFile> real = EnvWrapper::OpenNamedFile(path);
+  if (!real) return nullptr;
+  return std::make_unique<RecordingFile>(this, path, std::move(real));
 }
 
 inline std::unique_ptr<Folder> RecordingEnv::OpenNamedFolder(const Text& path) {
@@ -273,7 +336,7 @@ inline std::unique_ptr<Folder> RecordingEnv::OpenNamedFolder(const Text& path) {
 inline Env::Named RecordingEnv::OpenNamed(const Text& path) {
   if (before_named) before_named(path);
   Named named = EnvWrapper::OpenNamed(path);
-  Record(named.file ? "open" : "enter", path);
+  Record(named.file ? "open" : named.folder ? "enter" : "unlink", path);
   if (named.file) named.file = std::make_unique<RecordingFile>(this, path, std::move(named.file));
   if (named.folder) {
     named.folder = std::make_unique<RecordingFolder>(this, path, std::move(named.folder));

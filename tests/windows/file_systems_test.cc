@@ -35,6 +35,8 @@ struct AsWindows {
   std::map<Text, Text> listed_as;                         // a name made on another system
   std::set<Text> roots;                                   // an empty drive root
   bool winfsp = false;                                    // no numbers, no 128-bit listing
+  std::set<Text> refused_folders;                         // open only as part of a longer path
+  std::set<Text> unnamed;  // answer no name within a volume, as a volume opened whole
   // What the test saw: opens that may delete a file and share no delete, by name; the options
   // of every open for writing of a reparse point; the classes FAT refused; each rename's folder
   // (the one its RootDirectory names) and new name.
@@ -42,6 +44,7 @@ struct AsWindows {
   std::vector<ULONG> reparse_write_opens;
   std::set<ULONG> refused;
   std::vector<std::pair<Text, Text>> renames;
+  std::vector<Text> opened;    // every name asked to be opened, relative or whole
   CHAR placeholder_mode = -1;  // as the process set it
 
   AsWindows() : real_(NtForTests()) {
@@ -83,6 +86,10 @@ struct AsWindows {
                                    ULONG ea_length) {
     AsWindows& w = *current;
     const Text name(object->ObjectName->Buffer, object->ObjectName->Length / sizeof(wchar_t));
+    {
+      std::lock_guard lock(w.mutex_);
+      w.opened.push_back(name);
+    }
     if (!name.empty() && name[0] == L':') {
       // A named stream, reached through its file.
       const Text file = LastName(object->RootDirectory);
@@ -98,6 +105,10 @@ struct AsWindows {
       InitializeObjectAttributes(&there, &path, 0, nullptr, nullptr);
       return w.real_.CreateFile(handle, access, &there, io, allocation, attributes, share,
                                 disposition, options, ea, ea_length);
+    }
+    if ((options & FILE_DIRECTORY_FILE) && !object->RootDirectory &&
+        w.refused_folders.count(name.substr(name.find_last_of(L'\\') + 1))) {
+      return static_cast<NTSTATUS>(0xC0000022);  // access denied
     }
     // Windows reads "a:b" as the stream "b" of the file "a".
     if (name.find(L':') != Text::npos && object->RootDirectory) return kNameNotFound;
@@ -130,6 +141,7 @@ struct AsWindows {
       return kInvalidParameter;
     }
     const Text file = LastName(handle);
+    if (info_class == kFileNameInformation && w.unnamed.count(file)) return kInvalidParameter;
     if (info_class == kFileStreamInformation && w.streams.count(file)) {
       const Text names[] = {L"::$DATA", L":Zone.Identifier:$DATA"};
       const uint64_t sizes[] = {0, fs::file_size(w.streams.at(file))};
@@ -384,6 +396,73 @@ TEST(OnWindows, RenamesGoThroughTheFolderHeldOpen) {
   EXPECT_EQ(w.renames, (std::vector<std::pair<Text, Text>>{{L"f", L"theirs.txt"}, {L"f", L"0"}}));
   file->Delete();
   EXPECT_EQ(Take(tree.root()).files, (std::set<fs::path>{"f/theirs.txt"}));
+}
+
+// A named file is renamed through its folder, found from the file itself where the path given
+// leads through a folder that cannot be opened; where none can be, the file is left, overwritten,
+// and reported as one that could not be renamed, never deleted under its own name.
+TEST(OnWindows, ANamedFileIsRenamedThroughItsRealFolderOrReported) {
+  RealRun r;
+  AsWindows w;
+  const fs::path found = r.tree.File("real/found.txt", "found");
+  ASSERT_TRUE(MakeLink(r.tree.root(), "real", "via"));
+  const fs::path locked = r.tree.File("locked/locked.txt", "locked");
+  w.refused_folders = {L"via", L"locked"};
+
+  ProcessItems(r.run, {ToText(r.tree.root() / "via/found.txt"), ToText(locked)});
+
+  EXPECT_FALSE(fs::exists(found));
+  EXPECT_EQ(ReadAll(locked).substr(0, 68), kPattern);
+  EXPECT_EQ(Boxes(r), std::vector<std::string>{"1020"});
+  ASSERT_FALSE(w.renames.empty());
+  for (const auto& [folder, name] : w.renames) EXPECT_EQ(folder, L"real") << Narrow(name);
+}
+
+// A symbolic link or a junction dropped is removed itself, through a handle on the reparse point:
+// nothing is opened for writing through it, nothing it points to is walked.
+TEST(OnWindows, ALinkOrAJunctionNamedIsRemovedItself) {
+  RealRun r;
+  AsWindows w;
+  const fs::path link = r.tree.File("link.txt", "the link itself");
+  const fs::path junction = r.tree.Folder("junction");
+  w.reparse[L"link.txt"] = {0, kReparseTagSymlink};
+  w.reparse[L"junction"] = {kAttrDirectory, 0xA0000003};  // IO_REPARSE_TAG_MOUNT_POINT
+
+  ProcessItems(r.run, {ToText(link), ToText(junction)});
+
+  EXPECT_FALSE(fs::exists(link));
+  EXPECT_FALSE(fs::exists(junction));
+  EXPECT_TRUE(w.reparse_write_opens.empty());
+  EXPECT_TRUE(r.env.Paths("list").empty());
+  EXPECT_FALSE(r.AnyFileFailed());
+}
+
+// A device is never written. Its own name, or a path inside one, is refused before anything is
+// opened; a name Windows keeps for one is refused as such; anything else opened by its path is
+// refused by what the system says it is: not a disk's file (a FIFO), or a disk or volume opened as
+// a whole, which has no name within its volume.
+TEST(OnWindows, DevicesAreRefusedUnopenedOrByWhatTheyAre) {
+  RealRun r;
+  AsWindows w;
+  const fs::path fifo = r.tree.root() / "fifo";
+  ASSERT_TRUE(RunLinux(L"/usr/bin/mkfifo", {LinuxPath(fifo)}, fifo));
+  const fs::path volume = r.tree.File("volume", "a volume");
+  const fs::path plain = r.tree.File("plain.txt", "plain");
+  w.unnamed.insert(L"volume");
+
+  ProcessItems(r.run, {L"\\\\.\\NUL", L"\\\\.\\pipe\\x", L"\\\\.\\COM1\\x", L"\\\\.\\C:", L"COM1",
+                       ToText(fifo), ToText(volume), ToText(plain)});
+
+  for (const Text& name : w.opened) {
+    EXPECT_TRUE(name.find(L"NUL") == Text::npos && name.find(L"pipe") == Text::npos &&
+                name.find(L"COM1") == Text::npos && name != L"\\??\\C:")
+        << Narrow(name);
+  }
+  EXPECT_TRUE(Listed(fifo));
+  EXPECT_EQ(ReadAll(volume), "a volume");
+  EXPECT_FALSE(fs::exists(plain));
+  EXPECT_EQ(Boxes(r), (std::vector<std::string>{"1010", "1012"}));
+  EXPECT_EQ(r.run.left[kFailDevice].files, 6u);
 }
 
 // A drive root has no "." and "..": an empty one lists nothing, with no report. A path too long
