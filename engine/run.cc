@@ -32,8 +32,8 @@ bool DispatchAndWalk(Engine& run, const ArgumentList& items) {
   if (items.empty()) throw Failure{kFailSubscript, L"Subscript out of range"};
   if (!Dispatch(run, items)) return false;
   // Another selection handed over meanwhile joins the run, in the same window, before its summary.
-  while (run.TakeArrivals && run.frmMain.Check1() != 1) {
-    const ArgumentList more = run.TakeArrivals();
+  while (run.shell && run.frmMain.Check1() != 1) {
+    const ArgumentList more = run.shell->Take();
     if (more.empty()) break;
     if (!Dispatch(run, more)) return false;
   }

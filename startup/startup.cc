@@ -50,7 +50,7 @@ int Serve(Env& env, Progress& frmMain, Selections& shell) {
   return Guarded(env, [&] {
     for (ArgumentList items = shell.Wait(); !items.empty(); items = shell.Wait()) {
       Engine run{env, frmMain, env.ProgramFolder(), {}};
-      run.TakeArrivals = [&shell] { return shell.Take(); };
+      run.shell = &shell;
       ProcessItems(run, items);
     }
   });

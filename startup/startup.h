@@ -6,6 +6,7 @@
 
 #include "engine/engine.h"
 #include "engine/progress.h"
+#include "engine/selections.h"
 #include "platform/env.h"
 
 namespace morvenit {
@@ -26,21 +27,6 @@ inline constexpr wchar_t kServerSwitch[] = L"<shell-verb>";
 
 // Whether `command_line` (the whole of it) is COM starting the program to serve the shell's verb.
 bool StartedAsServer(const Text& command_line);
-
-// Selections the shell hands over while the program runs, through its verb or a drop on its icon,
-// rather than on the command line. Used on the window thread only.
-class Selections {
- public:
-  virtual ~Selections() = default;
-
-  // Returns the items of every selection handed over since the last call, in their order, at once
-  // when there are any; otherwise waits for the next, keeping the messages flowing, and returns
-  // none when none can come any more. Raises Failure when no selection can be taken at all.
-  virtual ArgumentList Wait() = 0;
-  // Returns the items handed over since the last call, in their order, or none, at once. Never
-  // fails.
-  virtual ArgumentList Take() = 0;
-};
 
 // Runs the program for the shell's verb: a run over each selection `shell` hands over, those that
 // come while it goes joining it, the next starting when one came after its summary. Never shows

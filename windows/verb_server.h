@@ -6,8 +6,8 @@
 
 #include <memory>
 
+#include "engine/selections.h"
 #include "platform/env.h"
-#include "startup/startup.h"
 
 namespace morvenit {
 
