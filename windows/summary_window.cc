@@ -4,11 +4,15 @@
 // density, in the system's font for messages at that density.
 #include "windows/summary_window.h"
 
+// After <windows.h>: control subclassing.
+#include <commctrl.h>
+
 #include <cstring>
 #include <utility>
 
 #include "windows/dpi.h"
 #include "windows/image_scale.h"
+#include "windows/modal.h"
 
 namespace morvenit {
 
@@ -142,6 +146,25 @@ void Summary::Copy() const {
   if (::SetClipboardData(CF_UNICODETEXT, memory.get())) memory.release();
 }
 
+// The list: Ctrl+A selects all of it, as in most text boxes; the system's own box lacks it.
+LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, UINT_PTR, DWORD_PTR) {
+  switch (msg) {
+    case WM_KEYDOWN:
+      if (wparam == 'A' && ::GetKeyState(VK_CONTROL) < 0) {
+        ::SendMessageW(hwnd, EM_SETSEL, 0, -1);
+        return 0;
+      }
+      break;
+    case WM_CHAR:  // the Ctrl+A above, as a character
+      if (wparam == 1) return 0;
+      break;
+    case WM_NCDESTROY:
+      ::RemoveWindowSubclass(hwnd, ListProc, 0);
+      break;
+  }
+  return ::DefSubclassProc(hwnd, msg, wparam, lparam);
+}
+
 LRESULT CALLBACK Summary::Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   if (msg == WM_NCCREATE) {
     const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
@@ -209,6 +232,7 @@ void ShowSummaryModal(HWND owner, const Text& counts, const Text& list) {
   summary.counts = summary.CreateChild(0, L"STATIC", summary.counts_text,
                                        SS_LEFT | SS_NOPREFIX | SS_EDITCONTROL, kCountsId);
   summary.list = summary.CreateChild(WS_EX_CLIENTEDGE, L"EDIT", Text(), kListStyle, kListId);
+  ::SetWindowSubclass(summary.list, ListProc, 0, 0);
   summary.copy = summary.CreateChild(0, L"BUTTON", L"Copy", WS_TABSTOP | BS_PUSHBUTTON, kCopyId);
   summary.close = summary.CreateChild(0, L"BUTTON", L"OK", WS_TABSTOP | BS_DEFPUSHBUTTON, kOkId);
   summary.LayOut(WindowDpi(summary.window));
@@ -228,26 +252,7 @@ void ShowSummaryModal(HWND owner, const Text& counts, const Text& list) {
   ::EnableWindow(owner, FALSE);
   ::ShowWindow(summary.window, SW_SHOW);
   ::SetFocus(summary.list);
-  // Modal: the dialog manager supplies Tab between the elements, Enter and Escape.
-  MSG msg;
-  while (!summary.closed) {
-    const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
-    if (got == -1) break;
-    if (got == 0) {
-      ::PostQuitMessage(static_cast<int>(msg.wParam));  // for whoever runs the outer loop
-      break;
-    }
-    // Ctrl+A selects the whole list, as in most text boxes; the system's own box lacks it.
-    if (msg.message == WM_KEYDOWN && msg.wParam == 'A' && msg.hwnd == summary.list &&
-        ::GetKeyState(VK_CONTROL) < 0) {
-      ::SendMessageW(summary.list, EM_SETSEL, 0, -1);
-      continue;
-    }
-    if (!::IsDialogMessageW(summary.window, &msg)) {
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
-    }
-  }
+  RunModal(summary.window, summary.closed);
   // The owner comes back before the window goes, so that it takes the activation.
   ::EnableWindow(owner, TRUE);
 }
