@@ -14,9 +14,10 @@
 //   wintool silence --class C SECONDS    waits for a window of class C to be shown, then sends it
 //                                        WM_NULL over and over (a millisecond apart) and times
 //                                        each reply, for SECONDS or until the window is gone
-//   wintool drop CLSID LIST              hands the paths in LIST (UTF-16, one a line) to the
+//   wintool drop [--time] CLSID LIST     hands the paths in LIST (UTF-16, one a line) to the
 //                                        drop target CLSID, a local server, as the shell
-//                                        invokes a DropTarget verb: DragEnter, then Drop
+//                                        invokes a DropTarget verb: DragEnter, then Drop; with
+//                                        --time, the seconds Drop took too
 //   wintool clipboard                    the clipboard's text, as it is (UTF-8)
 //   wintool chain FOLDER NAME FILE       the least any program does per level of a chain of
 //                                        folders NAME, each holding a file FILE: opens the folder
@@ -415,9 +416,16 @@ int Silence(const std::wstring& window_class, double seconds) {
   return 0;
 }
 
+double SecondsSince(const LARGE_INTEGER& start) {
+  LARGE_INTEGER end, frequency;
+  QueryPerformanceCounter(&end);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
+}
+
 // A data object holding one CF_HDROP, as Explorer hands a selection to a verb, made through the
-// clipboard (Wine has no SHCreateDataObject).
-int Drop(const std::wstring& class_id, const std::wstring& list) {
+// clipboard (Wine has no SHCreateDataObject). With `timed`, how long Drop kept the caller too.
+int Drop(const std::wstring& class_id, const std::wstring& list, bool timed) {
   std::wstring paths;
   if (FILE* in = _wfopen(list.c_str(), L"rb")) {
     for (wchar_t c; std::fread(&c, sizeof c, 1, in) == 1;) paths += c == L'\n' ? L'\0' : c;
@@ -443,7 +451,10 @@ int Drop(const std::wstring& class_id, const std::wstring& list) {
                               reinterpret_cast<void**>(&target));
   }
   if (SUCCEEDED(result)) result = target->DragEnter(selection, MK_LBUTTON, POINTL{}, &effect);
+  LARGE_INTEGER start;
+  QueryPerformanceCounter(&start);
   if (SUCCEEDED(result)) result = target->Drop(selection, 0, POINTL{}, &effect);
+  if (timed) std::printf("drop_seconds=%.3f ", SecondsSince(start));
   std::printf("result=0x%08lx\n", static_cast<unsigned long>(result));
   if (target) target->Release();
   if (selection) selection->Release();
@@ -496,13 +507,6 @@ bool WriteAndDelete(HANDLE folder, const wchar_t* name, bool flush) {
   if (!done) std::fprintf(stderr, "%ls: error %lu\n", name, GetLastError());
   if (file) CloseHandle(file);
   return done;
-}
-
-double SecondsSince(const LARGE_INTEGER& start) {
-  LARGE_INTEGER end, frequency;
-  QueryPerformanceCounter(&end);
-  QueryPerformanceFrequency(&frequency);
-  return static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
 }
 
 HANDLE OpenFolder(const std::wstring& path) {
@@ -582,13 +586,16 @@ int wmain(int argc, wchar_t** argv) {
   if (verb == L"silence" && argc == 5 && std::wstring(argv[2]) == L"--class") {
     return Silence(argv[3], _wtof(argv[4]));
   }
-  if (verb == L"drop" && argc == 4) return Drop(argv[2], argv[3]);
+  if (verb == L"drop" && argc == 4) return Drop(argv[2], argv[3], false);
+  if (verb == L"drop" && argc == 5 && std::wstring(argv[2]) == L"--time") {
+    return Drop(argv[3], argv[4], true);
+  }
   if (verb == L"chain" && argc == 5) return Chain(argv[2], argv[3], argv[4]);
   if (verb == L"tree" && argc == 3) return Tree(argv[2]);
   std::fprintf(stderr,
                "usage: wintool list | inspect [--class CLASS] [TITLE] | launch EXE RAW | "
                "hold FILE SECONDS | shortcut LNK | version FILE | icon FILE | "
-               "silence --class CLASS SECONDS | drop CLSID LIST | "
+               "silence --class CLASS SECONDS | drop [--time] CLSID LIST | "
                "clipboard | chain FOLDER NAME FILE | tree FOLDER\n");
   return 2;
 }
