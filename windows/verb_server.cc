@@ -15,7 +15,9 @@
 #include <cstring>
 #include <iterator>
 #include <new>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace morvenit {
 
@@ -28,20 +30,46 @@ constexpr ULONGLONG kFirstDropMs = 30000;
 // What the shell's objects and the runs share, on the window thread alone.
 struct Served {
   ArgumentList waiting;   // paths dropped and not yet taken, in the order they came
+  int drops = 0;          // drops so far
+  int unreadable = 0;     // drops from which no path could be read, not yet told
+  size_t unread = 0;      // items of other drops without a path, not yet told
   int holders = 0;        // drop targets alive and locks taken: the server must not end
   bool stopping = false;  // the program is ending: no more drop targets
 };
 
+// What one drop held: the paths it named, and how many of its items had none (a library, a
+// phone, a search result: nothing on a disk).
+struct Dropped {
+  ArgumentList paths;
+  size_t unread = 0;
+};
+
+// One format of the data object, as a block of bytes copied out; false when it offers none.
+bool BlockOf(IDataObject* data, CLIPFORMAT format, std::vector<BYTE>& block) {
+  FORMATETC wanted{format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+  STGMEDIUM medium{};
+  if (FAILED(data->GetData(&wanted, &medium))) return false;
+  const auto* from = medium.tymed == TYMED_HGLOBAL
+                         ? static_cast<const BYTE*>(::GlobalLock(medium.hGlobal))
+                         : nullptr;
+  if (from) {
+    block.assign(from, from + ::GlobalSize(medium.hGlobal));
+    ::GlobalUnlock(medium.hGlobal);
+  }
+  ::ReleaseStgMedium(&medium);
+  return from != nullptr;
+}
+
 // The paths of a CF_HDROP block (a DROPFILES header, then the paths, each ending in a null, and
 // one more null), read in one pass: DragQueryFileW walks the block from its start for each item,
 // which kept the shell waiting for a minute over 50,000. Nothing is read past the block's end.
-ArgumentList PathsOfBlock(const BYTE* block, SIZE_T bytes) {
+ArgumentList PathsOfDropFiles(const std::vector<BYTE>& block) {
   DROPFILES header;
-  if (bytes < sizeof header) return {};
-  std::memcpy(&header, block, sizeof header);
-  if (header.pFiles >= bytes) return {};
-  const BYTE* const from = block + header.pFiles;
-  const size_t length = bytes - header.pFiles;
+  if (block.size() < sizeof header) return {};
+  std::memcpy(&header, block.data(), sizeof header);
+  if (header.pFiles >= block.size()) return {};
+  const BYTE* const from = block.data() + header.pFiles;
+  const size_t length = block.size() - header.pFiles;
   Text all;
   if (header.fWide) {
     all.resize(length / sizeof(wchar_t));
@@ -63,19 +91,60 @@ ArgumentList PathsOfBlock(const BYTE* block, SIZE_T bytes) {
   return paths;
 }
 
-// The paths a data object holds as CF_HDROP, the form Explorer gives every selection of files and
-// folders.
-HRESULT PathsOf(IDataObject* data, ArgumentList& paths) {
-  FORMATETC format{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-  STGMEDIUM medium{};
-  const HRESULT result = data->GetData(&format, &medium);
-  if (FAILED(result)) return result;
-  if (const auto* block = static_cast<const BYTE*>(::GlobalLock(medium.hGlobal))) {
-    paths = PathsOfBlock(block, ::GlobalSize(medium.hGlobal));
-    ::GlobalUnlock(medium.hGlobal);
+// The ID list at `offset` in `block`, if it ends (an item of length 0) before the block does.
+const ITEMIDLIST* IdListAt(const std::vector<BYTE>& block, size_t offset) {
+  for (size_t at = offset; at + sizeof(USHORT) <= block.size();) {
+    USHORT length;
+    std::memcpy(&length, block.data() + at, sizeof length);
+    if (length == 0) return reinterpret_cast<const ITEMIDLIST*>(block.data() + offset);
+    if (length < sizeof(USHORT)) break;
+    at += length;
   }
-  ::ReleaseStgMedium(&medium);
-  return S_OK;
+  return nullptr;
+}
+
+// The paths of a shell ID list block (CFSTR_SHELLIDLIST: a count, the offsets of the folder's ID
+// list and of each item's, relative to the folder, then the lists), each named by the shell,
+// whole at any length. Nothing is read past the block's end.
+void PathsOfIdList(const std::vector<BYTE>& block, Dropped& dropped) {
+  UINT count = 0;
+  if (block.size() >= sizeof count) std::memcpy(&count, block.data(), sizeof count);
+  // The count, then count + 1 offsets.
+  if (count >= block.size() / sizeof(UINT) - 1) count = 0;
+  const auto list = [&block](UINT i) {
+    UINT offset;
+    std::memcpy(&offset, block.data() + sizeof(UINT) * (1 + i), sizeof offset);
+    return IdListAt(block, offset);
+  };
+  const ITEMIDLIST* const folder = count ? list(0) : nullptr;
+  for (UINT i = 1; i <= count; ++i) {
+    const ITEMIDLIST* const item = folder ? list(i) : nullptr;
+    PIDLIST_ABSOLUTE whole = item ? ::ILCombine(folder, item) : nullptr;
+    PWSTR name = nullptr;
+    if (whole && SUCCEEDED(::SHGetNameFromIDList(whole, SIGDN_FILESYSPATH, &name))) {
+      dropped.paths.emplace_back(name);
+      ::CoTaskMemFree(name);
+    } else {
+      ++dropped.unread;
+    }
+    ::ILFree(whole);
+  }
+}
+
+// What a drop holds, as CF_HDROP, the form Explorer gives every selection of files and folders;
+// else as the shell's ID list: Explorer's own data object refuses CF_HDROP once one of its paths
+// passes 260 characters, and still names every item in its ID list.
+Dropped PathsOf(IDataObject* data) {
+  static const auto id_list =
+      static_cast<CLIPFORMAT>(::RegisterClipboardFormatW(CFSTR_SHELLIDLIST));
+  Dropped dropped;
+  std::vector<BYTE> block;
+  if (BlockOf(data, CF_HDROP, block)) {
+    dropped.paths = PathsOfDropFiles(block);
+  } else if (BlockOf(data, id_list, block)) {
+    PathsOfIdList(block, dropped);
+  }
+  return dropped;
 }
 
 // The drop target made for one invocation of the verb, or one drag over the program's icon. While
@@ -113,13 +182,17 @@ class Target final : public IDropTarget {
   HRESULT STDMETHODCALLTYPE DragLeave() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) override {
     *effect = DROPEFFECT_NONE;  // nothing was moved or copied
-    ArgumentList paths;
-    const HRESULT result = PathsOf(data, paths);
-    if (SUCCEEDED(result)) {
-      served_.waiting.insert(served_.waiting.end(), std::make_move_iterator(paths.begin()),
-                             std::make_move_iterator(paths.end()));
+    Dropped dropped = PathsOf(data);
+    served_.waiting.insert(served_.waiting.end(), std::make_move_iterator(dropped.paths.begin()),
+                           std::make_move_iterator(dropped.paths.end()));
+    // Told once the shell has its answer: a box here would keep it waiting.
+    if (dropped.paths.empty()) {
+      ++served_.unreadable;
+    } else {
+      served_.unread += dropped.unread;
     }
-    return result;
+    ++served_.drops;
+    return S_OK;
   }
 
  private:
@@ -194,10 +267,10 @@ class VerbServer final : public Selections {
     if (FAILED(started_)) throw FailureFromWin32(static_cast<DWORD>(started_));
     for (;;) {
       env_.PumpMessages();
-      if (!served_.waiting.empty()) {
-        deadline_ = 0;  // after a run, the server ends as soon as nobody holds on to it
-        return Take();
-      }
+      // Once the shell has handed something over, the server ends as soon as nobody holds on.
+      if (served_.drops) deadline_ = 0;
+      if (!served_.waiting.empty()) return Take();
+      Tell();
       if (served_.holders <= 0 && ::GetTickCount64() >= deadline_) break;
       env_.WaitForMessages(100);
     }
@@ -207,9 +280,31 @@ class VerbServer final : public Selections {
     return {};
   }
 
-  ArgumentList Take() override { return std::exchange(served_.waiting, {}); }
+  ArgumentList Take() override {
+    Tell();
+    return std::exchange(served_.waiting, {});
+  }
 
  private:
+  // Says, in a box, what of the drops so far could not be read as files or folders: none vanishes
+  // without a word.
+  void Tell() {
+    if (std::exchange(served_.unreadable, 0)) {
+      env_.ShowMessage(
+          L"No file or folder could be read from a selection handed over to Morvenit. Nothing in "
+          L"it was shredded.",
+          L"Morvenit");
+    }
+    if (const size_t n = std::exchange(served_.unread, 0)) {
+      env_.ShowMessage(n == 1 ? L"1 item handed over to Morvenit is not a file or folder on a "
+                                L"disk, and was left alone."
+                              : std::to_wstring(n) +
+                                    L" items handed over to Morvenit are not files or folders on "
+                                    L"a disk, and were left alone.",
+                       L"Morvenit");
+    }
+  }
+
   void Revoke() {
     if (cookie_) ::CoRevokeClassObject(cookie_);
     cookie_ = 0;

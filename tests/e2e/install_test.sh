@@ -120,8 +120,10 @@ check "uninstall entry: estimated size $size KiB covers the two files ($exe_kib.
   test "$size" -ge "$exe_kib" -a "$size" -le "$((all_kib + 1))"
 
 # --- The verb as the shell invokes it: one run for everything ---------------------------------
-# 10,000 files in 100 folders and 3 folders, then another selection during the run; a file of
-# each is held open elsewhere, so the one summary counts two.
+# 10,000 files in 100 folders and 3 folders, then another selection during the run, as the shell's
+# ID list alone (as Explorer offers paths past 260 characters), with an item that is no file (the
+# Control Panel), then one of that item alone; a file of each of the first two is held open
+# elsewhere, so the one summary counts two, and a box says what of the others was left alone.
 SEL=$WORK/selection
 mkdir -p "$SEL"/d{00..99} "$SEL"/n{1,2,3}/sub "$SEL"/second/sub
 for d in "$SEL"/d*; do echo secret | tee "$d"/f{00..99} >/dev/null; done
@@ -129,7 +131,9 @@ echo secret | tee "$SEL"/{n{1,2,3}/{a,sub/b},-Embedding,held,second/{held,sub/c}
 sel_w=$(winpath "$SEL")
 (cd "$SEL" && find d?? -type f && printf '%s\n' -Embedding held n1 n2 n3) | sort | tr / '\\' |
   while read -r item; do echo "$sel_w\\$item"; done | iconv -t UTF-16LE >"$WORK/first.txt"
-printf '%s\n' "$sel_w\\second" "$sel_w\\s.txt" | iconv -t UTF-16LE >"$WORK/second.txt"
+PANEL='::{21EC2020-3AEA-1069-A2DD-08002B30309D}'
+printf '%s\n' "$sel_w\\second" "$PANEL" "$sel_w\\s.txt" | iconv -t UTF-16LE >"$WORK/second.txt"
+echo "$PANEL" | iconv -t UTF-16LE >"$WORK/third.txt"
 # Wine alone: the class under HKLM too (see WINE_CLASS).
 wine regedit /E "$WORK/class.reg" "${VERB_KEYS[0]}"
 iconv -f UTF-16 -t UTF-8 "$WORK/class.reg" | sed 's/^\[HKEY_CURRENT_USER/[HKEY_LOCAL_MACHINE/' \
@@ -141,14 +145,20 @@ for _ in $(seq 100); do [ "$(grep -sc holding "$WORK/held.txt")" = 2 ] && break 
 # To a file: the server COM starts inherits the client's output, and would hold a pipe open.
 wine "$WINTOOL" drop "$CLASS" "$(winpath "$WORK/first.txt")" >"$WORK/drops.txt" 2>&1
 wait_for_class MorvenitProgress 60 || fail "verb: no progress window"
-wine "$WINTOOL" drop "$CLASS" "$(winpath "$WORK/second.txt")" >>"$WORK/drops.txt" 2>&1
+for list in second third; do
+  wine "$WINTOOL" drop --idlist "$CLASS" "$(winpath "$WORK/$list.txt")" >>"$WORK/drops.txt" 2>&1
+done
 # The programs COM started in this prefix with the verb's switch: the one run's.
 servers=$(for p in $(pgrep -f 'morvenit\.exe <shell-verb>'); do
   grep -qz "^WINEPREFIX=$WINEPREFIX\$" "/proc/$p/environ" && echo "$p"; done)
 dismiss_message_boxes "${servers%%$'\n'*}" 300 "$WORK/boxes.txt"
-check_eq "verb: both selections taken by one program; one summary, counting both held files" \
-  "result=0x00000000 result=0x00000000|1|1" "$(tr -d '\r' <"$WORK/drops.txt" | xargs)|$(grep -c . \
-    <<<"$servers")|$(grep -c ' 2 files were' "$WORK/boxes.txt")"
+check_eq "verb: all selections taken by one program; one summary, counting both held files" \
+  "result=0x00000000 result=0x00000000 result=0x00000000|1|1" "$(tr -d '\r' <"$WORK/drops.txt" |
+    xargs)|$(grep -c . <<<"$servers")|$(grep -c ' 2 files were' "$WORK/boxes.txt")"
+check_eq "verb: what is no file is told in a box, never lost in silence" \
+  "Morvenit:  1 item handed over to Morvenit is not a file or folder on a disk, and was left alone. \
+|Morvenit:  No file or folder could be read from a selection handed over to Morvenit. Nothing in \
+it was shredded. " "$(grep 'handed over' "$WORK/boxes.txt" | sort | paste -sd'|')"
 check_eq "verb: every file gone but the held ones (-Embedding too), every folder kept" \
   "held second/held|109" \
   "$(cd "$SEL" && find . -type f | cut -c3- | sort | xargs)|$(find "$SEL" -type d | wc -l)"

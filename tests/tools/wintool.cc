@@ -14,10 +14,12 @@
 //   wintool silence --class C SECONDS    waits for a window of class C to be shown, then sends it
 //                                        WM_NULL over and over (a millisecond apart) and times
 //                                        each reply, for SECONDS or until the window is gone
-//   wintool drop [--time] CLSID LIST     hands the paths in LIST (UTF-16, one a line) to the
+//   wintool drop [--time] [--idlist] CLSID LIST
+//                                        hands the paths in LIST (UTF-16, one a line) to the
 //                                        drop target CLSID, a local server, as the shell
-//                                        invokes a DropTarget verb: DragEnter, then Drop; with
-//                                        --time, the seconds Drop took too
+//                                        invokes a DropTarget verb: DragEnter, then Drop; as
+//                                        CF_HDROP, or with --idlist as the shell's ID list alone;
+//                                        with --time, the seconds Drop took too
 //   wintool clipboard                    the clipboard's text, as it is (UTF-8)
 //   wintool chain FOLDER NAME FILE       the least any program does per level of a chain of
 //                                        folders NAME, each holding a file FILE: opens the folder
@@ -45,6 +47,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -423,28 +426,121 @@ double SecondsSince(const LARGE_INTEGER& start) {
   return static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
 }
 
-// A data object holding one CF_HDROP, as Explorer hands a selection to a verb, made through the
-// clipboard (Wine has no SHCreateDataObject). With `timed`, how long Drop kept the caller too.
-int Drop(const std::wstring& class_id, const std::wstring& list, bool timed) {
+// A data object that offers one format alone, as one block: the shell's ID list, as Explorer's
+// own object offers a selection whose paths pass 260 characters, when it refuses CF_HDROP.
+class OneFormat final : public IDataObject {
+ public:
+  OneFormat(CLIPFORMAT format, std::vector<BYTE> block)
+      : format_(format), block_(std::move(block)) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    *out = iid == IID_IUnknown || iid == IID_IDataObject ? this : nullptr;
+    if (!*out) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG left = InterlockedDecrement(&references_);
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override {
+    if (QueryGetData(format) != S_OK) return DV_E_FORMATETC;
+    const HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, block_.size());
+    if (!memory) return E_OUTOFMEMORY;
+    std::memcpy(GlobalLock(memory), block_.data(), block_.size());
+    GlobalUnlock(memory);
+    *medium = STGMEDIUM{TYMED_HGLOBAL, {}, nullptr};
+    medium->hGlobal = memory;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* format) override {
+    return format->cfFormat == format_ && (format->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
+  }
+  HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override {
+    out->ptd = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD direction, IEnumFORMATETC** out) override {
+    FORMATETC format{format_, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    if (direction != DATADIR_GET) return E_NOTIMPL;
+    return SHCreateStdEnumFmtEtc(1, &format, out);
+  }
+  HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override {
+    return OLE_E_ADVISENOTSUPPORTED;
+  }
+  HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
+  HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override {
+    return OLE_E_ADVISENOTSUPPORTED;
+  }
+
+ private:
+  ~OneFormat() = default;
+  CLIPFORMAT format_;
+  std::vector<BYTE> block_;
+  LONG references_ = 1;
+};
+
+// The shell's ID list of `paths` (CIDA): the desktop's empty list as their folder, then each
+// path's whole ID list, as the shell parses it ("::{CLSID}" names a virtual folder).
+std::vector<BYTE> IdListOf(const std::vector<std::wstring>& paths) {
+  std::vector<PIDLIST_ABSOLUTE> lists;
+  for (const std::wstring& path : paths) {
+    if (PIDLIST_ABSOLUTE list = ILCreateFromPathW(path.c_str())) {
+      lists.push_back(list);
+    } else {
+      std::fprintf(stderr, "no ID list for %s\n", Utf8(path).c_str());
+    }
+  }
+  const UINT count = static_cast<UINT>(lists.size());
+  std::vector<BYTE> block(sizeof(UINT) * (count + 2) + sizeof(USHORT));  // the desktop: cb 0
+  std::vector<UINT> header{count, static_cast<UINT>(block.size() - sizeof(USHORT))};
+  for (PIDLIST_ABSOLUTE list : lists) {
+    header.push_back(static_cast<UINT>(block.size()));
+    const auto* bytes = reinterpret_cast<const BYTE*>(list);
+    block.insert(block.end(), bytes, bytes + ILGetSize(list));
+    ILFree(list);
+  }
+  std::memcpy(block.data(), header.data(), header.size() * sizeof(UINT));
+  return block;
+}
+
+// Hands the paths in `list` to the drop target `class_id` as Explorer hands a selection to a verb:
+// as one CF_HDROP, in a data object made through the clipboard (Wine has no SHCreateDataObject),
+// or with `id_list` in a data object of its own that offers the shell's ID list alone. With
+// `timed`, how long Drop kept the caller too.
+int Drop(const std::wstring& class_id, const std::wstring& list, bool timed, bool id_list) {
   std::wstring paths;
   if (FILE* in = _wfopen(list.c_str(), L"rb")) {
     for (wchar_t c; std::fread(&c, sizeof c, 1, in) == 1;) paths += c == L'\n' ? L'\0' : c;
     std::fclose(in);
   }
-  // Zeroed: the list's closing null is there.
-  const HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + (paths.size() + 1) * 2);
-  auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
-  *header = DROPFILES{sizeof(DROPFILES), {}, FALSE, TRUE};
-  std::wmemcpy(reinterpret_cast<wchar_t*>(header + 1), paths.data(), paths.size());
-  GlobalUnlock(memory);
   IDataObject* selection = nullptr;
   IDropTarget* target = nullptr;
   CLSID verb{};
   DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
   HRESULT result = OleInitialize(nullptr);
-  const bool ready = SUCCEEDED(result) && OpenClipboard(nullptr) && EmptyClipboard() &&
-                     SetClipboardData(CF_HDROP, memory) && CloseClipboard();
-  result = ready ? OleGetClipboard(&selection) : E_FAIL;
+  if (id_list) {
+    std::vector<std::wstring> each;
+    for (size_t at = 0; at < paths.size(); at = paths.find(L'\0', at) + 1) {
+      each.emplace_back(paths.c_str() + at);
+    }
+    selection = new OneFormat(static_cast<CLIPFORMAT>(RegisterClipboardFormatW(CFSTR_SHELLIDLIST)),
+                              IdListOf(each));
+  } else {
+    // Zeroed: the list's closing null is there.
+    const HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + (paths.size() + 1) * 2);
+    auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
+    *header = DROPFILES{sizeof(DROPFILES), {}, FALSE, TRUE};
+    std::wmemcpy(reinterpret_cast<wchar_t*>(header + 1), paths.data(), paths.size());
+    GlobalUnlock(memory);
+    const bool ready = SUCCEEDED(result) && OpenClipboard(nullptr) && EmptyClipboard() &&
+                       SetClipboardData(CF_HDROP, memory) && CloseClipboard();
+    result = ready ? OleGetClipboard(&selection) : E_FAIL;
+  }
   if (SUCCEEDED(result)) result = CLSIDFromString(class_id.c_str(), &verb);
   if (SUCCEEDED(result)) {
     result = CoCreateInstance(verb, nullptr, CLSCTX_LOCAL_SERVER, IID_IDropTarget,
@@ -586,16 +682,26 @@ int wmain(int argc, wchar_t** argv) {
   if (verb == L"silence" && argc == 5 && std::wstring(argv[2]) == L"--class") {
     return Silence(argv[3], _wtof(argv[4]));
   }
-  if (verb == L"drop" && argc == 4) return Drop(argv[2], argv[3], false);
-  if (verb == L"drop" && argc == 5 && std::wstring(argv[2]) == L"--time") {
-    return Drop(argv[3], argv[4], true);
+  if (verb == L"drop" && argc >= 4) {
+    bool timed = false, id_list = false;
+    int i = 2;
+    for (; i < argc - 2; ++i) {
+      if (std::wstring(argv[i]) == L"--time") {
+        timed = true;
+      } else if (std::wstring(argv[i]) == L"--idlist") {
+        id_list = true;
+      } else {
+        break;
+      }
+    }
+    if (i == argc - 2) return Drop(argv[i], argv[i + 1], timed, id_list);
   }
   if (verb == L"chain" && argc == 5) return Chain(argv[2], argv[3], argv[4]);
   if (verb == L"tree" && argc == 3) return Tree(argv[2]);
   std::fprintf(stderr,
                "usage: wintool list | inspect [--class CLASS] [TITLE] | launch EXE RAW | "
                "hold FILE SECONDS | shortcut LNK | version FILE | icon FILE | "
-               "silence --class CLASS SECONDS | drop [--time] CLSID LIST | "
+               "silence --class CLASS SECONDS | drop [--time] [--idlist] CLSID LIST | "
                "clipboard | chain FOLDER NAME FILE | tree FOLDER\n");
   return 2;
 }
