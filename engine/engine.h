@@ -81,6 +81,8 @@ struct Engine {
   // Where items handed over while the run goes come from (another selection given to the
   // running program), taken with Take(); null for a run over its command line alone.
   Selections* shell = nullptr;
+  // The items the run starts with came from the shell too, not from a command line.
+  bool items_from_shell = false;
   // The files this run met, by number: written (until their delete), or left and reported. A file
   // met again (named, and inside a named folder too) is passed over in silence: it is in hand.
   std::set<FileNumber> met;

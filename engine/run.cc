@@ -10,12 +10,29 @@ namespace morvenit {
 
 namespace {
 
-// Shreds the files of `items` and walks its folders; returns false when it was cancelled.
-bool Dispatch(Engine& run, const ArgumentList& items) {
+// Whether `path` says where it starts: a drive and a separator, or a share or device namespace
+// (two separators). Every other form ("C:notes.txt", "notes.txt", "\\notes.txt") is read from a
+// current folder.
+bool IsFullPath(const Text& path) {
+  const auto separator = [&path](size_t i) {
+    return i < path.size() && (path[i] == L'\\' || path[i] == L'/');
+  };
+  const bool drive = path.size() >= 2 && std::iswalpha(path[0]) && path[1] == L':';
+  return (drive && separator(2)) || (separator(0) && separator(1));
+}
+
+// Shreds the files of `items` and walks its folders; returns false when it was cancelled. Items
+// the shell handed over must be full paths: any program may hand some over through the verb, and
+// this program's current folder is nobody's choice.
+bool Dispatch(Engine& run, const ArgumentList& items, bool from_shell) {
   // Files are shredded as they are met; folders wait until every item has been dispatched.
   for (const Text& item : items) {
     if (run.frmMain.Check1() == 1) return false;
-    DispatchItem(run, item);
+    if (from_shell && !IsFullPath(item)) {
+      ReportFailure(run, item, NotFullPath(), Item::kNamed);
+    } else {
+      DispatchItem(run, item);
+    }
     run.env.PumpMessages();
   }
 
@@ -30,12 +47,12 @@ bool DispatchAndWalk(Engine& run, const ArgumentList& items) {
   run.frmMain.SetVisible(true);
   run.env.PumpMessages();
   if (items.empty()) throw Failure{kFailSubscript, L"Subscript out of range"};
-  if (!Dispatch(run, items)) return false;
+  if (!Dispatch(run, items, run.items_from_shell)) return false;
   // Another selection handed over meanwhile joins the run, in the same window, before its summary.
   while (run.shell && run.frmMain.Check1() != 1) {
     const ArgumentList more = run.shell->Take();
     if (more.empty()) break;
-    if (!Dispatch(run, more)) return false;
+    if (!Dispatch(run, more, true)) return false;
   }
   return true;
 }
@@ -89,6 +106,8 @@ Text Reason(int32_t number, const Text& description) {
       return L"could not be renamed before its delete";
     case kFailWrittenAfter:
       return L"written to by another program after they were overwritten";
+    case kFailNotFullPath:
+      return L"handed over without a drive or share to start from (not full paths)";
     default:
       return description;
   }

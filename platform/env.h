@@ -68,6 +68,7 @@ inline constexpr int32_t kFailDevice = 1010;
 inline constexpr int32_t kFailVanished = 1015;
 inline constexpr int32_t kFailNotRenamed = 1020;
 inline constexpr int32_t kFailWrittenAfter = 1021;
+inline constexpr int32_t kFailNotFullPath = 1030;
 
 inline bool IsRefusal(const Failure& failure) {
   return failure.number > 1000 && failure.number < 1100;
@@ -154,6 +155,15 @@ inline Failure NamesDevice() {
   return {kFailDevice,
           L"This names a device (a disk or a volume as a whole, a port, or a name Windows keeps "
           L"for a device, such as CON or NUL), not a file or a folder. Nothing was written to it."};
+}
+
+// A path handed over by another program (through the verb) that does not say where it starts: it
+// would be read from wherever this program happens to run.
+inline Failure NotFullPath() {
+  return {kFailNotFullPath,
+          L"This path handed over is not a full path (a drive or a share, and every folder from "
+          L"there): it would name a file in whatever folder Morvenit happens to run in. Nothing "
+          L"was done to it."};
 }
 
 // Raised to end the program at once (a cancel seen during a wait). It is not a Failure, so no

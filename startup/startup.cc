@@ -51,6 +51,7 @@ int Serve(Env& env, Progress& frmMain, Selections& shell) {
     for (ArgumentList items = shell.Wait(); !items.empty(); items = shell.Wait()) {
       Engine run{env, frmMain, env.ProgramFolder(), {}};
       run.shell = &shell;
+      run.items_from_shell = true;
       ProcessItems(run, items);
     }
   });

@@ -170,6 +170,34 @@ TEST(ProcessItems, ARunThatLeftFilesSaysHowManyWhyAndWhichUnlessItWasCancelled) 
   }
 }
 
+// A shell handing the program selections: each Wait() or Take() gives the next, then none.
+struct FakeShell : Selections {
+  std::vector<ArgumentList> selections;
+  size_t next = 0;
+  ArgumentList Wait() override { return Take(); }
+  ArgumentList Take() override {
+    return next < selections.size() ? selections[next++] : ArgumentList{};
+  }
+};
+
+TEST(Serve, PathsHandedOverThatDoNotSayWhereTheyStartAreRefusedByName) {
+  FakeRun f;
+  // What the current folder would make of them, were they read from it.
+  for (const wchar_t* path : {L"relfile.txt", L"C:relfile.txt", L"\\relfile.txt", L"C:\\a.txt"}) {
+    f.env.AddFile(path, "x");
+  }
+  FakeShell shell;
+  shell.selections = {{L"relfile.txt", L"C:\\a.txt"}, {L"C:relfile.txt", L"\\relfile.txt"}};
+  Serve(f.env, f.window, shell);
+  EXPECT_FALSE(f.env.Exists(L"C:\\a.txt"));
+  EXPECT_TRUE(f.env.Exists(L"relfile.txt") && f.env.Exists(L"C:relfile.txt") &&
+              f.env.Exists(L"\\relfile.txt"));
+  ASSERT_EQ(f.window.summaries.size(), 1u);
+  EXPECT_EQ(f.window.summaries[0].second,
+            L"Handed over without a drive or share to start from (not full paths):\n    "
+            L"relfile.txt\n    C:relfile.txt\n    \\relfile.txt\n");
+}
+
 TEST(CancellableWait, ZeroReturnsAtOnceWithoutPumping) {
   FakeRun f;
   f.env.tick = 0.001;
