@@ -198,6 +198,20 @@ TEST(Serve, PathsHandedOverThatDoNotSayWhereTheyStartAreRefusedByName) {
             L"relfile.txt\n    C:relfile.txt\n    \\relfile.txt\n");
 }
 
+TEST(Serve, AMissingNamedItemIsNamedInABoxAfterWalkedFilesVanished) {
+  FakeRun f;
+  f.env.AddFolder(L"C:\\D");
+  f.env.AddFile(L"C:\\D\\gone", "x");
+  f.env.before = [](const std::string& op, const Text& path) {
+    if (op == "open" && path == L"C:\\D\\gone") throw FileNotFound();
+  };
+  FakeShell shell;
+  shell.selections = {{L"C:\\D"}, {L"C:\\missing.txt"}};
+  Serve(f.env, f.window, shell);
+  ASSERT_EQ(f.env.messages.size(), 1u) << "a walked file gone needs no box; a named one does";
+  EXPECT_EQ(f.env.messages[0].first, L"File not found\n\nC:\\missing.txt");
+}
+
 TEST(CancellableWait, ZeroReturnsAtOnceWithoutPumping) {
   FakeRun f;
   f.env.tick = 0.001;
