@@ -3,6 +3,7 @@
 #define MORVENIT_STARTUP_STARTUP_H_
 
 #include <functional>
+#include <memory>
 
 #include "engine/engine.h"
 #include "engine/progress.h"
@@ -15,10 +16,17 @@ namespace morvenit {
 inline constexpr int kExitDone = 0;     // the run ended, was cancelled, or the window closed
 inline constexpr int kExitFailure = 1;  // a failure ended the run after its message box
 
+// Serves the shell's verb to the program from now on: returns the selections handed over through
+// it, served until the result is destroyed. Null where there is no shell to serve.
+using JoinShell = std::function<std::unique_ptr<Selections>()>;
+
 // Runs the program: an exactly empty command line shows the information window (modally, through
-// `ShowSplash`); anything else is split and run. Returns the exit code; the caller must then end
-// the process at once, without unloading any window.
-int Main(Env& env, Progress& frmMain, const std::function<void()>& ShowSplash);
+// `ShowSplash`); anything else is split and run, serving the verb meanwhile (through `join`), so
+// that a selection made while the run goes joins it, and one made during its closing pause runs
+// next. Returns the exit code; the caller must then end the process at once, without unloading
+// any window.
+int Main(Env& env, Progress& frmMain, const std::function<void()>& ShowSplash,
+         const JoinShell& join = {});
 
 // The first argument COM's command line for the shell's verb carries, as the setup registers it
 // (installer/morvenit.nsi reads this line). Windows forbids "<" and ">" in names, so no dropped

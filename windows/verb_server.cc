@@ -33,9 +33,17 @@ struct Served {
   int drops = 0;          // drops so far
   int unreadable = 0;     // drops from which no path could be read, not yet told
   size_t unread = 0;      // items of other drops without a path, not yet told
-  int holders = 0;        // drop targets alive and locks taken: the server must not end
-  bool stopping = false;  // the program is ending: no more drop targets
+  bool stopping = false;  // nothing holds the server any more: no more drop targets
 };
+
+// The server's hold count, as COM keeps it (CoAddRefServerProcess): the program's own hold while a
+// run goes or a first selection is awaited, each drop target the shell holds, each lock. At zero
+// COM suspends the class, so that an activation from then on starts a new program, never this
+// one on its way out.
+void Hold() { ::CoAddRefServerProcess(); }
+void LetGo(Served& served) {
+  if (::CoReleaseServerProcess() == 0) served.stopping = true;
+}
 
 // What one drop held: the paths it named, and how many of its items had none (a library, a
 // phone, a search result: nothing on a disk).
@@ -151,7 +159,7 @@ Dropped PathsOf(IDataObject* data) {
 // the shell holds one, the server stays.
 class Target final : public IDropTarget {
  public:
-  explicit Target(Served& served) : served_(served) { ++served_.holders; }
+  explicit Target(Served& served) : served_(served) { Hold(); }
   Target(const Target&) = delete;
   Target& operator=(const Target&) = delete;
 
@@ -196,7 +204,7 @@ class Target final : public IDropTarget {
   }
 
  private:
-  ~Target() { --served_.holders; }
+  ~Target() { LetGo(served_); }
 
   static HRESULT Welcome(DWORD* effect) {
     if (*effect & DROPEFFECT_COPY) *effect = DROPEFFECT_COPY;
@@ -234,7 +242,11 @@ class Factory final : public IClassFactory {
     return result;
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    served_.holders += lock ? 1 : -1;
+    if (lock) {
+      Hold();
+    } else {
+      LetGo(served_);
+    }
     return S_OK;
   }
 
@@ -245,38 +257,55 @@ class Factory final : public IClassFactory {
 // The class registered for this process from construction until the program ends.
 class VerbServer final : public Selections {
  public:
-  explicit VerbServer(Env& env) : env_(env), deadline_(::GetTickCount64() + kFirstDropMs) {
+  VerbServer(Env& env, bool started_by_com)
+      : env_(env), by_com_(started_by_com), deadline_(::GetTickCount64() + kFirstDropMs) {
     started_ = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     initialised_ = SUCCEEDED(started_);
     CLSID verb{};
     if (SUCCEEDED(started_)) started_ = ::CLSIDFromString(kVerbClassId, &verb);
     // For many uses: a selection made while a run goes reaches this program, never a second one.
+    // Suspended until the program holds itself, so that no activation finds the count at zero.
     if (SUCCEEDED(started_)) {
-      started_ = ::CoRegisterClassObject(verb, &factory_, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
-                                         &cookie_);
+      started_ = ::CoRegisterClassObject(verb, &factory_, CLSCTX_LOCAL_SERVER,
+                                         REGCLS_MULTIPLEUSE | REGCLS_SUSPENDED, &cookie_);
+    }
+    if (SUCCEEDED(started_)) {
+      Hold();
+      held_ = true;
+      started_ = ::CoResumeClassObjects();
     }
   }
   VerbServer(const VerbServer&) = delete;
   VerbServer& operator=(const VerbServer&) = delete;
   ~VerbServer() override {
-    Revoke();
+    Stop();
     if (initialised_) ::CoUninitialize();
   }
 
   ArgumentList Wait() override {
-    if (FAILED(started_)) throw FailureFromWin32(static_cast<DWORD>(started_));
+    // A run from a command line goes on without the verb when its class could not be served.
+    if (FAILED(started_)) {
+      if (by_com_) throw FailureFromWin32(static_cast<DWORD>(started_));
+      return {};
+    }
     for (;;) {
       env_.PumpMessages();
-      // Once the shell has handed something over, the server ends as soon as nobody holds on.
-      if (served_.drops) deadline_ = 0;
-      if (!served_.waiting.empty()) return Take();
+      // After a run, or once the shell has handed something over, the program holds itself no
+      // longer: it ends as soon as nothing else holds it.
+      if (!by_com_ || served_.drops) deadline_ = 0;
+      if (!served_.waiting.empty()) {
+        if (!std::exchange(held_, true)) Hold();
+        return Take();
+      }
       Tell();
-      if (served_.holders <= 0 && ::GetTickCount64() >= deadline_) break;
+      if (held_ && ::GetTickCount64() >= deadline_) {
+        held_ = false;
+        LetGo(served_);
+      }
+      if (served_.stopping) break;
       env_.WaitForMessages(100);
     }
-    // Nothing waits and nobody holds on: an activation from now on starts a new program.
-    served_.stopping = true;
-    Revoke();
+    Stop();
     return {};
   }
 
@@ -305,22 +334,31 @@ class VerbServer final : public Selections {
     }
   }
 
-  void Revoke() {
-    if (cookie_) ::CoRevokeClassObject(cookie_);
+  // No activation reaches this program from now on. COM suspends the class itself when the hold
+  // count reaches zero; Wine alone does not.
+  void Stop() {
+    served_.stopping = true;
+    if (!cookie_) return;
+    ::CoSuspendClassObjects();
+    ::CoRevokeClassObject(cookie_);
     cookie_ = 0;
   }
 
   Env& env_;
+  const bool by_com_;  // COM started the program for the verb
   ULONGLONG deadline_;
   Served served_;
   Factory factory_{served_};
   HRESULT started_ = S_OK;  // how COM's start and the class's registration went
   bool initialised_ = false;
+  bool held_ = false;  // the program's own hold
   DWORD cookie_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<Selections> ServeVerb(Env& env) { return std::make_unique<VerbServer>(env); }
+std::unique_ptr<Selections> ServeVerb(Env& env, bool started_by_com) {
+  return std::make_unique<VerbServer>(env, started_by_com);
+}
 
 }  // namespace morvenit

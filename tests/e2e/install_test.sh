@@ -149,8 +149,13 @@ for list in second third; do
   wine "$WINTOOL" drop --idlist "$CLASS" "$(winpath "$WORK/$list.txt")" >>"$WORK/drops.txt" 2>&1
 done
 # The programs COM started in this prefix with the verb's switch: the one run's.
-servers=$(for p in $(pgrep -f 'morvenit\.exe <shell-verb>'); do
-  grep -qz "^WINEPREFIX=$WINEPREFIX\$" "/proc/$p/environ" && echo "$p"; done)
+verb_servers() {
+  local p
+  for p in $(pgrep -f 'morvenit\.exe <shell-verb>'); do
+    grep -qz "^WINEPREFIX=$WINEPREFIX\$" "/proc/$p/environ" && echo "$p"
+  done
+}
+servers=$(verb_servers)
 dismiss_message_boxes "${servers%%$'\n'*}" 300 "$WORK/boxes.txt"
 check_eq "verb: all selections taken by one program; one summary, counting both held files" \
   "result=0x00000000 result=0x00000000 result=0x00000000|1|1" "$(tr -d '\r' <"$WORK/drops.txt" |
@@ -163,6 +168,37 @@ check_eq "verb: every file gone but the held ones (-Embedding too), every folder
   "held second/held|109" \
   "$(cd "$SEL" && find . -type f | cut -c3- | sort | xargs)|$(find "$SEL" -type d | wc -l)"
 kill "${holds[@]}"
+
+# --- A run from a command line serves the verb as well: a selection made meanwhile joins it ----
+# First a server killed during its run. Wine alone: Wine's COM keeps its dead class, and the verb
+# fails with 0x800706BA, whatever registers the class afresh, until Wine's server for the prefix
+# ends (`wineserver -k`, as the README says).
+mkdir -p "$SEL"/k/d{0..9} "$SEL/c" "$SEL/joined"
+for d in "$SEL"/k/d*; do echo secret | tee "$d"/f{000..199} >/dev/null; done
+echo secret | tee "$SEL"/{c/a,c/b,joined/j.txt,c-held} >/dev/null
+echo "$sel_w\\k" | iconv -t UTF-16LE >"$WORK/k.txt"
+echo "$sel_w\\joined" | iconv -t UTF-16LE >"$WORK/joined.txt"
+wine "$WINTOOL" drop "$CLASS" "$(winpath "$WORK/k.txt")" >"$WORK/drops.txt" 2>&1
+wait_for_class MorvenitProgress 60 || fail "killed server: no progress window"
+kill -9 $(verb_servers)
+wine "$WINTOOL" drop "$CLASS" "$(winpath "$WORK/joined.txt")" >>"$WORK/drops.txt" 2>&1
+wineserver -k
+# The run lasts while a named file held elsewhere is tried, and reported.
+wine "$WINTOOL" hold "$(winpath "$SEL/c-held")" 300 >"$WORK/held.txt" 2>&1 &
+holds=($!)
+for _ in $(seq 100); do grep -qs holding "$WORK/held.txt" && break || sleep 0.1; done
+wine "$DEFAULT_DIR/morvenit.exe" "$(winpath "$SEL/c-held")" "$(winpath "$SEL/c")" >/dev/null 2>&1 &
+MORVENIT_PID=$!
+BACKGROUND_PIDS+=("$MORVENIT_PID")
+wait_for_class MorvenitProgress 60 || fail "command line: no progress window"
+wine "$WINTOOL" drop "$CLASS" "$(winpath "$WORK/joined.txt")" >>"$WORK/drops.txt" 2>&1
+started=$(verb_servers) # a program started for the drop would be there for its run at least
+dismiss_message_boxes "$MORVENIT_PID" 60 "$WORK/boxes-c.txt"
+kill "${holds[@]}"
+check_eq "command line: after a killed server (0x800706BA, then wineserver -k), a selection joins \
+the run; no server started" "result=0x00000000 result=0x800706ba result=0x00000000||c-held|1 file was" \
+  "$(tr -d '\r' <"$WORK/drops.txt" | xargs)|$started|$(cd "$SEL" && find c joined c-held \
+    -type f | xargs)|$(grep -o '1 file was' "$WORK/boxes-c.txt")"
 
 # --- Version resources and icons of the program, the installer and the uninstaller -----------
 expected_strings="CompanyName=\"Morvenit\"|LegalCopyright=\"$NOTICE\"|ProductName=\"Morvenit\""
