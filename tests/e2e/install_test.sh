@@ -157,6 +157,10 @@ verb_servers() {
 }
 servers=$(verb_servers)
 dismiss_message_boxes "${servers%%$'\n'*}" 300 "$WORK/boxes.txt"
+ended=$(date +%s%N)
+# Its closing pause is a second; it must not wait for the shell's 30 s on top.
+check "verb: the server ends as soon as nothing holds it after its run" \
+  test -n "$LAST_BOX_AT" -a $(((ended - ${LAST_BOX_AT:-0}) / 1000000)) -lt 5000
 check_eq "verb: all selections taken by one program; one summary, counting both held files" \
   "result=0x00000000 result=0x00000000 result=0x00000000|1|1" "$(tr -d '\r' <"$WORK/drops.txt" |
     xargs)|$(grep -c . <<<"$servers")|$(grep -c ' 2 files were' "$WORK/boxes.txt")"
