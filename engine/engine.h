@@ -91,13 +91,16 @@ struct Engine {
   std::set<uint64_t> written;
 };
 
+// How a run ended: every file named gone; files or folders left, each reported; cancelled.
+enum class Outcome { kAllGone, kLeft, kCancelled };
+
 // Runs one removal run over `items`: named files are shredded as they are met, named folders are
 // held open as they are met and walked after the last item, the last-named first. A run that left
 // files or folders says how many, why and which in the summary window before its closing pause,
 // unless it was cancelled. Raises Failure for an empty list; raises EndProgram when cancelled
 // during the closing pause. Items the shell hands over meanwhile go the same way once those are
 // done, as often as they come, before the summary.
-void ProcessItems(Engine& run, const ArgumentList& items);
+Outcome ProcessItems(Engine& run, const ArgumentList& items);
 
 // Opens the item the user named, once, as it is met: a file is shredded at once through the very
 // handle opened; a folder is pushed onto FolderStack, held open, to be walked through that handle.

@@ -166,7 +166,7 @@ void DispatchItem(Engine& run, Text item) {
   run.FolderStack.emplace_back(Where(run, item), std::move(named.folder));
 }
 
-void ProcessItems(Engine& run, const ArgumentList& items) {
+Outcome ProcessItems(Engine& run, const ArgumentList& items) {
   bool finished;
   try {
     finished = DispatchAndWalk(run, items);
@@ -179,7 +179,7 @@ void ProcessItems(Engine& run, const ArgumentList& items) {
     throw;
   }
   FinishInFlight(run);
-  if (!finished) return;
+  if (!finished) return Outcome::kCancelled;
 
   run.env.SetCurrentFolder(run.StartFolder);
   run.frmMain.SetCaption(Text());
@@ -192,6 +192,7 @@ void ProcessItems(Engine& run, const ArgumentList& items) {
   }
   CancellableWait(run, 1000);
   run.frmMain.SetVisible(false);
+  return run.left.empty() ? Outcome::kAllGone : Outcome::kLeft;
 }
 
 void CancellableWait(Engine& run, int32_t milliseconds) {

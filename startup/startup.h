@@ -12,9 +12,14 @@
 
 namespace morvenit {
 
-// Exit codes of the program.
-inline constexpr int kExitDone = 0;     // the run ended, was cancelled, or the window closed
-inline constexpr int kExitFailure = 1;  // a failure ended the run after its message box
+// Exit codes of the program, for scripts and the shell; of several runs, the worst (Worse).
+inline constexpr int kExitDone = 0;       // every file named is gone, or the window was closed
+inline constexpr int kExitFailure = 1;    // a failure ended the run after its message box
+inline constexpr int kExitLeft = 2;       // the run ended and left files, each reported
+inline constexpr int kExitCancelled = 3;  // the user cancelled the run
+
+// The worse of two exit codes: a failure, then a cancel, then files left, then none.
+int Worse(int a, int b);
 
 // Serves the shell's verb to the program from now on: returns the selections handed over through
 // it, served until the result is destroyed. Null where there is no shell to serve.

@@ -152,7 +152,7 @@ check "silence probe: replies from the live window, no time-out" \
   test "$(field " $silence" probes)" -gt 0 -a "$(field " $silence" timeouts)" = 0
 wine "$WINTOOL" silence --class "$CLASS" 1 >/dev/null 2>&1
 check_eq "silence probe: no window, no figures (exit code 3)" 3 $?
-check_eq "run: exit code" 0 "${EXIT_CODE:-}"
+check_eq "run: exit code (a file left)" 2 "${EXIT_CODE:-}"
 check "run: the long file and the one after the held file are gone" \
   test ! -e "$WORK/long.bin" -a ! -e "$WORK/after.bin"
 check_eq "run: the held file is untouched" "$held_sum" "$(sums "$WORK/held.bin")"
@@ -189,7 +189,7 @@ if wait_shown; then
   click_rect "$(child "$SEEN" $CHECK1 rect)"
   EXIT_CODE=
   wait_exit "$MORVENIT_PID" 30
-  check_eq "Cancel: the program ends" 0 "$EXIT_CODE"
+  check_eq "Cancel: the program ends, with exit code 3" 3 "$EXIT_CODE"
   check_eq "Cancel: the files after it are untouched" "$before" "$(sums "$WORK"/{held,c,d}.bin)"
 else
   fail "Cancel: the progress window never appeared"
