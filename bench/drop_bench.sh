@@ -27,6 +27,8 @@ win_work=$(winepath -w "$work" 2>/dev/null)
 
 inspect() { wine "$wintool" inspect "$@" 2>/dev/null | tr -d '\r'; }
 visible() { inspect "$@" | grep '^window .* visible=1' >/dev/null; }
+# The summary, without reading its list's every line as inspect would.
+summary_shown() { wine "$wintool" list 2>/dev/null | grep 'visible=1 class="MorvenitSummary"' >/dev/null; }
 # until SECONDS COMMAND...: runs COMMAND every tenth of a second until it succeeds, or fails.
 until_true() {
   local seconds=$1 i
@@ -55,7 +57,7 @@ for n in "${counts[@]}"; do
   # The first path not found has its box; the others are counted in the summary.
   until_true 120 visible 53 && click_child 53 OK
   clicked=$(date +%s.%N)
-  until_true 900 visible --class MorvenitSummary
+  until_true 900 summary_shown
   run=$(seconds_since "$clicked")
   sleep 1
   xdotool key Tab space # "Copy", from the list

@@ -3,6 +3,7 @@
 #include <cwctype>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "engine/engine.h"
 
@@ -134,17 +135,18 @@ Text Summary(const Engine& run) {
   return text + L":\n" + reasons;
 }
 
-// Every file and folder left, by its path, under its reason, the reasons in the summary's order.
-Text LeftList(const Engine& run) {
-  Text list;
+// Every file and folder left, by its path, under its reason, the reasons in the summary's order:
+// one line each.
+std::vector<Text> LeftList(const Engine& run) {
+  std::vector<Text> lines;
   for (const auto& [number, left] : run.left) {
     Text heading = Reason(number, left.description);
     if (!heading.empty() && heading.back() == L'.') heading.pop_back();
     if (!heading.empty()) heading[0] = static_cast<wchar_t>(std::towupper(heading[0]));
-    list += heading + L":\n";
-    for (const Text& path : left.paths) list += L"    " + path + L"\n";
+    lines.push_back(heading + L":");
+    for (const Text& path : left.paths) lines.push_back(L"    " + path);
   }
-  return list;
+  return lines;
 }
 
 }  // namespace

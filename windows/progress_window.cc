@@ -352,8 +352,8 @@ void ProgressWindow::SetVisible(bool visible) {
   ::ShowWindow(Load().hwnd, visible ? SW_SHOW : SW_HIDE);
 }
 
-void ProgressWindow::ShowSummary(const Text& counts, const Text& list) {
-  ShowSummaryModal(Load().hwnd, counts, list);
+void ProgressWindow::ShowSummary(const Text& counts, const std::vector<Text>& lines) {
+  ShowSummaryModal(Load().hwnd, counts, lines);
 }
 
 }  // namespace morvenit

@@ -33,7 +33,6 @@ wait_shown() {
   return 1
 }
 window_line() { grep '^window ' <<<"$1"; }
-clipboard() { wine "$WINTOOL" clipboard 2>/dev/null | tr -d '\r'; }
 child() { field "$(grep "^child .* id=$2 " <<<"$1")" "$3"; } # child INSPECTION ID KEY
 label2_visible() { [ "$(child "$(inspect --class "$CLASS")" $LABEL2 visible)" = 1 ]; }
 label2_hidden() { ! label2_visible; }
@@ -169,12 +168,23 @@ check_eq "summary: every file left on the disk, by its path under its reason" "I
 program, or access refused:|$win\\held.bin|More than one name (hard links):$(cd "$WORK" &&
   for f in linked/*; do printf '|%s' "$win\\${f/\//\\}"; done)" \
   "$(summary_list | paste -sd'|' | sed 's/|    /|/g')"
+check_eq "summary: a screen reader reads the list as a list (role 33), by its name" \
+  'role=33 name="Files and folders left, under their reasons"' \
+  "$(wine "$WINTOOL" accessible --class MorvenitSummary 101 2>/dev/null | tr -d '\r')"
 click_rect "$(summary_child 101 rect)"
 xdotool key ctrl+a ctrl+c
-check_eq "summary: Ctrl+A, Ctrl+C copy the list" "$(summary_list)" "$(clipboard)"
-click_rect "$(summary_child 102 rect)"
-check_eq "summary: \"Copy\" copies the counts and the list" \
-  "$(printf '%b' "$(summary_child 100 text)" | tr -d '\r')"$'\n\n'"$(summary_list)" "$(clipboard)"
+check_eq "summary: Ctrl+A, Ctrl+C copy every line, each ending in CR LF" \
+  "$(summary_list | sed 's/$/\r/')" "$(clipboard_exact)"
+# By keyboard alone: Tab to "Copy", the space bar presses it, Shift+Tab goes back to the list.
+focused() { inspect --class MorvenitSummary | grep '^child .* focused=1' | sed 's/.* id=\([0-9]*\) .*/\1/'; }
+xdotool key Tab
+tabbed=$(focused)
+xdotool key space
+xdotool key shift+Tab
+check_eq "summary: Tab from the list to \"Copy\", Shift+Tab back" "102 101" "$tabbed $(focused)"
+check_eq "summary: \"Copy\" copies the counts and every line, each ending in CR LF" \
+  "$(printf '%b' "$(summary_child 100 text)")"$'\r\n\r\n'"$(summary_list | sed 's/$/\r/')" \
+  "$(clipboard_exact)"
 xdotool key Escape
 check "summary: Escape closes it, and the run ends" wait_exit "$MORVENIT_PID" 10
 release

@@ -6,6 +6,7 @@
 //   wintool list                         every top-level window: hwnd, visibility, class, title
 //   wintool inspect [--class C] [TITLE]  the first top-level window whose title starts with TITLE
 //                                        (visible ones first) or whose class is C, and its children
+//                                        (a list box with its items)
 //   wintool launch EXE RAW               runs `"EXE" RAW` exactly; exits with its exit code
 //   wintool hold FILE SECONDS            keeps FILE open without sharing for SECONDS
 //   wintool shortcut LNK                 a shortcut's target, arguments, folder and icon
@@ -20,7 +21,9 @@
 //                                        invokes a DropTarget verb: DragEnter, then Drop; as
 //                                        CF_HDROP, or with --idlist as the shell's ID list alone;
 //                                        with --time, the seconds Drop took too
-//   wintool clipboard                    the clipboard's text, as it is (UTF-8)
+//   wintool clipboard [--quoted]         the clipboard's text, as it is (UTF-8), or quoted
+//   wintool accessible --class C ID      the role and name a screen reader gets for the child
+//                                        ID of the window of class C
 //   wintool chain FOLDER NAME FILE       the least any program does per level of a chain of
 //                                        folders NAME, each holding a file FILE: opens the folder
 //                                        and then the file relative to the folder above, writes
@@ -38,8 +41,9 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-// After <windows.h>: the shell link object and the version API.
+// After <windows.h>: the shell link object, the version API and the accessibility objects.
 #include <objbase.h>
+#include <oleacc.h>
 #include <shlobj.h>
 #include <winver.h>
 // After <windows.h>: the native calls that open a name relative to a folder.
@@ -138,6 +142,23 @@ std::vector<HWND> TopLevelWindows() {
   return windows;
 }
 
+// A list box's items, each ending in a line break.
+std::wstring Items(HWND list) {
+  std::wstring items;
+  DWORD_PTR count = 0;
+  SendMessageTimeoutW(list, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 2000, &count);
+  for (WPARAM i = 0; i < count; ++i) {
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(list, LB_GETTEXTLEN, i, 0, SMTO_ABORTIFHUNG, 2000, &length);
+    std::wstring item(length + 1, L'\0');
+    SendMessageTimeoutW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(item.data()),
+                        SMTO_ABORTIFHUNG, 2000, &length);
+    item.resize(length);
+    items += item + L"\n";
+  }
+  return items;
+}
+
 void PrintChild(HWND child, HWND focus) {
   RECT rect;
   GetWindowRect(child, &rect);
@@ -150,6 +171,7 @@ void PrintChild(HWND child, HWND focus) {
       " exstyle=" +
       Hex(static_cast<unsigned long long>(GetWindowLongW(child, GWL_EXSTYLE) & 0xffffffffu)) +
       " focused=" + (child == focus ? "1" : "0");
+  if (_wcsicmp(ClassOf(child).c_str(), L"ListBox") == 0) line += " items=" + Quoted(Items(child));
   if (_wcsicmp(ClassOf(child).c_str(), L"Button") == 0) {
     DWORD_PTR check = 0;
     SendMessageTimeoutW(child, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &check);
@@ -558,13 +580,41 @@ int Drop(const std::wstring& class_id, const std::wstring& list, bool timed, boo
   return SUCCEEDED(result) ? 0 : 1;
 }
 
-int Clipboard() {
+// The clipboard's text; `quoted`, as one quoted line (its line breaks and all escaped).
+int Clipboard(bool quoted) {
   const HANDLE data = OpenClipboard(nullptr) ? GetClipboardData(CF_UNICODETEXT) : nullptr;
   const auto* text = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
-  if (text) std::fputs(Utf8(text).c_str(), stdout);
+  if (text) std::fputs((quoted ? Quoted(text) + "\n" : Utf8(text)).c_str(), stdout);
   if (data) GlobalUnlock(data);
   CloseClipboard();
   return text ? 0 : 1;
+}
+
+// The role and name that accessibility clients (screen readers) get for the child `id` of the
+// first top-level window of class `window_class`.
+int Accessible(const std::wstring& window_class, int id) {
+  const HWND child = GetDlgItem(FindWindowW(window_class.c_str(), nullptr), id);
+  if (!child) return 3;
+  IAccessible* object = nullptr;
+  if (FAILED(CoInitialize(nullptr)) ||
+      FAILED(AccessibleObjectFromWindow(child, static_cast<DWORD>(OBJID_CLIENT),
+                                        __uuidof(IAccessible),
+                                        reinterpret_cast<void**>(&object)))) {
+    return 1;
+  }
+  VARIANT self{};
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  VARIANT role{};
+  BSTR name = nullptr;
+  object->get_accRole(self, &role);
+  object->get_accName(self, &name);
+  std::printf("role=%ld name=%s\n", role.vt == VT_I4 ? role.lVal : -1L,
+              Quoted(name ? name : L"").c_str());
+  SysFreeString(name);
+  object->Release();
+  CoUninitialize();
+  return 0;
 }
 
 // Opens `name` inside `folder` (NtCreateFile with RootDirectory), as a program that never builds
@@ -678,7 +728,10 @@ int wmain(int argc, wchar_t** argv) {
   if (verb == L"shortcut" && argc == 3) return Shortcut(argv[2]);
   if (verb == L"version" && argc == 3) return Version(argv[2]);
   if (verb == L"icon" && argc == 3) return Icon(argv[2]);
-  if (verb == L"clipboard") return Clipboard();
+  if (verb == L"clipboard") return Clipboard(argc > 2 && std::wstring(argv[2]) == L"--quoted");
+  if (verb == L"accessible" && argc == 5 && std::wstring(argv[2]) == L"--class") {
+    return Accessible(argv[3], _wtoi(argv[4]));
+  }
   if (verb == L"silence" && argc == 5 && std::wstring(argv[2]) == L"--class") {
     return Silence(argv[3], _wtof(argv[4]));
   }
@@ -702,6 +755,7 @@ int wmain(int argc, wchar_t** argv) {
                "usage: wintool list | inspect [--class CLASS] [TITLE] | launch EXE RAW | "
                "hold FILE SECONDS | shortcut LNK | version FILE | icon FILE | "
                "silence --class CLASS SECONDS | drop [--time] [--idlist] CLSID LIST | "
-               "clipboard | chain FOLDER NAME FILE | tree FOLDER\n");
+               "clipboard [--quoted] | accessible --class CLASS ID | chain FOLDER NAME FILE | "
+               "tree FOLDER\n");
   return 2;
 }
