@@ -1,7 +1,8 @@
 // The summary window: how many files and folders a run left and why, at its top, and below that
 // every one of them by its path, under its reason, a line each, in a list that scrolls however
-// long it is: the user selects lines (Shift, Ctrl, Ctrl+A) and copies them (Ctrl+C) as the disk
-// has them, and a screen reader reads it as a list. Tab and Shift+Tab go from the list to its
+// long it is, each character that cannot be seen shown as its code point: the user selects lines
+// (Shift, Ctrl, Ctrl+A) and copies them (Ctrl+C) as the disk has them, and a screen reader reads
+// it as a list. Tab and Shift+Tab go from the list to its
 // buttons and back. Laid out in pixels for 96 dpi and scaled to its screen's density, in the
 // system's font for messages at that density.
 #include "windows/summary_window.h"
@@ -17,6 +18,7 @@
 #include "windows/dpi.h"
 #include "windows/image_scale.h"
 #include "windows/modal.h"
+#include "windows/visible_text.h"
 
 namespace morvenit {
 
@@ -252,7 +254,7 @@ void Summary::Fill() const {
   for (const Text& line : lines) characters += line.size() + 1;
   ::SendMessageW(list, LB_INITSTORAGE, lines.size(), characters * sizeof(wchar_t));
   for (const Text& line : lines) {
-    ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(VisibleText(line).c_str()));
   }
   ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
   ::InvalidateRect(list, nullptr, TRUE);
@@ -264,8 +266,9 @@ void Summary::FitWidth() const {
   ScopedSelect selected(screen.get(), font.valid() ? font.get() : ::GetStockObject(SYSTEM_FONT));
   LONG widest = 0;
   for (const Text& line : lines) {
+    const Text shown = VisibleText(line);
     SIZE size{};
-    ::GetTextExtentPoint32W(screen.get(), line.c_str(), static_cast<int>(line.size()), &size);
+    ::GetTextExtentPoint32W(screen.get(), shown.c_str(), static_cast<int>(shown.size()), &size);
     widest = std::max(widest, size.cx);
   }
   ::SendMessageW(list, LB_SETHORIZONTALEXTENT, widest + kTextMargin, 0);
