@@ -354,7 +354,11 @@ void ProgressWindow::SetCaption(const Text& caption) {
 }
 
 void ProgressWindow::SetVisible(bool visible) {
-  ::ShowWindow(Load().hwnd, visible ? SW_SHOW : SW_HIDE);
+  const HWND hwnd = Load().hwnd;
+  ::ShowWindow(hwnd, visible ? SW_SHOW : SW_HIDE);
+  // To the front, as far as the system lets this program: the shell lets a program it starts, and
+  // lets the verb's server it hands a selection to (CoAllowSetForegroundWindow), which COM starts.
+  if (visible) ::SetForegroundWindow(hwnd);
 }
 
 void ProgressWindow::ShowSummary(const Text& counts, const std::vector<Text>& lines) {

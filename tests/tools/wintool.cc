@@ -204,14 +204,14 @@ int Inspect(const std::wstring& title, const std::wstring& window_class) {
   const HWND owner = GetWindow(found, GW_OWNER);
   std::printf(
       "window hwnd=%s class=%s title=%s visible=%d rect=%s client=%s style=%s exstyle=%s "
-      "owner=%s owner_visible=%d focus=%s active=%s\n",
+      "owner=%s owner_visible=%d focus=%s active=%s foreground=%d\n",
       Hex(found).c_str(), Quoted(ClassOf(found)).c_str(), Quoted(WindowText(found)).c_str(),
       IsWindowVisible(found) ? 1 : 0, Rect(rect).c_str(), ClientRect(found).c_str(),
       Hex(static_cast<unsigned long long>(GetWindowLongW(found, GWL_STYLE) & 0xffffffffu)).c_str(),
       Hex(static_cast<unsigned long long>(GetWindowLongW(found, GWL_EXSTYLE) & 0xffffffffu))
           .c_str(),
       Hex(owner).c_str(), owner && IsWindowVisible(owner) ? 1 : 0, Hex(gui.hwndFocus).c_str(),
-      Hex(gui.hwndActive).c_str());
+      Hex(gui.hwndActive).c_str(), GetForegroundWindow() == found ? 1 : 0);
   std::vector<HWND> children;
   EnumChildWindows(
       found,
@@ -568,6 +568,8 @@ int Drop(const std::wstring& class_id, const std::wstring& list, bool timed, boo
     result = CoCreateInstance(verb, nullptr, CLSCTX_LOCAL_SERVER, IID_IDropTarget,
                               reinterpret_cast<void**>(&target));
   }
+  // As Explorer does: the server may bring its window to the front.
+  if (SUCCEEDED(result)) CoAllowSetForegroundWindow(target, nullptr);
   if (SUCCEEDED(result)) result = target->DragEnter(selection, MK_LBUTTON, POINTL{}, &effect);
   LARGE_INTEGER start;
   QueryPerformanceCounter(&start);
