@@ -15,6 +15,7 @@
 #include <cstring>
 #include <utility>
 
+#include "windows/com_object.h"
 #include "windows/dpi.h"
 #include "windows/image_scale.h"
 #include "windows/modal.h"
@@ -104,11 +105,9 @@ void MoveChild(HWND child, int left, int top, int width, int height) {
 
 // The list as accessibility clients see it: the system's own object for it, named, and called a
 // list (Wine alone calls it a plain client area).
-class ListAccessible final : public IAccessible {
+class ListAccessible final : public Counted<IAccessible> {
  public:
   explicit ListAccessible(IAccessible* system) : system_(system) {}
-  ListAccessible(const ListAccessible&) = delete;
-  ListAccessible& operator=(const ListAccessible&) = delete;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (iid == IID_IUnknown || iid == IID_IDispatch || iid == __uuidof(IAccessible)) {
@@ -118,14 +117,6 @@ class ListAccessible final : public IAccessible {
     }
     // The children's enumerator and the window behind it are the system's.
     return system_->QueryInterface(iid, out);
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override {
-    return static_cast<ULONG>(::InterlockedIncrement(&references_));
-  }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG left = ::InterlockedDecrement(&references_);
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
   }
 
   HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override {
@@ -216,11 +207,10 @@ class ListAccessible final : public IAccessible {
   }
 
  private:
-  ~ListAccessible() { system_->Release(); }
+  ~ListAccessible() override { system_->Release(); }
   static bool Self(const VARIANT& child) { return child.vt == VT_I4 && child.lVal == CHILDID_SELF; }
 
   IAccessible* system_;
-  LONG references_ = 1;
 };
 
 struct Summary {

@@ -19,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "windows/com_object.h"
+
 namespace morvenit {
 
 namespace {
@@ -157,11 +159,9 @@ Dropped PathsOf(IDataObject* data) {
 
 // The drop target made for one invocation of the verb, or one drag over the program's icon. While
 // the shell holds one, the server stays.
-class Target final : public IDropTarget {
+class Target final : public Counted<IDropTarget> {
  public:
   explicit Target(Served& served) : served_(served) { Hold(); }
-  Target(const Target&) = delete;
-  Target& operator=(const Target&) = delete;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     *out =
@@ -169,14 +169,6 @@ class Target final : public IDropTarget {
     if (!*out) return E_NOINTERFACE;
     AddRef();
     return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override {
-    return static_cast<ULONG>(::InterlockedIncrement(&references_));
-  }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG left = ::InterlockedDecrement(&references_);
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
   }
 
   // Every selection is welcome, to be read from; a drag over the icon shows it will be copied,
@@ -204,7 +196,7 @@ class Target final : public IDropTarget {
   }
 
  private:
-  ~Target() { LetGo(served_); }
+  ~Target() override { LetGo(served_); }
 
   static HRESULT Welcome(DWORD* effect) {
     if (*effect & DROPEFFECT_COPY) *effect = DROPEFFECT_COPY;
@@ -212,7 +204,6 @@ class Target final : public IDropTarget {
   }
 
   Served& served_;
-  LONG references_ = 1;
 };
 
 // The class object COM hands out. It lives as long as the server, whatever COM counts.
