@@ -6,7 +6,8 @@ set -euo pipefail
 # Each path in the Windows form that names exactly the file Linux names, on the drive Z: that a
 # new prefix maps to "/" (winepath would cut a long one at 260 characters). A path that cannot be
 # given so (empty, missing, or a name Windows cannot hold) is refused by name, and nothing runs
-# for it; the others run, and the exit status is not zero.
+# for it; the others run. The exit status is the worst of the runs' (0 every file named gone, 2
+# files left and reported, 3 cancelled, 1 a failure), and 2 at least when a path was refused.
 source "$(dirname "$0")/tools/windows-paths.sh"
 windows_paths "$@"
 if [ $# -gt 0 ] && [ ${#WINDOWS_PATHS[@]} -eq 0 ]; then exit 2; fi
@@ -33,5 +34,5 @@ wine_prefix_ready "$root/build/wine-run-prefix"
 # More paths than one command line holds run as several runs, one after another, in order.
 status=0
 run_windows_paths wine "$root/build/windows/morvenit.exe" || status=$?
-[ "$status" -eq 0 ] && [ "$REFUSED" -gt 0 ] && status=2
+[ "$REFUSED" -gt 0 ] && status=$(worse_status "$status" 2)
 exit "$status"

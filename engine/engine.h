@@ -5,7 +5,6 @@
 #define MORVENIT_ENGINE_ENGINE_H_
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -13,11 +12,10 @@
 
 #include "engine/in_flight.h"
 #include "engine/progress.h"
+#include "engine/selections.h"
 #include "platform/env.h"
 
 namespace morvenit {
-
-using ArgumentList = std::vector<Text>;
 
 // A folder waiting to be walked: its path; for a folder the user named, the folder itself, held
 // open since it was met; for a folder found inside another, the folder it was listed in (held
@@ -81,9 +79,10 @@ struct Engine {
   // found is gone, and never counted, unless the user named it.
   std::map<int32_t, LeftFor> left;
   // Where items handed over while the run goes come from (another selection given to the
-  // running program); each call returns those that came since the last, in their order, or none.
-  // Unset for a run over its command line alone.
-  std::function<ArgumentList()> TakeArrivals;
+  // running program), taken with Take(); null for a run over its command line alone.
+  Selections* shell = nullptr;
+  // The items the run starts with came from the shell too, not from a command line.
+  bool items_from_shell = false;
   // The files this run met, by number: written (until their delete), or left and reported. A file
   // met again (named, and inside a named folder too) is passed over in silence: it is in hand.
   std::set<FileNumber> met;
@@ -92,13 +91,16 @@ struct Engine {
   std::set<uint64_t> written;
 };
 
+// How a run ended: every file named gone; files or folders left, each reported; cancelled.
+enum class Outcome { kAllGone, kLeft, kCancelled };
+
 // Runs one removal run over `items`: named files are shredded as they are met, named folders are
 // held open as they are met and walked after the last item, the last-named first. A run that left
 // files or folders says how many, why and which in the summary window before its closing pause,
 // unless it was cancelled. Raises Failure for an empty list; raises EndProgram when cancelled
-// during the closing pause. Items from TakeArrivals go the same way once those are done, as often
-// as they come, before the summary.
-void ProcessItems(Engine& run, const ArgumentList& items);
+// during the closing pause. Items the shell hands over meanwhile go the same way once those are
+// done, as often as they come, before the summary.
+Outcome ProcessItems(Engine& run, const ArgumentList& items);
 
 // Opens the item the user named, once, as it is met: a file is shredded at once through the very
 // handle opened; a folder is pushed onto FolderStack, held open, to be walked through that handle;

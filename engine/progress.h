@@ -3,6 +3,8 @@
 #ifndef MORVENIT_ENGINE_PROGRESS_H_
 #define MORVENIT_ENGINE_PROGRESS_H_
 
+#include <vector>
+
 #include "platform/env.h"
 
 namespace morvenit {
@@ -23,9 +25,10 @@ class Progress {
   virtual void SetCaption(const Text& caption) = 0;
   // Shows or hides the window; showing neither waits nor runs a message loop.
   virtual void SetVisible(bool visible) = 0;
-  // Shows what a run left, modally: `counts` at the top, `list` below it in a box that scrolls
-  // and can be selected and copied; lines end with '\n'. Returns once the user has closed it.
-  virtual void ShowSummary(const Text& counts, const Text& list) = 0;
+  // Shows what a run left, modally: `counts` at the top (its lines end with '\n'), and below it
+  // `lines`, one entry a line, in a list that scrolls, whose lines can be selected and copied as
+  // they are. Returns once the user has closed it.
+  virtual void ShowSummary(const Text& counts, const std::vector<Text>& lines) = 0;
 };
 
 }  // namespace morvenit

@@ -3,6 +3,7 @@
 #include <cwctype>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "engine/engine.h"
 
@@ -10,12 +11,29 @@ namespace morvenit {
 
 namespace {
 
-// Shreds the files of `items` and walks its folders; returns false when it was cancelled.
-bool Dispatch(Engine& run, const ArgumentList& items) {
+// Whether `path` says where it starts: a drive and a separator, or a share or device namespace
+// (two separators). Every other form ("C:notes.txt", "notes.txt", "\\notes.txt") is read from a
+// current folder.
+bool IsFullPath(const Text& path) {
+  const auto separator = [&path](size_t i) {
+    return i < path.size() && (path[i] == L'\\' || path[i] == L'/');
+  };
+  const bool drive = path.size() >= 2 && std::iswalpha(path[0]) && path[1] == L':';
+  return (drive && separator(2)) || (separator(0) && separator(1));
+}
+
+// Shreds the files of `items` and walks its folders; returns false when it was cancelled. Items
+// the shell handed over must be full paths: any program may hand some over through the verb, and
+// this program's current folder is nobody's choice.
+bool Dispatch(Engine& run, const ArgumentList& items, bool from_shell) {
   // Files are shredded as they are met; folders wait until every item has been dispatched.
   for (const Text& item : items) {
     if (run.frmMain.Check1() == 1) return false;
-    DispatchItem(run, item);
+    if (from_shell && !IsFullPath(item)) {
+      ReportFailure(run, item, NotFullPath(), Item::kNamed);
+    } else {
+      DispatchItem(run, item);
+    }
     run.env.PumpMessages();
   }
 
@@ -30,12 +48,12 @@ bool DispatchAndWalk(Engine& run, const ArgumentList& items) {
   run.frmMain.SetVisible(true);
   run.env.PumpMessages();
   if (items.empty()) throw Failure{kFailSubscript, L"Subscript out of range"};
-  if (!Dispatch(run, items)) return false;
+  if (!Dispatch(run, items, run.items_from_shell)) return false;
   // Another selection handed over meanwhile joins the run, in the same window, before its summary.
-  while (run.TakeArrivals && run.frmMain.Check1() != 1) {
-    const ArgumentList more = run.TakeArrivals();
+  while (run.shell && run.frmMain.Check1() != 1) {
+    const ArgumentList more = run.shell->Take();
     if (more.empty()) break;
-    if (!Dispatch(run, more)) return false;
+    if (!Dispatch(run, more, true)) return false;
   }
   return true;
 }
@@ -95,6 +113,8 @@ Text Reason(int32_t number, const Text& description) {
       return L"written to by another program after they were overwritten";
     case kFailDeleteMayNotLast:
       return L"deleted, but their folder could not be flushed, so the delete may not last";
+    case kFailNotFullPath:
+      return L"handed over without a drive or share to start from (not full paths)";
     default:
       return description;
   }
@@ -121,17 +141,18 @@ Text Summary(const Engine& run) {
   return text + L":\n" + reasons;
 }
 
-// Every file and folder left, by its path, under its reason, the reasons in the summary's order.
-Text LeftList(const Engine& run) {
-  Text list;
+// Every file and folder left, by its path, under its reason, the reasons in the summary's order:
+// one line each.
+std::vector<Text> LeftList(const Engine& run) {
+  std::vector<Text> lines;
   for (const auto& [number, left] : run.left) {
     Text heading = Reason(number, left.description);
     if (!heading.empty() && heading.back() == L'.') heading.pop_back();
     if (!heading.empty()) heading[0] = static_cast<wchar_t>(std::towupper(heading[0]));
-    list += heading + L":\n";
-    for (const Text& path : left.paths) list += L"    " + path + L"\n";
+    lines.push_back(heading + L":");
+    for (const Text& path : left.paths) lines.push_back(L"    " + path);
   }
-  return list;
+  return lines;
 }
 
 }  // namespace
@@ -154,7 +175,7 @@ void DispatchItem(Engine& run, Text item) {
   if (named.folder) run.FolderStack.emplace_back(Where(run, item), std::move(named.folder));
 }
 
-void ProcessItems(Engine& run, const ArgumentList& items) {
+Outcome ProcessItems(Engine& run, const ArgumentList& items) {
   bool finished;
   try {
     finished = DispatchAndWalk(run, items);
@@ -167,7 +188,7 @@ void ProcessItems(Engine& run, const ArgumentList& items) {
     throw;
   }
   FinishInFlight(run);
-  if (!finished) return;
+  if (!finished) return Outcome::kCancelled;
 
   run.env.SetCurrentFolder(run.StartFolder);
   run.frmMain.SetCaption(Text());
@@ -180,6 +201,7 @@ void ProcessItems(Engine& run, const ArgumentList& items) {
   }
   CancellableWait(run, 1000);
   run.frmMain.SetVisible(false);
+  return run.left.empty() ? Outcome::kAllGone : Outcome::kLeft;
 }
 
 void CancellableWait(Engine& run, int32_t milliseconds) {

@@ -71,6 +71,7 @@ inline constexpr int32_t kFailVanished = 1015;
 inline constexpr int32_t kFailNotRenamed = 1020;
 inline constexpr int32_t kFailWrittenAfter = 1021;
 inline constexpr int32_t kFailDeleteMayNotLast = 1022;
+inline constexpr int32_t kFailNotFullPath = 1030;
 
 inline bool IsRefusal(const Failure& failure) {
   return failure.number > 1000 && failure.number < 1100;
@@ -189,6 +190,15 @@ inline Failure DeviceName() {
           L"Windows keeps this name for a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to "
           L"LPT9, with or without an extension): named on its own it means the device, not the "
           L"file, so nothing was written. To shred the file, name the folder that holds it."};
+}
+
+// A path handed over by another program (through the verb) that does not say where it starts: it
+// would be read from wherever this program happens to run.
+inline Failure NotFullPath() {
+  return {kFailNotFullPath,
+          L"This path handed over is not a full path (a drive or a share, and every folder from "
+          L"there): it would name a file in whatever folder Morvenit happens to run in. Nothing "
+          L"was done to it."};
 }
 
 // Raised to end the program at once (a cancel seen during a wait). It is not a Failure, so no

@@ -11,10 +11,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   int code;
   if (morvenit::StartedAsServer(env.CommandLine())) {
     // COM started the program for the shell's verb: the selections come through it.
-    const auto shell = morvenit::ServeVerb(env);
+    const auto shell = morvenit::ServeVerb(env, true);
     code = morvenit::Serve(env, frmMain, *shell);
   } else {
-    code = morvenit::Main(env, frmMain, [] { morvenit::ShowSplashModal(); });
+    code = morvenit::Main(
+        env, frmMain, [] { morvenit::ShowSplashModal(); },
+        [&env] { return morvenit::ServeVerb(env, false); });
   }
   // End at once: open files are closed by the system and no window runs its unload behaviour.
   ::ExitProcess(static_cast<UINT>(code));

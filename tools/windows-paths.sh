@@ -6,7 +6,10 @@
 #                             and counted in REFUSED
 #   run_windows_paths CMD...  runs CMD (its last word the program's absolute path) over
 #                             WINDOWS_PATHS, in as many runs as its command line needs, or once
-#                             over none when there is none; returns the first failing run's status
+#                             over none when there is none; returns the worst run's status
+#   worse_status A B          the worse of two of the program's exit statuses (0 every file named
+#                             gone, 2 files left and reported, 3 cancelled, 1 a failure; any other
+#                             status, Wine's own, worse still)
 #
 # Wine reads names as UTF-8, and a prefix maps "/" to the drive Z:. It quotes each argument that
 # holds a space, as the shell would, but writes a double quote as \", which a command line split
@@ -117,6 +120,13 @@ windows_lengths() {
   done
 }
 
+worse_status() {
+  local rank=(0 3 1 2) a=$1 b=$2
+  [ "$a" -le 3 ] && a=${rank[a]} || a=$((a + 4))
+  [ "$b" -le 3 ] && b=${rank[b]} || b=$((b + 4))
+  if [ "$a" -ge "$b" ]; then echo "$1"; else echo "$2"; fi
+}
+
 run_windows_paths() {
   local exe=${!#} status=0 code first=0 used i
   windows_lengths
@@ -130,7 +140,7 @@ run_windows_paths() {
     done
     code=0
     "$@" "${WINDOWS_PATHS[@]:first:i-first}" || code=$?
-    [ "$status" -eq 0 ] && status=$code
+    status=$(worse_status "$status" "$code")
     first=$i
     [ "$first" -lt ${#WINDOWS_PATHS[@]} ] || return "$status"
   done

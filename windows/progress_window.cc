@@ -12,6 +12,7 @@
 #include "windows/image_scale.h"
 #include "windows/resource.h"
 #include "windows/summary_window.h"
+#include "windows/visible_text.h"
 
 namespace morvenit {
 
@@ -106,6 +107,9 @@ struct ProgressWindow::Form {
   void ShowText1() {
     text1_due = false;
     ::SetWindowTextW(Text1, text1.c_str());
+    // Its end in view: a name that holds characters written out as code points may not fit.
+    ::SendMessageW(Text1, EM_SETSEL, text1.size(), text1.size());
+    ::SendMessageW(Text1, EM_SCROLLCARET, 0, 0);
     text1_shown = ::GetTickCount();
   }
 
@@ -323,7 +327,8 @@ int ProgressWindow::Check1() {
 
 void ProgressWindow::SetText1(const Text& text) {
   Form& form = Load();
-  form.text1 = text;
+  // A name that holds a line break or a direction override must not show as something else.
+  form.text1 = VisibleText(text);
   if (form.text1_due) return;
   const DWORD shown_for = ::GetTickCount() - form.text1_shown;
   form.text1_due =
@@ -349,11 +354,15 @@ void ProgressWindow::SetCaption(const Text& caption) {
 }
 
 void ProgressWindow::SetVisible(bool visible) {
-  ::ShowWindow(Load().hwnd, visible ? SW_SHOW : SW_HIDE);
+  const HWND hwnd = Load().hwnd;
+  ::ShowWindow(hwnd, visible ? SW_SHOW : SW_HIDE);
+  // To the front, as far as the system lets this program: the shell lets a program it starts, and
+  // lets the verb's server it hands a selection to (CoAllowSetForegroundWindow), which COM starts.
+  if (visible) ::SetForegroundWindow(hwnd);
 }
 
-void ProgressWindow::ShowSummary(const Text& counts, const Text& list) {
-  ShowSummaryModal(Load().hwnd, counts, list);
+void ProgressWindow::ShowSummary(const Text& counts, const std::vector<Text>& lines) {
+  ShowSummaryModal(Load().hwnd, counts, lines);
 }
 
 }  // namespace morvenit

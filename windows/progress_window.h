@@ -25,7 +25,7 @@ class ProgressWindow : public Progress {
   void ShowLabel2(bool visible) override;
   void SetCaption(const Text& caption) override;
   void SetVisible(bool visible) override;
-  void ShowSummary(const Text& counts, const Text& list) override;
+  void ShowSummary(const Text& counts, const std::vector<Text>& lines) override;
 
  private:
   struct Form;  // the window and its elements while it exists

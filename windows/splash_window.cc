@@ -12,6 +12,7 @@
 #include "windows/about.h"
 #include "windows/dpi.h"
 #include "windows/image_scale.h"
+#include "windows/modal.h"
 #include "windows/resource.h"
 #include "windows/usage_text.h"
 
@@ -93,6 +94,7 @@ struct Splash {
   HCURSOR hand = nullptr;  // a resource cursor, shared, never destroyed
   ScopedCursor scaled_hand;
   HWND focus = nullptr;  // the control to give the focus back to on reactivation
+  bool closed = false;   // the window is destroyed
   ScopedWindow owner;    // hidden; owning the window keeps it off the taskbar
   ScopedWindow window;   // last, so it goes before the objects it draws with
 
@@ -353,6 +355,7 @@ LRESULT CALLBACK SplashProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
       break;
     case WM_NCDESTROY:
       splash->window.release();
+      splash->closed = true;
       ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
       break;
     default:
@@ -433,21 +436,8 @@ void ShowSplashModal() {
   ::ShowWindow(hwnd, SW_SHOW);
   ::SetFocus(splash.focus);
 
-  // Modal: this loop runs until "X" has destroyed the window. The dialog manager supplies Tab,
-  // Shift+Tab and the space bar on buttons.
-  MSG msg;
-  while (splash.window.valid()) {
-    const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
-    if (got == -1) break;
-    if (got == 0) {
-      ::PostQuitMessage(static_cast<int>(msg.wParam));  // for whoever runs the outer loop
-      break;
-    }
-    if (!::IsDialogMessageW(hwnd, &msg)) {
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
-    }
-  }
+  // Modal until "X" has destroyed the window.
+  RunModal(hwnd, splash.closed);
 }
 
 }  // namespace morvenit

@@ -6,8 +6,8 @@
 
 #include <memory>
 
+#include "engine/selections.h"
 #include "platform/env.h"
-#include "startup/startup.h"
 
 namespace morvenit {
 
@@ -16,9 +16,11 @@ namespace morvenit {
 inline constexpr wchar_t kVerbClassId[] = L"{E99C3767-6932-4418-9A7B-C764807BB7CA}";
 
 // Registers the verb's class for this process and returns the selections it is handed; the class
-// is served on the calling (window) thread until the result is destroyed. Never fails: a class
-// that could not be registered makes the first Wait() raise the failure.
-std::unique_ptr<Selections> ServeVerb(Env& env);
+// is served on the calling (window) thread until the result is destroyed, or until Wait() found
+// nothing waiting and nothing holding the program. Started by COM, the program waits up to 30
+// seconds for its first selection. Never fails: a class that could not be registered makes the
+// first Wait() raise the failure where COM started the program, and return none otherwise.
+std::unique_ptr<Selections> ServeVerb(Env& env, bool started_by_com);
 
 }  // namespace morvenit
 

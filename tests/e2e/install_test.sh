@@ -120,8 +120,10 @@ check "uninstall entry: estimated size $size KiB covers the two files ($exe_kib.
   test "$size" -ge "$exe_kib" -a "$size" -le "$((all_kib + 1))"
 
 # --- The verb as the shell invokes it: one run for everything ---------------------------------
-# 10,000 files in 100 folders and 3 folders, then another selection during the run; a file of
-# each is held open elsewhere, so the one summary counts two.
+# 10,000 files in 100 folders and 3 folders, then another selection during the run, as the shell's
+# ID list alone (as Explorer offers paths past 260 characters), with an item that is no file (the
+# Control Panel), then one of that item alone; a file of each of the first two is held open
+# elsewhere, so the one summary counts two, and a box says what of the others was left alone.
 SEL=$WORK/selection
 mkdir -p "$SEL"/d{00..99} "$SEL"/n{1,2,3}/sub "$SEL"/second/sub
 for d in "$SEL"/d*; do echo secret | tee "$d"/f{00..99} >/dev/null; done
@@ -129,7 +131,9 @@ echo secret | tee "$SEL"/{n{1,2,3}/{a,sub/b},-Embedding,held,second/{held,sub/c}
 sel_w=$(winpath "$SEL")
 (cd "$SEL" && find d?? -type f && printf '%s\n' -Embedding held n1 n2 n3) | sort | tr / '\\' |
   while read -r item; do echo "$sel_w\\$item"; done | iconv -t UTF-16LE >"$WORK/first.txt"
-printf '%s\n' "$sel_w\\second" "$sel_w\\s.txt" | iconv -t UTF-16LE >"$WORK/second.txt"
+PANEL='::{21EC2020-3AEA-1069-A2DD-08002B30309D}'
+printf '%s\n' "$sel_w\\second" "$PANEL" "$sel_w\\s.txt" | iconv -t UTF-16LE >"$WORK/second.txt"
+echo "$PANEL" | iconv -t UTF-16LE >"$WORK/third.txt"
 # Wine alone: the class under HKLM too (see WINE_CLASS).
 wine regedit /E "$WORK/class.reg" "${VERB_KEYS[0]}"
 iconv -f UTF-16 -t UTF-8 "$WORK/class.reg" | sed 's/^\[HKEY_CURRENT_USER/[HKEY_LOCAL_MACHINE/' \
@@ -141,18 +145,64 @@ for _ in $(seq 100); do [ "$(grep -sc holding "$WORK/held.txt")" = 2 ] && break 
 # To a file: the server COM starts inherits the client's output, and would hold a pipe open.
 wine "$WINTOOL" drop "$CLASS" "$(winpath "$WORK/first.txt")" >"$WORK/drops.txt" 2>&1
 wait_for_class MorvenitProgress 60 || fail "verb: no progress window"
-wine "$WINTOOL" drop "$CLASS" "$(winpath "$WORK/second.txt")" >>"$WORK/drops.txt" 2>&1
+for list in second third; do
+  wine "$WINTOOL" drop --idlist "$CLASS" "$(winpath "$WORK/$list.txt")" >>"$WORK/drops.txt" 2>&1
+done
 # The programs COM started in this prefix with the verb's switch: the one run's.
-servers=$(for p in $(pgrep -f 'morvenit\.exe <shell-verb>'); do
-  grep -qz "^WINEPREFIX=$WINEPREFIX\$" "/proc/$p/environ" && echo "$p"; done)
+verb_servers() {
+  local p
+  for p in $(pgrep -f 'morvenit\.exe <shell-verb>'); do
+    grep -qz "^WINEPREFIX=$WINEPREFIX\$" "/proc/$p/environ" && echo "$p"
+  done
+}
+servers=$(verb_servers)
 dismiss_message_boxes "${servers%%$'\n'*}" 300 "$WORK/boxes.txt"
-check_eq "verb: both selections taken by one program; one summary, counting both held files" \
-  "result=0x00000000 result=0x00000000|1|1" "$(tr -d '\r' <"$WORK/drops.txt" | xargs)|$(grep -c . \
-    <<<"$servers")|$(grep -c ' 2 files were' "$WORK/boxes.txt")"
+ended=$(date +%s%N)
+# Its closing pause is a second; it must not wait for the shell's 30 s on top.
+check "verb: the server ends as soon as nothing holds it after its run" \
+  test -n "$LAST_BOX_AT" -a $(((ended - ${LAST_BOX_AT:-0}) / 1000000)) -lt 5000
+check_eq "verb: all selections taken by one program; one summary, counting both held files" \
+  "result=0x00000000 result=0x00000000 result=0x00000000|1|1" "$(tr -d '\r' <"$WORK/drops.txt" |
+    xargs)|$(grep -c . <<<"$servers")|$(grep -c ' 2 files were' "$WORK/boxes.txt")"
+check_eq "verb: what is no file is told in a box, never lost in silence" \
+  "Morvenit:  1 item handed over to Morvenit is not a file or folder on a disk, and was left alone. \
+|Morvenit:  No file or folder could be read from a selection handed over to Morvenit. Nothing in \
+it was shredded. " "$(grep 'handed over' "$WORK/boxes.txt" | sort | paste -sd'|')"
 check_eq "verb: every file gone but the held ones (-Embedding too), every folder kept" \
   "held second/held|109" \
   "$(cd "$SEL" && find . -type f | cut -c3- | sort | xargs)|$(find "$SEL" -type d | wc -l)"
 kill "${holds[@]}"
+
+# --- A run from a command line serves the verb as well: a selection made meanwhile joins it ----
+# First a server killed during its run. Wine alone: Wine's COM keeps its dead class, and the verb
+# fails with 0x800706BA, whatever registers the class afresh, until Wine's server for the prefix
+# ends (`wineserver -k`, as the README says).
+mkdir -p "$SEL"/k/d{0..9} "$SEL/c" "$SEL/joined"
+for d in "$SEL"/k/d*; do echo secret | tee "$d"/f{000..199} >/dev/null; done
+echo secret | tee "$SEL"/{c/a,c/b,joined/j.txt,c-held} >/dev/null
+echo "$sel_w\\k" | iconv -t UTF-16LE >"$WORK/k.txt"
+echo "$sel_w\\joined" | iconv -t UTF-16LE >"$WORK/joined.txt"
+wine "$WINTOOL" drop "$CLASS" "$(winpath "$WORK/k.txt")" >"$WORK/drops.txt" 2>&1
+wait_for_class MorvenitProgress 60 || fail "killed server: no progress window"
+kill -9 $(verb_servers)
+wine "$WINTOOL" drop "$CLASS" "$(winpath "$WORK/joined.txt")" >>"$WORK/drops.txt" 2>&1
+wineserver -k
+# The run lasts while a named file held elsewhere is tried, and reported.
+wine "$WINTOOL" hold "$(winpath "$SEL/c-held")" 300 >"$WORK/held.txt" 2>&1 &
+holds=($!)
+for _ in $(seq 100); do grep -qs holding "$WORK/held.txt" && break || sleep 0.1; done
+wine "$DEFAULT_DIR/morvenit.exe" "$(winpath "$SEL/c-held")" "$(winpath "$SEL/c")" >/dev/null 2>&1 &
+MORVENIT_PID=$!
+BACKGROUND_PIDS+=("$MORVENIT_PID")
+wait_for_class MorvenitProgress 60 || fail "command line: no progress window"
+wine "$WINTOOL" drop "$CLASS" "$(winpath "$WORK/joined.txt")" >>"$WORK/drops.txt" 2>&1
+started=$(verb_servers) # a program started for the drop would be there for its run at least
+dismiss_message_boxes "$MORVENIT_PID" 60 "$WORK/boxes-c.txt"
+kill "${holds[@]}"
+check_eq "command line: after a killed server (0x800706BA, then wineserver -k), a selection joins \
+the run; no server started" "result=0x00000000 result=0x800706ba result=0x00000000||c-held|1 file was" \
+  "$(tr -d '\r' <"$WORK/drops.txt" | xargs)|$started|$(cd "$SEL" && find c joined c-held \
+    -type f | xargs)|$(grep -o '1 file was' "$WORK/boxes-c.txt")"
 
 # --- Version resources and icons of the program, the installer and the uninstaller -----------
 expected_strings="CompanyName=\"Morvenit\"|LegalCopyright=\"$NOTICE\"|ProductName=\"Morvenit\""

@@ -199,9 +199,14 @@ dismiss_message_boxes() {
 }
 
 # summary_child ID KEY: KEY of the summary window's element ID (100 the counts, 101 the list, 102
-# "Copy"), as last seen; summary_list: the list, one line a line.
+# "Copy"), as last seen; summary_list: the list's lines as it shows them, one a line.
 summary_child() { field "$(grep "^child .* id=$1 " <<<"$SUMMARY")" "$2"; }
-summary_list() { printf '%b' "$(summary_child 101 text)" | tr -d '\r'; }
+summary_list() { printf '%b' "$(summary_child 101 items)"; }
+# The clipboard's text exactly, carriage returns and all (its last line break left off, as by any
+# command substitution).
+clipboard_exact() {
+  printf '%b' "$(wine "$WINTOOL" clipboard --quoted 2>/dev/null | tr -d '\r' | sed 's/^"\(.*\)"$/\1/')"
+}
 
 # Saves a screenshot of the whole virtual screen as $ARTIFACTS/NAME.png.
 screenshot() { import -window root "$ARTIFACTS/$1.png" 2>/dev/null; }

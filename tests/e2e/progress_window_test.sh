@@ -33,7 +33,6 @@ wait_shown() {
   return 1
 }
 window_line() { grep '^window ' <<<"$1"; }
-clipboard() { wine "$WINTOOL" clipboard 2>/dev/null | tr -d '\r'; }
 child() { field "$(grep "^child .* id=$2 " <<<"$1")" "$3"; } # child INSPECTION ID KEY
 label2_visible() { [ "$(child "$(inspect --class "$CLASS")" $LABEL2 visible)" = 1 ]; }
 label2_hidden() { ! label2_visible; }
@@ -152,29 +151,49 @@ check "silence probe: replies from the live window, no time-out" \
   test "$(field " $silence" probes)" -gt 0 -a "$(field " $silence" timeouts)" = 0
 wine "$WINTOOL" silence --class "$CLASS" 1 >/dev/null 2>&1
 check_eq "silence probe: no window, no figures (exit code 3)" 3 $?
-check_eq "run: exit code" 0 "${EXIT_CODE:-}"
+check_eq "run: exit code (a file left)" 2 "${EXIT_CODE:-}"
 check "run: the long file and the one after the held file are gone" \
   test ! -e "$WORK/long.bin" -a ! -e "$WORK/after.bin"
 check_eq "run: the held file is untouched" "$held_sum" "$(sums "$WORK/held.bin")"
 
 # --- The summary window: every file left, by its path under its reason, as the disk has them ---
+# Two of them named with a line break and a right-to-left override: shown with those written out,
+# copied as they are.
 mkdir "$WORK/linked" "$WORK/names"
-for i in $(seq -w 30); do random_file "$WORK/names/$i" && ln "$WORK/names/$i" "$WORK/linked/$i"; done
+odd=($'line\nbreak' "$(printf 'rlo-\xe2\x80\xaetxt.exe')")
+for f in $(seq -w 30) "${odd[@]}"; do random_file "$WORK/names/$f" && ln "$WORK/names/$f" "$WORK/linked/$f"; done
 hold "$WORK/held.bin"
 morvenit_start "$WORK/held.bin" "$WORK/linked"
 dismiss_message_boxes "$MORVENIT_PID" 60 /dev/null keep
 screenshot summary-96dpi
 win=$(winpath "$WORK")
-check_eq "summary: every file left on the disk, by its path under its reason" "In use by another \
-program, or access refused:|$win\\held.bin|More than one name (hard links):$(cd "$WORK" &&
-  for f in linked/*; do printf '|%s' "$win\\${f/\//\\}"; done)" \
-  "$(summary_list | paste -sd'|' | sed 's/|    /|/g')"
+lines=("In use by another program, or access refused:" "    $win\\held.bin"
+  "More than one name (hard links):")
+shown=("${lines[@]}")
+for f in $(seq -w 30); do lines+=("    $win\\linked\\$f") && shown+=("${lines[-1]}"); done
+lines+=("    $win\\linked\\${odd[0]}" "    $win\\linked\\${odd[1]}")
+shown+=("    $win\\linked\\line<U+000A>break" "    $win\\linked\\rlo-<U+202E>txt.exe")
+check_eq "summary: every file left on the disk, by its path under its reason, the unseen shown" \
+  "$(printf '%s\n' "${shown[@]}")" "$(summary_list)"
+text1=$(child "$(inspect --class "$CLASS")" $TEXT1 text)
+check_eq "the file display shows the unseen too ($text1)" 'rlo-<U+202E>txt.exe' "${text1: -19}"
+check_eq "summary: a screen reader reads the list as a list (role 33), by its name" \
+  'role=33 name="Files and folders left, under their reasons"' \
+  "$(wine "$WINTOOL" accessible --class MorvenitSummary 101 2>/dev/null | tr -d '\r')"
 click_rect "$(summary_child 101 rect)"
 xdotool key ctrl+a ctrl+c
-check_eq "summary: Ctrl+A, Ctrl+C copy the list" "$(summary_list)" "$(clipboard)"
-click_rect "$(summary_child 102 rect)"
-check_eq "summary: \"Copy\" copies the counts and the list" \
-  "$(printf '%b' "$(summary_child 100 text)" | tr -d '\r')"$'\n\n'"$(summary_list)" "$(clipboard)"
+check_eq "summary: Ctrl+A, Ctrl+C copy every line as the disk has it, each ending in CR LF" \
+  "$(printf '%s\r\n' "${lines[@]}")" "$(clipboard_exact)"
+# By keyboard alone: Tab to "Copy", the space bar presses it, Shift+Tab goes back to the list.
+focused() { inspect --class MorvenitSummary | grep '^child .* focused=1' | sed 's/.* id=\([0-9]*\) .*/\1/'; }
+xdotool key Tab
+tabbed=$(focused)
+xdotool key space
+xdotool key shift+Tab
+check_eq "summary: Tab from the list to \"Copy\", Shift+Tab back" "102 101" "$tabbed $(focused)"
+check_eq "summary: \"Copy\" copies the counts and every line, each ending in CR LF" \
+  "$(printf '%b' "$(summary_child 100 text)")"$'\r\n\r\n'"$(printf '%s\r\n' "${lines[@]}")" \
+  "$(clipboard_exact)"
 xdotool key Escape
 check "summary: Escape closes it, and the run ends" wait_exit "$MORVENIT_PID" 10
 release
@@ -189,7 +208,7 @@ if wait_shown; then
   click_rect "$(child "$SEEN" $CHECK1 rect)"
   EXIT_CODE=
   wait_exit "$MORVENIT_PID" 30
-  check_eq "Cancel: the program ends" 0 "$EXIT_CODE"
+  check_eq "Cancel: the program ends, with exit code 3" 3 "$EXIT_CODE"
   check_eq "Cancel: the files after it are untouched" "$before" "$(sums "$WORK"/{held,c,d}.bin)"
 else
   fail "Cancel: the progress window never appeared"

@@ -35,6 +35,19 @@ dismiss_message_boxes $! 300 "$WORK/boxes" || kill $!
 wait $!
 check_eq "every run ends well, with no box; only what was named is gone" "0 $(grep -av \
   -e ' \./many/.' -e 'real/victim$' <<<"$before")" "$? $(cat "$WORK/boxes" 2>/dev/null)$(snapshot)"
+# The worst of the runs' exit statuses, whichever run it was: a program that exits with the next
+# status of the row each time it runs, over 600 long names (two runs).
+WINDOWS_PATHS=("Z:\\a folder of the test\\a long name to fill a command line "{1000..1599})
+for row in "0 2=2" "2 0=2" "2 1=1" "3 2=3" "1 3=1"; do
+  statuses=(${row%=*})
+  next_status() {
+    local status=${statuses[0]}
+    statuses=("${statuses[@]:1}")
+    return "$status"
+  }
+  run_windows_paths next_status "$WORK/program.exe"
+  check_eq "runs ending ${row%=*}: the worst" "${row#*=}" $?
+done
 # run.sh itself, copied without its installer: past its refusals it would fail, never build.
 mkdir "$WORK/r" && (cd "$E2E_ROOT" && cp --parents run.sh tools/windows-paths.sh "$WORK/r")
 check_eq "run.sh runs nothing" "exit 2" "$("$WORK/r/run.sh" '' 2>/dev/null; echo "exit $?")"

@@ -43,14 +43,14 @@ fi
 check "empty folder: the folder still stands" test -d "$WORK/empty folder"
 
 # A path that leads nowhere, and a single space (two empty items): the first is named in a box,
-# each is counted in the summary, and the run goes on to its end.
+# each is counted in the summary, and the run goes on to its end, with exit code 2 (files left).
 for what in "missing path" "single space"; do
   if [ "$what" = "missing path" ]; then morvenit_start "$WORK/no such file.txt"; else morvenit_start_raw " "; fi
   : >"$ARTIFACTS/boxes-$what.txt"
   dismiss_message_boxes "$MORVENIT_PID" 30 "$ARTIFACTS/boxes-$what.txt" || fail "$what: the run did not end"
   wait_exit "$MORVENIT_PID" 10
   check_eq "$what: the boxes, then the summary, and the run ends" \
-    "$([ "$what" = "missing path" ] && echo "53 Morvenit 1 file" || echo "53 Morvenit 2 files") 0" \
+    "$([ "$what" = "missing path" ] && echo "53 Morvenit 1 file" || echo "53 Morvenit 2 files") 2" \
     "$(cut -d: -f1 "$ARTIFACTS/boxes-$what.txt" | tr '\n' ' ')$(grep -o '[0-9] files*' "$ARTIFACTS/boxes-$what.txt" | head -n 1) $EXIT_CODE"
 done
 check "missing path: its box names it" grep -qF "no such file.txt" "$ARTIFACTS/boxes-missing path.txt"

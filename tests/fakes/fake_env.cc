@@ -393,9 +393,11 @@ void FakeProgress::SetVisible(bool shown) {
   visible = shown;
 }
 
-void FakeProgress::ShowSummary(const Text& counts, const Text& list) {
+void FakeProgress::ShowSummary(const Text& counts, const std::vector<Text>& lines) {
   Guard guard(FakeLock());
   log_->push_back("summary " + Narrow(counts));
+  Text list;
+  for (const Text& line : lines) list += line + L"\n";
   summaries.emplace_back(counts, list);
 }
 

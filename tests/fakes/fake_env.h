@@ -196,7 +196,8 @@ class FakeProgress : public Progress {
   bool label2_visible = false, visible = false;
   int check1_reads = 0;
   std::function<void()> on_check1;               // called before each read of Check1
-  std::vector<std::pair<Text, Text>> summaries;  // (counts, list) of every summary shown
+  // (counts, lines each ending in '\n') of every summary shown.
+  std::vector<std::pair<Text, Text>> summaries;
 
   int Check1() override;
   void SetText1(const Text& text) override;
@@ -204,7 +205,7 @@ class FakeProgress : public Progress {
   void ShowLabel2(bool visible) override;
   void SetCaption(const Text& caption) override;
   void SetVisible(bool visible) override;
-  void ShowSummary(const Text& counts, const Text& list) override;
+  void ShowSummary(const Text& counts, const std::vector<Text>& lines) override;
 
  private:
   EventLog* log_;

@@ -6,6 +6,7 @@
 //   wintool list                         every top-level window: hwnd, visibility, class, title
 //   wintool inspect [--class C] [TITLE]  the first top-level window whose title starts with TITLE
 //                                        (visible ones first) or whose class is C, and its children
+//                                        (a list box with its items)
 //   wintool launch EXE RAW               runs `"EXE" RAW` exactly; exits with its exit code
 //   wintool hold FILE SECONDS            keeps FILE open without sharing for SECONDS
 //   wintool shortcut LNK                 a shortcut's target, arguments, folder and icon
@@ -14,10 +15,15 @@
 //   wintool silence --class C SECONDS    waits for a window of class C to be shown, then sends it
 //                                        WM_NULL over and over (a millisecond apart) and times
 //                                        each reply, for SECONDS or until the window is gone
-//   wintool drop CLSID LIST              hands the paths in LIST (UTF-16, one a line) to the
+//   wintool drop [--time] [--idlist] CLSID LIST
+//                                        hands the paths in LIST (UTF-16, one a line) to the
 //                                        drop target CLSID, a local server, as the shell
-//                                        invokes a DropTarget verb: DragEnter, then Drop
-//   wintool clipboard                    the clipboard's text, as it is (UTF-8)
+//                                        invokes a DropTarget verb: DragEnter, then Drop; as
+//                                        CF_HDROP, or with --idlist as the shell's ID list alone;
+//                                        with --time, the seconds Drop took too
+//   wintool clipboard [--quoted]         the clipboard's text, as it is (UTF-8), or quoted
+//   wintool accessible --class C ID      the role and name a screen reader gets for the child
+//                                        ID of the window of class C
 //   wintool chain FOLDER NAME FILE       the least any program does per level of a chain of
 //                                        folders NAME, each holding a file FILE: opens the folder
 //                                        and then the file relative to the folder above, writes
@@ -35,8 +41,9 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-// After <windows.h>: the shell link object and the version API.
+// After <windows.h>: the shell link object, the version API and the accessibility objects.
 #include <objbase.h>
+#include <oleacc.h>
 #include <shlobj.h>
 #include <winver.h>
 // After <windows.h>: the native calls that open a name relative to a folder.
@@ -44,6 +51,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -134,6 +142,23 @@ std::vector<HWND> TopLevelWindows() {
   return windows;
 }
 
+// A list box's items, each ending in a line break.
+std::wstring Items(HWND list) {
+  std::wstring items;
+  DWORD_PTR count = 0;
+  SendMessageTimeoutW(list, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 2000, &count);
+  for (WPARAM i = 0; i < count; ++i) {
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(list, LB_GETTEXTLEN, i, 0, SMTO_ABORTIFHUNG, 2000, &length);
+    std::wstring item(length + 1, L'\0');
+    SendMessageTimeoutW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(item.data()),
+                        SMTO_ABORTIFHUNG, 2000, &length);
+    item.resize(length);
+    items += item + L"\n";
+  }
+  return items;
+}
+
 void PrintChild(HWND child, HWND focus) {
   RECT rect;
   GetWindowRect(child, &rect);
@@ -146,6 +171,7 @@ void PrintChild(HWND child, HWND focus) {
       " exstyle=" +
       Hex(static_cast<unsigned long long>(GetWindowLongW(child, GWL_EXSTYLE) & 0xffffffffu)) +
       " focused=" + (child == focus ? "1" : "0");
+  if (_wcsicmp(ClassOf(child).c_str(), L"ListBox") == 0) line += " items=" + Quoted(Items(child));
   if (_wcsicmp(ClassOf(child).c_str(), L"Button") == 0) {
     DWORD_PTR check = 0;
     SendMessageTimeoutW(child, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &check);
@@ -178,14 +204,14 @@ int Inspect(const std::wstring& title, const std::wstring& window_class) {
   const HWND owner = GetWindow(found, GW_OWNER);
   std::printf(
       "window hwnd=%s class=%s title=%s visible=%d rect=%s client=%s style=%s exstyle=%s "
-      "owner=%s owner_visible=%d focus=%s active=%s\n",
+      "owner=%s owner_visible=%d focus=%s active=%s foreground=%d\n",
       Hex(found).c_str(), Quoted(ClassOf(found)).c_str(), Quoted(WindowText(found)).c_str(),
       IsWindowVisible(found) ? 1 : 0, Rect(rect).c_str(), ClientRect(found).c_str(),
       Hex(static_cast<unsigned long long>(GetWindowLongW(found, GWL_STYLE) & 0xffffffffu)).c_str(),
       Hex(static_cast<unsigned long long>(GetWindowLongW(found, GWL_EXSTYLE) & 0xffffffffu))
           .c_str(),
       Hex(owner).c_str(), owner && IsWindowVisible(owner) ? 1 : 0, Hex(gui.hwndFocus).c_str(),
-      Hex(gui.hwndActive).c_str());
+      Hex(gui.hwndActive).c_str(), GetForegroundWindow() == found ? 1 : 0);
   std::vector<HWND> children;
   EnumChildWindows(
       found,
@@ -415,35 +441,140 @@ int Silence(const std::wstring& window_class, double seconds) {
   return 0;
 }
 
-// A data object holding one CF_HDROP, as Explorer hands a selection to a verb, made through the
-// clipboard (Wine has no SHCreateDataObject).
-int Drop(const std::wstring& class_id, const std::wstring& list) {
+double SecondsSince(const LARGE_INTEGER& start) {
+  LARGE_INTEGER end, frequency;
+  QueryPerformanceCounter(&end);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
+}
+
+// A data object that offers one format alone, as one block: the shell's ID list, as Explorer's
+// own object offers a selection whose paths pass 260 characters, when it refuses CF_HDROP.
+class OneFormat final : public IDataObject {
+ public:
+  OneFormat(CLIPFORMAT format, std::vector<BYTE> block)
+      : format_(format), block_(std::move(block)) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    *out = iid == IID_IUnknown || iid == IID_IDataObject ? this : nullptr;
+    if (!*out) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG left = InterlockedDecrement(&references_);
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override {
+    if (QueryGetData(format) != S_OK) return DV_E_FORMATETC;
+    const HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, block_.size());
+    if (!memory) return E_OUTOFMEMORY;
+    std::memcpy(GlobalLock(memory), block_.data(), block_.size());
+    GlobalUnlock(memory);
+    *medium = STGMEDIUM{TYMED_HGLOBAL, {}, nullptr};
+    medium->hGlobal = memory;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* format) override {
+    return format->cfFormat == format_ && (format->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
+  }
+  HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override {
+    out->ptd = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD direction, IEnumFORMATETC** out) override {
+    FORMATETC format{format_, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    if (direction != DATADIR_GET) return E_NOTIMPL;
+    return SHCreateStdEnumFmtEtc(1, &format, out);
+  }
+  HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override {
+    return OLE_E_ADVISENOTSUPPORTED;
+  }
+  HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
+  HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override {
+    return OLE_E_ADVISENOTSUPPORTED;
+  }
+
+ private:
+  ~OneFormat() = default;
+  CLIPFORMAT format_;
+  std::vector<BYTE> block_;
+  LONG references_ = 1;
+};
+
+// The shell's ID list of `paths` (CIDA): the desktop's empty list as their folder, then each
+// path's whole ID list, as the shell parses it ("::{CLSID}" names a virtual folder).
+std::vector<BYTE> IdListOf(const std::vector<std::wstring>& paths) {
+  std::vector<PIDLIST_ABSOLUTE> lists;
+  for (const std::wstring& path : paths) {
+    if (PIDLIST_ABSOLUTE list = ILCreateFromPathW(path.c_str())) {
+      lists.push_back(list);
+    } else {
+      std::fprintf(stderr, "no ID list for %s\n", Utf8(path).c_str());
+    }
+  }
+  const UINT count = static_cast<UINT>(lists.size());
+  std::vector<BYTE> block(sizeof(UINT) * (count + 2) + sizeof(USHORT));  // the desktop: cb 0
+  std::vector<UINT> header{count, static_cast<UINT>(block.size() - sizeof(USHORT))};
+  for (PIDLIST_ABSOLUTE list : lists) {
+    header.push_back(static_cast<UINT>(block.size()));
+    const auto* bytes = reinterpret_cast<const BYTE*>(list);
+    block.insert(block.end(), bytes, bytes + ILGetSize(list));
+    ILFree(list);
+  }
+  std::memcpy(block.data(), header.data(), header.size() * sizeof(UINT));
+  return block;
+}
+
+// Hands the paths in `list` to the drop target `class_id` as Explorer hands a selection to a verb:
+// as one CF_HDROP, in a data object made through the clipboard (Wine has no SHCreateDataObject),
+// or with `id_list` in a data object of its own that offers the shell's ID list alone. With
+// `timed`, how long Drop kept the caller too.
+int Drop(const std::wstring& class_id, const std::wstring& list, bool timed, bool id_list) {
   std::wstring paths;
   if (FILE* in = _wfopen(list.c_str(), L"rb")) {
     for (wchar_t c; std::fread(&c, sizeof c, 1, in) == 1;) paths += c == L'\n' ? L'\0' : c;
     std::fclose(in);
   }
-  // Zeroed: the list's closing null is there.
-  const HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + (paths.size() + 1) * 2);
-  auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
-  *header = DROPFILES{sizeof(DROPFILES), {}, FALSE, TRUE};
-  std::wmemcpy(reinterpret_cast<wchar_t*>(header + 1), paths.data(), paths.size());
-  GlobalUnlock(memory);
   IDataObject* selection = nullptr;
   IDropTarget* target = nullptr;
   CLSID verb{};
   DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
   HRESULT result = OleInitialize(nullptr);
-  const bool ready = SUCCEEDED(result) && OpenClipboard(nullptr) && EmptyClipboard() &&
-                     SetClipboardData(CF_HDROP, memory) && CloseClipboard();
-  result = ready ? OleGetClipboard(&selection) : E_FAIL;
+  if (id_list) {
+    std::vector<std::wstring> each;
+    for (size_t at = 0; at < paths.size(); at = paths.find(L'\0', at) + 1) {
+      each.emplace_back(paths.c_str() + at);
+    }
+    selection = new OneFormat(static_cast<CLIPFORMAT>(RegisterClipboardFormatW(CFSTR_SHELLIDLIST)),
+                              IdListOf(each));
+  } else {
+    // Zeroed: the list's closing null is there.
+    const HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + (paths.size() + 1) * 2);
+    auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
+    *header = DROPFILES{sizeof(DROPFILES), {}, FALSE, TRUE};
+    std::wmemcpy(reinterpret_cast<wchar_t*>(header + 1), paths.data(), paths.size());
+    GlobalUnlock(memory);
+    const bool ready = SUCCEEDED(result) && OpenClipboard(nullptr) && EmptyClipboard() &&
+                       SetClipboardData(CF_HDROP, memory) && CloseClipboard();
+    result = ready ? OleGetClipboard(&selection) : E_FAIL;
+  }
   if (SUCCEEDED(result)) result = CLSIDFromString(class_id.c_str(), &verb);
   if (SUCCEEDED(result)) {
     result = CoCreateInstance(verb, nullptr, CLSCTX_LOCAL_SERVER, IID_IDropTarget,
                               reinterpret_cast<void**>(&target));
   }
+  // As Explorer does: the server may bring its window to the front.
+  if (SUCCEEDED(result)) CoAllowSetForegroundWindow(target, nullptr);
   if (SUCCEEDED(result)) result = target->DragEnter(selection, MK_LBUTTON, POINTL{}, &effect);
+  LARGE_INTEGER start;
+  QueryPerformanceCounter(&start);
   if (SUCCEEDED(result)) result = target->Drop(selection, 0, POINTL{}, &effect);
+  if (timed) std::printf("drop_seconds=%.3f ", SecondsSince(start));
   std::printf("result=0x%08lx\n", static_cast<unsigned long>(result));
   if (target) target->Release();
   if (selection) selection->Release();
@@ -451,13 +582,41 @@ int Drop(const std::wstring& class_id, const std::wstring& list) {
   return SUCCEEDED(result) ? 0 : 1;
 }
 
-int Clipboard() {
+// The clipboard's text; `quoted`, as one quoted line (its line breaks and all escaped).
+int Clipboard(bool quoted) {
   const HANDLE data = OpenClipboard(nullptr) ? GetClipboardData(CF_UNICODETEXT) : nullptr;
   const auto* text = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
-  if (text) std::fputs(Utf8(text).c_str(), stdout);
+  if (text) std::fputs((quoted ? Quoted(text) + "\n" : Utf8(text)).c_str(), stdout);
   if (data) GlobalUnlock(data);
   CloseClipboard();
   return text ? 0 : 1;
+}
+
+// The role and name that accessibility clients (screen readers) get for the child `id` of the
+// first top-level window of class `window_class`.
+int Accessible(const std::wstring& window_class, int id) {
+  const HWND child = GetDlgItem(FindWindowW(window_class.c_str(), nullptr), id);
+  if (!child) return 3;
+  IAccessible* object = nullptr;
+  if (FAILED(CoInitialize(nullptr)) ||
+      FAILED(AccessibleObjectFromWindow(child, static_cast<DWORD>(OBJID_CLIENT),
+                                        __uuidof(IAccessible),
+                                        reinterpret_cast<void**>(&object)))) {
+    return 1;
+  }
+  VARIANT self{};
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  VARIANT role{};
+  BSTR name = nullptr;
+  object->get_accRole(self, &role);
+  object->get_accName(self, &name);
+  std::printf("role=%ld name=%s\n", role.vt == VT_I4 ? role.lVal : -1L,
+              Quoted(name ? name : L"").c_str());
+  SysFreeString(name);
+  object->Release();
+  CoUninitialize();
+  return 0;
 }
 
 // Opens `name` inside `folder` (NtCreateFile with RootDirectory), as a program that never builds
@@ -496,13 +655,6 @@ bool WriteAndDelete(HANDLE folder, const wchar_t* name, bool flush) {
   if (!done) std::fprintf(stderr, "%ls: error %lu\n", name, GetLastError());
   if (file) CloseHandle(file);
   return done;
-}
-
-double SecondsSince(const LARGE_INTEGER& start) {
-  LARGE_INTEGER end, frequency;
-  QueryPerformanceCounter(&end);
-  QueryPerformanceFrequency(&frequency);
-  return static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
 }
 
 HANDLE OpenFolder(const std::wstring& path) {
@@ -578,17 +730,34 @@ int wmain(int argc, wchar_t** argv) {
   if (verb == L"shortcut" && argc == 3) return Shortcut(argv[2]);
   if (verb == L"version" && argc == 3) return Version(argv[2]);
   if (verb == L"icon" && argc == 3) return Icon(argv[2]);
-  if (verb == L"clipboard") return Clipboard();
+  if (verb == L"clipboard") return Clipboard(argc > 2 && std::wstring(argv[2]) == L"--quoted");
+  if (verb == L"accessible" && argc == 5 && std::wstring(argv[2]) == L"--class") {
+    return Accessible(argv[3], _wtoi(argv[4]));
+  }
   if (verb == L"silence" && argc == 5 && std::wstring(argv[2]) == L"--class") {
     return Silence(argv[3], _wtof(argv[4]));
   }
-  if (verb == L"drop" && argc == 4) return Drop(argv[2], argv[3]);
+  if (verb == L"drop" && argc >= 4) {
+    bool timed = false, id_list = false;
+    int i = 2;
+    for (; i < argc - 2; ++i) {
+      if (std::wstring(argv[i]) == L"--time") {
+        timed = true;
+      } else if (std::wstring(argv[i]) == L"--idlist") {
+        id_list = true;
+      } else {
+        break;
+      }
+    }
+    if (i == argc - 2) return Drop(argv[i], argv[i + 1], timed, id_list);
+  }
   if (verb == L"chain" && argc == 5) return Chain(argv[2], argv[3], argv[4]);
   if (verb == L"tree" && argc == 3) return Tree(argv[2]);
   std::fprintf(stderr,
                "usage: wintool list | inspect [--class CLASS] [TITLE] | launch EXE RAW | "
                "hold FILE SECONDS | shortcut LNK | version FILE | icon FILE | "
-               "silence --class CLASS SECONDS | drop CLSID LIST | "
-               "clipboard | chain FOLDER NAME FILE | tree FOLDER\n");
+               "silence --class CLASS SECONDS | drop [--time] [--idlist] CLSID LIST | "
+               "clipboard [--quoted] | accessible --class CLASS ID | chain FOLDER NAME FILE | "
+               "tree FOLDER\n");
   return 2;
 }

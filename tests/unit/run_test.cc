@@ -170,6 +170,54 @@ TEST(ProcessItems, ARunThatLeftFilesSaysHowManyWhyAndWhichUnlessItWasCancelled) 
   }
 }
 
+// A shell handing the program selections: each Wait() gives the next of `selections`, each
+// Take() (during a run) the next of `arrivals`, then none.
+struct FakeShell : Selections {
+  std::vector<ArgumentList> selections, arrivals;
+  ArgumentList Wait() override { return Next(selections); }
+  ArgumentList Take() override { return Next(arrivals); }
+  static ArgumentList Next(std::vector<ArgumentList>& from) {
+    if (from.empty()) return {};
+    ArgumentList next = from.front();
+    from.erase(from.begin());
+    return next;
+  }
+};
+
+TEST(Serve, PathsHandedOverThatDoNotSayWhereTheyStartAreRefusedByName) {
+  FakeRun f;
+  // What the current folder would make of them, were they read from it.
+  for (const wchar_t* path : {L"relfile.txt", L"C:relfile.txt", L"\\relfile.txt", L"C:\\a.txt"}) {
+    f.env.AddFile(path, "x");
+  }
+  FakeShell shell;
+  shell.selections = {{L"relfile.txt", L"C:\\a.txt"}};
+  shell.arrivals = {{L"C:relfile.txt", L"\\relfile.txt"}};
+  Serve(f.env, f.window, shell);
+  EXPECT_FALSE(f.env.Exists(L"C:\\a.txt"));
+  EXPECT_TRUE(f.env.Exists(L"relfile.txt") && f.env.Exists(L"C:relfile.txt") &&
+              f.env.Exists(L"\\relfile.txt"));
+  ASSERT_EQ(f.window.summaries.size(), 1u);
+  EXPECT_EQ(f.window.summaries[0].second,
+            L"Handed over without a drive or share to start from (not full paths):\n    "
+            L"relfile.txt\n    C:relfile.txt\n    \\relfile.txt\n");
+}
+
+TEST(Serve, AMissingNamedItemIsNamedInABoxAfterWalkedFilesVanished) {
+  FakeRun f;
+  f.env.AddFolder(L"C:\\D");
+  f.env.AddFile(L"C:\\D\\gone", "x");
+  f.env.before = [](const std::string& op, const Text& path) {
+    if (op == "open" && path == L"C:\\D\\gone") throw FileNotFound();
+  };
+  FakeShell shell;
+  shell.selections = {{L"C:\\D"}};
+  shell.arrivals = {{L"C:\\missing.txt"}};
+  Serve(f.env, f.window, shell);
+  ASSERT_EQ(f.env.messages.size(), 1u) << "a walked file gone needs no box; a named one does";
+  EXPECT_EQ(f.env.messages[0].first, L"File not found\n\nC:\\missing.txt");
+}
+
 TEST(CancellableWait, ZeroReturnsAtOnceWithoutPumping) {
   FakeRun f;
   f.env.tick = 0.001;
@@ -236,6 +284,33 @@ TEST(Main, FailuresEndTheProgramWithAMessageBox) {
   ASSERT_EQ(f.env.messages.size(), 1u);
   EXPECT_EQ(f.env.messages[0].first, L"Error 9: Subscript out of range");
   EXPECT_EQ(f.env.messages[0].second, L"Morvenit");
+}
+
+TEST(Main, TheExitCodeSaysHowTheRunEnded) {
+  struct Row {
+    const wchar_t* arguments;
+    bool cancel;  // Cancel clicked as the first file is written
+    int code;
+  };
+  for (const Row& row : {Row{L"C:\\a.txt C:\\b.txt", false, kExitDone},
+                         Row{L"C:\\a.txt C:\\missing.txt", false, kExitLeft},
+                         Row{L"C:\\a.txt C:\\b.txt", true, kExitCancelled},
+                         Row{L"\"C:\\a.txt", false, kExitFailure}}) {
+    FakeRun f;
+    f.env.AddFile(L"C:\\a.txt", "a");
+    f.env.AddFile(L"C:\\b.txt", "b");
+    f.env.before = [&](const std::string& op, const Text&) {
+      if (op == "write" && row.cancel) f.window.check1 = 1;
+    };
+    f.env.command_line = L"morvenit.exe " + Text(row.arguments);
+    EXPECT_EQ(Main(f.env, f.window, [] {}), row.code) << Narrow(row.arguments);
+  }
+  // Of several runs, the worst.
+  FakeRun f;
+  f.env.AddFile(L"C:\\a.txt", "a");
+  FakeShell shell;
+  shell.selections = {{L"C:\\missing.txt"}, {L"C:\\a.txt"}};
+  EXPECT_EQ(Serve(f.env, f.window, shell), kExitLeft);
 }
 
 TEST(Main, RunsTheEngineOverTheSplitCommandLine) {
